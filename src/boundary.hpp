@@ -1,0 +1,88 @@
+// The call boundary: how Python errors and internal failures travel and how they reach Python.
+#pragma once
+
+#include <exception>
+#include <new>
+#include <string>
+
+#include "prelude/failure.hpp"
+#include "py_ref.hpp"
+
+namespace swarmtuner {
+
+// A Python exception fetched from the interpreter, carried as a C++ exception until the
+// boundary restores it unchanged.
+class PythonError : public std::exception {
+ public:
+  PythonError(PyRef type, PyRef value, PyRef traceback) noexcept;
+  const char* what() const noexcept override { return "Python error"; }
+
+  // Sets this error as the interpreter's current exception.
+  void restore() && noexcept;
+  // "PyErr { type: T, value: V, traceback: B }", normalising first; a failing repr is
+  // reported as unraisable and replaced by "<unprintable ... object>".
+  std::string describe();
+  // True when the exception is an instance of `type` (a class object).
+  bool matches(PyObject* type) const noexcept;
+
+  PyObject* type() const noexcept { return type_.get(); }
+  PyObject* value() const noexcept { return value_.get(); }
+  PyObject* traceback() const noexcept { return traceback_.get(); }
+  void normalize() noexcept;
+
+ private:
+  PyRef type_, value_, traceback_;
+};
+
+// Takes the pending Python exception. A pending PanicException is not returned: its text is
+// reported on standard error with the interpreter's report, and an InternalFailure with that
+// text is thrown instead. With nothing pending, SystemError
+// "attempted to fetch exception but none was set" is returned.
+PythonError fetch_python_error();
+
+// Throws fetch_python_error() (or the InternalFailure it raises).
+[[noreturn]] void throw_python_error();
+
+// Steals a new reference returned by the C API, or throws the pending error when it is null.
+PyRef check(PyObject* result);
+
+// A new Python error of the given class and text, ready to throw.
+PythonError make_python_error(PyObject* type, const std::string& message);
+[[noreturn]] void raise(PyObject* type, const std::string& message);
+
+// For outbound conversions: prints the pending Python error to the interpreter's error stream
+// and fails with "Python API call failed".
+[[noreturn]] void fail_python_api_call(std::source_location where = std::source_location::current());
+
+// The PanicException class, created on first use and cached for the life of the process.
+PyObject* panic_exception_type();
+
+namespace detail {
+// Turns the in-flight exception into a Python exception: PythonError restored, InternalFailure
+// reported once on standard error and raised as PanicException, std::bad_alloc as MemoryError.
+void set_python_error_from_current_exception() noexcept;
+}  // namespace detail
+
+// Every function the interpreter calls runs its body through one of these.
+template <class Body>
+PyObject* call_boundary(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    detail::set_python_error_from_current_exception();
+    return nullptr;
+  }
+}
+
+template <class Body>
+int call_boundary_status(Body&& body) noexcept {
+  try {
+    body();
+    return 0;
+  } catch (...) {
+    detail::set_python_error_from_current_exception();
+    return -1;
+  }
+}
+
+}  // namespace swarmtuner

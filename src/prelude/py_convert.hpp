@@ -1,0 +1,31 @@
+// Conversions between Python objects and element values, component lists and whole points.
+#pragma once
+
+#include <vector>
+
+#include "boundary.hpp"
+#include "prelude/x_vec.hpp"
+
+namespace swarmtuner {
+
+// One element of kind K from a Python object; throws PythonError with the interpreter's or
+// this module's exception on failure.
+template <ElementKind K>
+Element<K> extract_element(PyObject* object);
+
+// A bound argument: a sequence (not a str) of elements of kind K, in iteration order.
+// Throws PythonError (TypeError "Can't extract `str` to `Vec`", the 'Sequence' TypeError,
+// or the first bad item's error).
+template <ElementKind K>
+std::vector<Element<K>> extract_component_list(PyObject* object);
+
+// New Python objects from element values. Failures are internal failures.
+template <ElementKind K>
+PyRef element_to_py(const Element<K>& value);
+template <ElementKind K>
+PyRef components_to_py_list(const std::vector<Element<K>>& components);
+
+// A dict with one list per kind that has components, keys in kind order ("i8" ... "d").
+PyRef xvec_to_py_dict(const XVec& point);
+
+}  // namespace swarmtuner
