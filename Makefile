@@ -14,9 +14,10 @@ PY := $(VENV)/bin/python
 VENV_STAMP := $(VENV)/.swarmtuner-tools
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
+ASAN_MODULE_BUILD := build/asan-module
 CMAKE = $(VENV)/bin/cmake
 
-.PHONY: demo test cpp-test python-test asan-test install system-deps clean
+.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -41,6 +42,17 @@ asan-test: system-deps $(VENV_STAMP)
 	  -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 	$(CMAKE) --build $(ASAN_BUILD) -j$(JOBS)
 	$(VENV)/bin/ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# The Python tests against a module built with both sanitizers, leak checking included. The
+# interpreter is not built with them, so the runtime is preloaded (with libstdc++, whose
+# exceptions it must intercept) and Python's allocator is bypassed.
+asan-python-test: system-deps $(VENV_STAMP)
+	$(CMAKE) -S . -B $(ASAN_MODULE_BUILD) -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+	  -DPython_EXECUTABLE=$(abspath $(PY))
+	$(CMAKE) --build $(ASAN_MODULE_BUILD) -j$(JOBS)
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" \
+	  PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 PYTHONPATH=$(abspath $(ASAN_MODULE_BUILD)) \
+	  $(PY) -m pytest -q -p no:cacheprovider
 
 python-test: install
 	$(PY) -m pytest -q

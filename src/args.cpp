@@ -2,6 +2,7 @@
 #include "args.hpp"
 
 #include <string>
+#include <vector>
 
 namespace swarmtuner {
 namespace {
@@ -98,7 +99,7 @@ void ParameterTable::check_required(std::span<PyObject* const> slots) const {
 std::size_t ParameterTable::find(PyObject* name) const {
   // Keyword names in calls are nearly always interned by the compiler, so identity usually
   // decides; the comparison by value covers names built at run time.
-  const std::vector<PyObject*>& interned_names = interned();
+  const std::span<PyObject* const> interned_names = interned();
   for (std::size_t i = 0; i < interned_names.size(); ++i) {
     if (interned_names[i] == name) return i;
   }
@@ -117,13 +118,14 @@ std::size_t ParameterTable::find(PyObject* name) const {
   return names_.size();
 }
 
-const std::vector<PyObject*>& ParameterTable::interned() const {
+std::span<PyObject* const> ParameterTable::interned() const {
   if (interned_.empty()) {
     std::vector<PyRef> names;
     names.reserve(names_.size());
     for (const char* text : names_) names.push_back(check(PyUnicode_InternFromString(text)));
-    interned_.reserve(names.size());
-    for (PyRef& text : names) interned_.push_back(text.release());
+    auto* storage = new PyObject*[names.size()];
+    for (std::size_t i = 0; i < names.size(); ++i) storage[i] = names[i].release();
+    interned_ = std::span<PyObject*>(storage, names.size());
   }
   return interned_;
 }

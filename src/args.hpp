@@ -6,7 +6,6 @@
 #include <span>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "boundary.hpp"
 
@@ -38,13 +37,14 @@ class ParameterTable {
   void check_required(std::span<PyObject* const> slots) const;
   // Index of the parameter called `name`, or size() when there is none.
   std::size_t find(PyObject* name) const;
-  const std::vector<PyObject*>& interned() const;
+  std::span<PyObject* const> interned() const;
 
   std::string_view full_name_;
   std::span<const char* const> names_;
   std::size_t required_;
-  // Interned names, filled on first use and kept (never released) for the life of the process.
-  mutable std::vector<PyObject*> interned_;
+  // Interned names, filled on first use and kept (never released) for the life of the process,
+  // like the class objects: the interpreter may still call in during its shutdown.
+  mutable std::span<PyObject*> interned_;
 };
 
 // A PythonError raised while converting the argument `name`: a TypeError (the class itself,

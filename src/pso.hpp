@@ -9,7 +9,8 @@ namespace swarmtuner {
 // A PSO instance: the object header, the six settings, and the borrow state that keeps a
 // setter from changing settings that a running search is reading.
 struct PsoObject {
-  PyObject_HEAD PsoSettings settings;
+  PyObject ob_base;  // the object header
+  PsoSettings settings;
   // 0: free; n > 0: n shared borrows; -1: one exclusive borrow. Guarded by the GIL.
   Py_ssize_t borrow_state;
 };
