@@ -24,16 +24,32 @@ class TestConstructorMatching:
     @pytest.mark.parametrize(
         "args, kwargs, message",
         [
-            ((1, 2, 3, 4, 5, 6, 7), {}, "PSO.__new__() takes from 0 to 6 positional arguments but 7 were given"),
+            (
+                (1, 2, 3, 4, 5, 6, 7),
+                {},
+                "PSO.__new__() takes from 0 to 6 positional arguments but 7 were given",
+            ),
             ((1,), {"n_iters": 2}, "PSO.__new__() got multiple values for argument 'n_iters'"),
             ((), {"foo": 1}, "PSO.__new__() got an unexpected keyword argument 'foo'"),
             ((), {"N_ITERS": 1}, "PSO.__new__() got an unexpected keyword argument 'N_ITERS'"),
             # Keywords are checked in call order.
             ((), {"zz": 1, "aa": 2}, "PSO.__new__() got an unexpected keyword argument 'zz'"),
-            ((1,), {"foo": 1, "n_iters": 2}, "PSO.__new__() got an unexpected keyword argument 'foo'"),
-            ((1,), {"n_iters": 2, "foo": 1}, "PSO.__new__() got multiple values for argument 'n_iters'"),
+            (
+                (1,),
+                {"foo": 1, "n_iters": 2},
+                "PSO.__new__() got an unexpected keyword argument 'foo'",
+            ),
+            (
+                (1,),
+                {"n_iters": 2, "foo": 1},
+                "PSO.__new__() got multiple values for argument 'n_iters'",
+            ),
             # Matching fails before any conversion is tried.
-            (("x",) * 7, {}, "PSO.__new__() takes from 0 to 6 positional arguments but 7 were given"),
+            (
+                ("x",) * 7,
+                {},
+                "PSO.__new__() takes from 0 to 6 positional arguments but 7 were given",
+            ),
             (("x",), {"bad": 1}, "PSO.__new__() got an unexpected keyword argument 'bad'"),
         ],
     )
@@ -47,7 +63,9 @@ class TestConstructorMatching:
         assert PSO(**{name: 5}).n_iters == 5
 
     def test_name_not_encodable_as_utf8_is_unknown(self):
-        with pytest.raises(TypeError, match="^PSO.__new__\\(\\) got an unexpected keyword argument"):
+        with pytest.raises(
+            TypeError, match="^PSO.__new__\\(\\) got an unexpected keyword argument"
+        ):
             PSO(**{"n_iters\ud800": 1})
 
 
@@ -58,7 +76,11 @@ class TestSolveMatching:
         [
             ((), {}, "missing 1 required positional argument: 'f'"),
             ((None,) * 24, {}, "takes from 1 to 23 positional arguments but 24 were given"),
-            ((objective,), {"f64_min": [0.0], "f64_max": [1.0], "f64": [1]}, "got an unexpected keyword argument 'f64'"),
+            (
+                (objective,),
+                {"f64_min": [0.0], "f64_max": [1.0], "f64": [1]},
+                "got an unexpected keyword argument 'f64'",
+            ),
             ((objective, [0]), {"i8_min": [1]}, "got multiple values for argument 'i8_min'"),
             ((objective,), {"f": objective}, "got multiple values for argument 'f'"),
             ((), {"i8_min": [0]}, "missing 1 required positional argument: 'f'"),

@@ -121,8 +121,7 @@ class TestObjectiveErrors:
 
 class TestReports:
     def test_each_failure_is_reported_once(self):
-        result = run_python(
-            f"""
+        result = run_python(f"""
             import swarmtuner
             pso = swarmtuner.PSO(n_iters=1, n_particles=1)
             for _ in range(2):
@@ -132,8 +131,7 @@ class TestReports:
                     print("caught as Exception")
                 except BaseException as error:
                     print(type(error).__name__, error)
-            """
-        )
+            """)
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == [f"PanicException {BAD_BOUNDS_MESSAGE}"] * 2
         assert result.stderr.count(BAD_BOUNDS_MESSAGE) == 2
@@ -141,8 +139,7 @@ class TestReports:
         assert len(re.findall(r"\.cpp:\d+:\d+", result.stderr)) == 2
 
     def test_inner_failure_is_reported_once_and_resumed_outside(self):
-        result = run_python(
-            """
+        result = run_python("""
             import swarmtuner
             pso = swarmtuner.PSO(n_iters=1, n_particles=1)
 
@@ -153,14 +150,16 @@ class TestReports:
                 pso.min(f, f64_min=[0.0], f64_max=[1.0])
             except BaseException as error:
                 print(type(error).__name__, error)
-            """
-        )
+            """)
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == [f"PanicException {BAD_BOUNDS_MESSAGE}"]
         lines = result.stderr.splitlines()
-        assert lines.count(
-            "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---"
-        ) == 1
+        assert (
+            lines.count(
+                "--- PyO3 is resuming a panic after fetching a PanicException from Python. ---"
+            )
+            == 1
+        )
         assert lines.count("Python stack trace below:") == 1
         assert result.stderr.count("<unnamed>") == 1
         assert f"pyo3_runtime.PanicException: {BAD_BOUNDS_MESSAGE}" in lines

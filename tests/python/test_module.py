@@ -55,8 +55,7 @@ class TestModule:
         assert "C++" in swarmtuner.__doc__ and swarmtuner.__doc__.count(".") == 1
 
     def test_second_initialisation_is_refused_and_the_first_class_keeps_working(self):
-        result = run_python(
-            """
+        result = run_python("""
             import sys
             import swarmtuner
             first = swarmtuner.PSO
@@ -66,8 +65,7 @@ class TestModule:
             except ImportError as error:
                 print(repr(str(error)))
             print(first(n_iters=7).n_iters)
-            """
-        )
+            """)
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == [
             "'PyO3 modules may only be initialized once per interpreter process'",

@@ -43,8 +43,15 @@ class TestConstruction:
         }
 
     def test_positional_and_keyword(self):
-        assert settings_of(PSO(10, 5, 0.1, 0.2, 0.3, 0.4)) == dict(zip(SETTINGS, [10, 5, 0.1, 0.2, 0.3, 0.4]))
-        assert settings_of(PSO(10, max_v=0.9, n_particles=5)) == {**settings_of(PSO()), "n_iters": 10, "n_particles": 5, "max_v": 0.9}
+        assert settings_of(PSO(10, 5, 0.1, 0.2, 0.3, 0.4)) == dict(
+            zip(SETTINGS, [10, 5, 0.1, 0.2, 0.3, 0.4])
+        )
+        assert settings_of(PSO(10, max_v=0.9, n_particles=5)) == {
+            **settings_of(PSO()),
+            "n_iters": 10,
+            "n_particles": 5,
+            "max_v": 0.9,
+        }
 
     @pytest.mark.parametrize(
         "name, given, stored",
@@ -137,7 +144,10 @@ class TestConstruction:
 
 
 class TestAttributes:
-    @pytest.mark.parametrize("name, value", [("n_iters", 7), ("n_particles", True), ("c1", 3), ("inertia", -1.5), ("max_v", Real())])
+    @pytest.mark.parametrize(
+        "name, value",
+        [("n_iters", 7), ("n_particles", True), ("c1", 3), ("inertia", -1.5), ("max_v", Real())],
+    )
     def test_set_and_get(self, pso, name, value):
         setattr(pso, name, value)
         expected = int(value) if name in COUNT_SETTINGS else float(value)
@@ -146,7 +156,12 @@ class TestAttributes:
 
     @pytest.mark.parametrize(
         "name, value, error",
-        [("n_iters", 2**64, OverflowError), ("n_particles", -1, OverflowError), ("n_iters", 1.0, TypeError), ("c2", "a", TypeError)],
+        [
+            ("n_iters", 2**64, OverflowError),
+            ("n_particles", -1, OverflowError),
+            ("n_iters", 1.0, TypeError),
+            ("c2", "a", TypeError),
+        ],
     )
     def test_bad_value_keeps_the_field_and_has_no_prefix(self, pso, name, value, error):
         old = getattr(pso, name)
