@@ -121,7 +121,7 @@ class TestObjectiveErrors:
 
 class TestReports:
     def test_each_failure_is_reported_once(self):
-        result = run_python(f"""
+        result = run_python("""
             import swarmtuner
             pso = swarmtuner.PSO(n_iters=1, n_particles=1)
             for _ in range(2):
