@@ -157,9 +157,9 @@ def test_one_ulp_complex_rectangle():
          "Invalid decimal: unknown character"),
     ],
 )
-def test_out_of_range_and_unparsable_values_raise_unprefixed(pso, kind, bad, exc, text):
+def test_out_of_range_and_unparsable_values_raise_unprefixed(small_pso, kind, bad, exc, text):
     with pytest.raises(exc) as excinfo:
-        pso.min(lambda **kw: 0, **{f"{kind}_min": [bad], f"{kind}_max": [bad]})
+        small_pso.min(lambda **kw: 0, **{f"{kind}_min": [bad], f"{kind}_max": [bad]})
     if text is not None:
         assert str(excinfo.value) == text
     assert not str(excinfo.value).startswith("argument")
@@ -176,9 +176,9 @@ def test_out_of_range_and_unparsable_values_raise_unprefixed(pso, kind, bad, exc
         ("c128", "1j", "must be real number, not str"),
     ],
 )
-def test_wrong_element_type_is_prefixed_type_error(pso, kind, bad, text):
+def test_wrong_element_type_is_prefixed_type_error(small_pso, kind, bad, text):
     with pytest.raises(TypeError) as excinfo:
-        pso.min(lambda **kw: 0, **{f"{kind}_max": [0, bad]})
+        small_pso.min(lambda **kw: 0, **{f"{kind}_max": [0, bad]})
     assert str(excinfo.value) == f"argument '{kind}_max': {text}"
 
 
@@ -193,9 +193,9 @@ def test_wrong_element_type_is_prefixed_type_error(pso, kind, bad, text):
         (iter([1]), "'list_iterator' object cannot be converted to 'Sequence'"),
     ],
 )
-def test_bound_argument_must_be_a_non_str_sequence(pso, argument, text):
+def test_bound_argument_must_be_a_non_str_sequence(small_pso, argument, text):
     with pytest.raises(TypeError) as excinfo:
-        pso.min(lambda **kw: 0, i8_min=argument, i8_max=[1])
+        small_pso.min(lambda **kw: 0, i8_min=argument, i8_max=[1])
     assert str(excinfo.value) == f"argument 'i8_min': {text}"
 
 
@@ -208,16 +208,16 @@ def test_sequences_other_than_lists_are_accepted(sequence):
     assert seen[0] == {"i8": [5]}
 
 
-def test_third_bad_item_decides_and_first_bad_argument_wins(pso):
+def test_third_bad_item_decides_and_first_bad_argument_wins(small_pso):
     with pytest.raises(TypeError, match="argument 'i16_min': 'str'"):
-        pso.min(lambda **kw: 0, i16_min=[1, 2, "x", 2**40], d_max=["bad"])
+        small_pso.min(lambda **kw: 0, i16_min=[1, 2, "x", 2**40], d_max=["bad"])
     with pytest.raises(OverflowError):
-        pso.min(lambda **kw: 0, i8_min=[1, 2, 300, "x"])
+        small_pso.min(lambda **kw: 0, i8_min=[1, 2, 300, "x"])
     with pytest.raises(TypeError, match="argument 'i8_min'"):
-        pso.min(lambda **kw: 0, i8_min=None, d_max="bad")
+        small_pso.min(lambda **kw: 0, i8_min=None, d_max="bad")
 
 
-def test_type_error_prefix_keeps_the_cause(pso):
+def test_type_error_prefix_keeps_the_cause(small_pso):
     class BadIndex:
         def __index__(self):
             try:
@@ -226,12 +226,12 @@ def test_type_error_prefix_keeps_the_cause(pso):
                 raise TypeError("outer") from inner
 
     with pytest.raises(TypeError) as excinfo:
-        pso.min(lambda **kw: 0, i64_min=[BadIndex()])
+        small_pso.min(lambda **kw: 0, i64_min=[BadIndex()])
     assert str(excinfo.value) == "argument 'i64_min': outer"
     assert isinstance(excinfo.value.__cause__, KeyError)
 
 
-def test_failing_iteration_and_len_are_handled(pso):
+def test_failing_iteration_and_len_are_handled(small_pso):
     class Broken:
         def __len__(self):
             raise RuntimeError("no len")
@@ -242,10 +242,10 @@ def test_failing_iteration_and_len_are_handled(pso):
             raise ZeroDivisionError("boom")
 
     with pytest.raises(ZeroDivisionError, match="boom"):
-        pso.min(lambda **kw: 0, i8_min=Broken())
+        small_pso.min(lambda **kw: 0, i8_min=Broken())
 
 
-def test_objects_with_float_and_complex_protocols(pso):
+def test_objects_with_float_and_complex_protocols():
     assert first_point(Floaty(), 2.6, "f64") == 2.5
     assert first_point(Complexy(), 1.6 - 1j, "c128") == 1.5 - 2j
     assert first_point(Fraction(1, 2), 0.6, "f64") == 0.5

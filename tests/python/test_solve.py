@@ -8,17 +8,17 @@ import swarmtuner
 from conftest import panic_message
 
 
-def test_result_is_a_value_position_tuple(pso):
-    result = pso.min(lambda f64: f64[0] ** 2, f64_min=[-1.0], f64_max=[1.0])
+def test_result_is_a_value_position_tuple(small_pso):
+    result = small_pso.min(lambda f64: f64[0] ** 2, f64_min=[-1.0], f64_max=[1.0])
     assert type(result) is tuple and len(result) == 2
     value, position = result
     assert isinstance(value, float) and list(position) == ["f64"]
     assert value == position["f64"][0] ** 2
 
 
-def test_bounds_by_position(pso):
+def test_bounds_by_position(small_pso):
     seen = []
-    pso.min(lambda **kw: seen.append(kw) or 0, [0], [10])
+    small_pso.min(lambda **kw: seen.append(kw) or 0, [0], [10])
     assert all(list(kw) == ["i8"] and 0 <= kw["i8"][0] <= 10 for kw in seen)
 
 
