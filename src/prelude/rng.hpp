@@ -49,4 +49,8 @@ class ChaChaRng {
 // "could not initialize thread_rng: ..." when the random source fails.
 std::shared_ptr<ChaChaRng> thread_rng();
 
+// A new generator keyed (and later reseeded) from `source`, as thread_rng builds one; throws
+// InternalFailure "could not initialize thread_rng: " followed by the source's error text.
+std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source);
+
 }  // namespace swarmtuner
