@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <utility>
 
@@ -207,6 +208,9 @@ template <IeeeElement T>
 constexpr void sub_assign_element(T& a, T b) noexcept {
   a = a - b;
 }
+
+// Conversions between the float types follow IEEE 754: to nearest, overflowing to infinity.
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
 
 // f32 scales by the factor rounded to binary32 (beyond its range: infinity), f64 by the factor.
 template <std::floating_point T>
