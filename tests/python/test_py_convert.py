@@ -1,4 +1,5 @@
 """Bounds from Python values, and points handed back to Python, for every element kind."""
+import math
 import struct
 from decimal import Decimal
 from fractions import Fraction
@@ -246,6 +247,8 @@ def test_failing_iteration_and_len_are_handled(small_pso):
 
 
 def test_objects_with_float_and_complex_protocols():
-    assert first_point(Floaty(), 2.6, "f64") == 2.5
-    assert first_point(Complexy(), 1.6 - 1j, "c128") == 1.5 - 2j
-    assert first_point(Fraction(1, 2), 0.6, "f64") == 0.5
+    # One-ulp ranges: the lower bound is the only value that can be drawn.
+    assert first_point(Floaty(), math.nextafter(2.5, 3), "f64") == 2.5
+    assert first_point(Fraction(1, 2), math.nextafter(0.5, 1), "f64") == 0.5
+    above = complex(math.nextafter(1.5, 2), math.nextafter(-2.0, 0))
+    assert first_point(Complexy(), above, "c128") == 1.5 - 2j

@@ -110,7 +110,7 @@ def test_search_failures(settings, bounds, message):
 
 def test_huge_swarm_is_refused_without_crashing():
     with pytest.raises(MemoryError):
-        swarmtuner.PSO(n_particles=2**62, n_iters=0).min(lambda **kw: 0, f64_min=[0.0], f64_max=[1.0])
+        swarmtuner.PSO(n_particles=2**40, n_iters=0).min(lambda **kw: 0, f64_min=[0.0], f64_max=[1.0])
     with pytest.raises(BaseException) as excinfo:
         swarmtuner.PSO(n_particles=2**64 - 1, n_iters=0).min(lambda **kw: 0)
     assert panic_message(excinfo) == "capacity overflow"
