@@ -9,7 +9,6 @@ from decimal import ROUND_HALF_EVEN, Context, Decimal
 
 _FLT_ROUND_UP_LIMIT = 3.4028235677973366e38  # halfway between the largest float32 and 2**128
 _EXACT = Context(prec=400)
-_QUANTUM = Decimal(1).scaleb(-28)
 
 
 def f32(x):
@@ -126,8 +125,17 @@ def decimal_from_float(x):
 
 
 def _fit(d):
-    if d.as_tuple().exponent < -28:
-        d = d.quantize(_QUANTUM, rounding=ROUND_HALF_EVEN, context=_EXACT)
+    """Rounds an exact result half to even at the largest scale (at most 28) at which its
+    coefficient fits 96 bits, always from the exact value."""
+    exponent = d.as_tuple().exponent
+    target = max(exponent, -28)
+    while True:
+        fitted = d if target == exponent else d.quantize(
+            Decimal(1).scaleb(target), rounding=ROUND_HALF_EVEN, context=_EXACT)
+        if int("".join(map(str, fitted.as_tuple().digits))) < 2**96:
+            break
+        target += 1
+    d = fitted
     if d.is_zero() and d.is_signed():
         d = d.copy_abs()
     return d
