@@ -20,7 +20,9 @@ constexpr std::string_view e_unknown = "Invalid decimal: unknown character";
 constexpr std::string_view e_digits = "Invalid decimal: overflow from too many digits";
 constexpr std::string_view e_rounding = "Invalid decimal: overflow from mantissa after rounding";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // The grammar alone: [+-]? then digits, at most one point and underscores, with at least one
 // digit and no underscore before the first digit. Returns the message for the first
@@ -48,7 +50,7 @@ std::string_view grammar(std::string_view text, std::size_t start, std::size_t& 
 }
 
 struct Reference {
-  std::string_view error;  // empty when accepted
+  std::string_view error;   // empty when accepted
   bool check_error = true;  // false where only "refused" is predicted
   bool negative = false;
   UInt128 coefficient = 0;

@@ -67,7 +67,6 @@ inline void set_decimal(mpq_t out, const Decimal& d) {
 struct Scaled {
   Integer floor;
   int half = 0;  // -1 below one half, 0 exactly one half, +1 above
-  bool exact = true;
 };
 
 inline void scale_magnitude(Scaled& out, const mpq_t x, unsigned scale) {
@@ -79,7 +78,6 @@ inline void scale_magnitude(Scaled& out, const mpq_t x, unsigned scale) {
   mpq_canonicalize(t.q);
   Integer remainder;
   mpz_fdiv_qr(out.floor.z, remainder.z, mpq_numref(t.q), mpq_denref(t.q));
-  out.exact = mpz_sgn(remainder.z) == 0;
   mpz_mul_2exp(remainder.z, remainder.z, 1);
   const int c = mpz_cmp(remainder.z, mpq_denref(t.q));
   out.half = c < 0 ? -1 : (c == 0 ? 0 : 1);
@@ -117,11 +115,12 @@ inline std::string digits(UInt128 v) {
 }
 
 inline std::string show(const Decimal& d) {
-  return (d.is_negative() ? "-" : "+") + digits(d.coefficient()) + "e-" +
-         std::to_string(d.scale());
+  return (d.is_negative() ? "-" : "+") + digits(d.coefficient()) + "e-" + std::to_string(d.scale());
 }
 
-inline std::string show(const std::optional<Decimal>& d) { return d ? show(*d) : "nullopt"; }
+inline std::string show(const std::optional<Decimal>& d) {
+  return d ? show(*d) : "nullopt";
+}
 
 // A disagreement with the reference: report and abort, so that libFuzzer saves the input.
 [[noreturn]] inline void mismatch(const std::string& what) {

@@ -18,7 +18,9 @@ BOUND_PARAMETERS = tuple(f"{kind}_{side}" for kind in KINDS for side in ("min", 
 
 # Example counts of the property tests: "ci" (the default) keeps a test run short, "soak" runs
 # long; chosen with SWARMTUNER_HYPOTHESIS_PROFILE.
-_relaxed = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+_relaxed = dict(
+    deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]
+)
 settings.register_profile("ci", max_examples=100, **_relaxed)
 settings.register_profile("soak", max_examples=5000, **_relaxed)
 settings.load_profile(os.environ.get("SWARMTUNER_HYPOTHESIS_PROFILE", "ci"))

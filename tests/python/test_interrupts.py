@@ -25,7 +25,8 @@ def busy(**point):
 
 def f(**point):
     if nested:
-        return swarmtuner.PSO(n_iters=10**12, n_particles=2).min(busy, f64_min=[0.0], f64_max=[1.0])[0]
+        inner = swarmtuner.PSO(n_iters=10**12, n_particles=2)
+        return inner.min(busy, f64_min=[0.0], f64_max=[1.0])[0]
     return busy()
 
 if deliver == "kill":

@@ -101,7 +101,8 @@ class RefCounts:
         gc.enable()
         gc.collect()
         after = [sys.getrefcount(o) for o in self.objects]
-        leaked = [(repr(o)[:60], b, a) for o, b, a in zip(self.objects, self.before, after) if a != b]
+        counts = zip(self.objects, self.before, after)
+        leaked = [(repr(o)[:60], b, a) for o, b, a in counts if a != b]
         assert not leaked
 
 
@@ -215,7 +216,8 @@ def test_constructor_arguments(positional, keywords):
     error = None
     if len(positional) > 6:
         count = len(positional)
-        error = (TypeError, f"PSO.__new__() takes from 0 to 6 positional arguments but {count} were given")
+        text = f"PSO.__new__() takes from 0 to 6 positional arguments but {count} were given"
+        error = (TypeError, text)
     else:
         given_args = dict(zip(names, positional))
         for name in keywords:
@@ -241,7 +243,7 @@ def test_constructor_arguments(positional, keywords):
     created = []
     failure = raised(lambda: created.append(PSO(*positional, **keywords)))
     check_construction(created, failure, expected, error)
-    del created, failure
+    created = failure = None  # drop every reference the call handed back
     counts.check()
 
 
@@ -373,7 +375,8 @@ def small_values(kind):
         return st.one_of(ints, ints.map(Index), st.booleans())
     if kind in ("f32", "f64"):
         floats = st.floats(-1e6, 1e6)
-        return st.one_of(floats, st.integers(-1000, 1000), floats.map(Floaty), st.fractions(-10, 10))
+        ints = st.integers(-1000, 1000)
+        return st.one_of(floats, ints, floats.map(Floaty), st.fractions(-10, 10))
     if kind in ("c64", "c128"):
         parts = st.floats(-1e3, 1e3)
         return st.one_of(st.builds(complex, parts, parts), parts, st.builds(Complexy, parts, parts))
@@ -446,7 +449,6 @@ def test_search_outcome_and_points(bounds, n_iters, n_particles, coefficients, m
         return seen[-1][1]
 
     counts = RefCounts([f, pso, *bounds.values(), *(x for v in bounds.values() for x in v)])
-
     counts.start()
     result = None
 
@@ -456,7 +458,7 @@ def test_search_outcome_and_points(bounds, n_iters, n_particles, coefficients, m
 
     failure = raised(run)
     check_search(result, failure, lists, seen, n_iters, n_particles, maximise)
-    del result, failure, seen
+    result = failure = seen = None
     counts.check()
     borrow_released(pso)
 
@@ -623,7 +625,7 @@ def test_objective_values(actions, n_particles, n_iters, maximise, space):
 
     objects = [a.value for a in actions if isinstance(a, oracle.Returns)]
     objects += [a.error for a in actions if isinstance(a, oracle.Raises)]
-    counts = RefCounts([f, pso, *objects])
+    counts = RefCounts([f, pso, *objects, *bounds.values()])
     counts.start()
     result = None
 
@@ -637,21 +639,21 @@ def test_objective_values(actions, n_particles, n_iters, maximise, space):
             action.error.__traceback__ = None  # the objective's frame, with its arguments
     assert problems == []
     assert script.calls == expected_calls
-    check_objective_outcome(result, failure, outcome, maximise)
+    check_objective_outcome(result, failure, outcome, maximise, oracle.convert_bounds(bounds))
     del result, failure
     counts.check()
     borrow_released(pso)
 
 
-def check_objective_outcome(result, failure, outcome, maximise):
+def check_objective_outcome(result, failure, outcome, maximise, lists):
     kind, expected = outcome
     if kind == "panic":
         assert type(failure) is PanicException
         assert re.fullmatch(expected, str(failure)), (expected, str(failure))
         return
     assert failure is None
-    value, point = result
-    assert type(point) is dict
+    well_formed(result, lists)
+    value = result[0]
     if maximise:
         assert type(value) is type(expected) and repr(value) == repr(expected)
     else:
@@ -665,7 +667,8 @@ def check_objective_outcome(result, failure, outcome, maximise):
 def test_impossible_swarm_sizes(n_particles, maximise):
     pso = PSO(0, n_particles)
     calls = []
-    failure = raised(lambda: (pso.max if maximise else pso.min)(lambda **kw: calls.append(1) or 1, i_min=[0], i_max=[5]))
+    method = pso.max if maximise else pso.min
+    failure = raised(lambda: method(lambda **kw: calls.append(1) or 1, i_min=[0], i_max=[5]))
     # The first particle is evaluated before the storage for the swarm is asked for.
     assert calls == [1]
     assert type(failure) is MemoryError or (
