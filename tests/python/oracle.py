@@ -12,10 +12,9 @@ import re
 from decimal import Decimal
 
 import swarmtuner
+from conftest import BOUND_PARAMETERS, KINDS
 from replay import f32
 
-KINDS = ("i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d")
-BOUND_PARAMETERS = tuple(f"{kind}_{side}" for kind in KINDS for side in ("min", "max"))
 MAX_COEFFICIENT = 2**96 - 1
 
 
