@@ -271,8 +271,9 @@ def core_section(data: dict | None, skipped: str | None) -> list[str]:
     if not data:
         return lines + [f"Skipped: {skipped or 'no output'}.", ""]
     ctx = data.get("context", {})
-    lines += [f"`swarmtuner_core_bench` (Google Benchmark), build type "
-              f"{ctx.get('library_build_type', '?')}, {ctx.get('num_cpus', '?')} CPUs.", ""]
+    lines += ["`swarmtuner_core_bench` (Google Benchmark; the numeric core built as Release; "
+              f"the benchmark library itself reports {ctx.get('library_build_type', '?')}), "
+              f"{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz.", ""]
     rows = []
     for bm in data.get("benchmarks", []):
         if bm.get("run_type") == "aggregate" and bm.get("aggregate_name") != "median":
