@@ -33,7 +33,7 @@ def dims_sweep(pso_class: Any, smoke: bool) -> list[dict[str, Any]]:
 def budget_sweep(pso_class: Any, smoke: bool) -> list[dict[str, Any]]:
     grid = [(5, 2), (10, 5)] if smoke else [
         (10, 10), (10, 100), (10, 1000), (100, 10), (100, 100), (1000, 10), (1000, 100)]
-    repeats = 1 if smoke else 3
+    repeats = 1 if smoke else 5
     dims = 10
     lower, upper = [-5.0] * dims, [5.0] * dims
 
