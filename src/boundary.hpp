@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <new>
+#include <source_location>
 #include <string>
 
 #include "prelude/failure.hpp"
@@ -28,10 +29,18 @@ class PythonError : public std::exception {
   PyObject* type() const noexcept { return type_.get(); }
   PyObject* value() const noexcept { return value_.get(); }
   PyObject* traceback() const noexcept { return traceback_.get(); }
+  // Turns a lazily described exception (type plus raw value) into an instance.
   void normalize() noexcept;
 
  private:
   PyRef type_, value_, traceback_;
+};
+
+// An internal failure that already had its report written: a PanicException raised by Python
+// code called from here, which fetch_python_error turns back into a failure of this call.
+class ResumedPanic : public InternalFailure {
+ public:
+  using InternalFailure::InternalFailure;
 };
 
 // Takes the pending Python exception. A pending PanicException is not returned: its text is
@@ -52,10 +61,16 @@ PythonError make_python_error(PyObject* type, const std::string& message);
 
 // For outbound conversions: prints the pending Python error to the interpreter's error stream
 // and fails with "Python API call failed".
-[[noreturn]] void fail_python_api_call(std::source_location where = std::source_location::current());
+[[noreturn]] void fail_python_api_call(
+    std::source_location where = std::source_location::current());
 
 // The PanicException class, created on first use and cached for the life of the process.
-PyObject* panic_exception_type();
+// Null with a Python exception set when the interpreter refuses to create it.
+PyObject* panic_exception_type() noexcept;
+
+// UTF-8 text of a str object; characters that UTF-8 cannot carry (lone surrogates) become
+// U+FFFD. Leaves no exception pending; an object that is not a str gives an empty text.
+std::string to_utf8_lossy(PyObject* text);
 
 namespace detail {
 // Turns the in-flight exception into a Python exception: PythonError restored, InternalFailure
@@ -82,6 +97,18 @@ int call_boundary_status(Body&& body) noexcept {
   } catch (...) {
     detail::set_python_error_from_current_exception();
     return -1;
+  }
+}
+
+// For slots that cannot report an error (deallocation): a failure goes to the interpreter's
+// unraisable hook.
+template <class Body>
+void call_boundary_unraisable(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+    detail::set_python_error_from_current_exception();
+    PyErr_WriteUnraisable(nullptr);
   }
 }
 

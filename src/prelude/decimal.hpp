@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "prelude/element_kind.hpp"
 
@@ -35,15 +36,21 @@ class Decimal {
   static std::optional<Decimal> from_f64(double value) noexcept;
 
   // The text parser used for Python values: optional sign, digits, at most one point,
-  // underscores after the first digit (see DecimalParseResult).
+  // underscores after the first digit (see DecimalParseResult). Once the fraction has 28
+  // digits, or no further digit fits 96 bits, the next character decides the rounding
+  // (a digit of 5 or more raises the coefficient by one, an underscore leaves it) and later
+  // digits and underscores are checked but ignored. A sign bit is kept on a zero ("-0").
   static struct DecimalParseResult parse(std::string_view text) noexcept;
 
-  UInt128 coefficient() const noexcept;
-  std::uint32_t scale() const noexcept;
-  bool is_negative() const noexcept;  // the sign bit, also for a zero
-  bool is_zero() const noexcept;
+  UInt128 coefficient() const noexcept { return (UInt128{hi_} << 64) | lo_; }
+  std::uint32_t scale() const noexcept { return (flags_ >> scale_shift) & 0xFFu; }
+  bool is_negative() const noexcept { return (flags_ & sign_bit) != 0; }  // also for a zero
+  bool is_zero() const noexcept { return lo_ == 0 && hi_ == 0; }
   // The coefficient with the sign applied (a negative zero gives 0).
-  Int128 signed_coefficient() const noexcept;
+  Int128 signed_coefficient() const noexcept {
+    const auto magnitude = static_cast<Int128>(coefficient());
+    return is_negative() ? -magnitude : magnitude;
+  }
 
   // Plain positional text with all digits of the scale: coefficient 250, scale 2 reads "2.50";
   // a leading '-' when the sign bit is set; never an exponent.
@@ -56,14 +63,20 @@ class Decimal {
   static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept;
 
   // Sign flip: a zero becomes negative zero and back.
-  Decimal operator-() const noexcept;
+  Decimal operator-() const noexcept {
+    Decimal flipped = *this;
+    flipped.flags_ ^= sign_bit;
+    return flipped;
+  }
 
   // Numeric comparison: scale and the sign of a zero do not matter.
   friend std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept;
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept;
 
   // Same coefficient, scale and sign bit (1.0 and 1.00 are equal but not identical).
-  bool identical(const Decimal& other) const noexcept;
+  bool identical(const Decimal& other) const noexcept {
+    return lo_ == other.lo_ && hi_ == other.hi_ && flags_ == other.flags_;
+  }
 
   // Multiplies the coefficient by 10 per step towards `target_scale` (> scale()) and stops at
   // the last step whose coefficient still fits 96 bits, so a large value may stop short.
@@ -73,12 +86,27 @@ class Decimal {
   Decimal rescaled_down(std::uint32_t target_scale) const noexcept;
 
  private:
+  static constexpr std::uint32_t scale_shift = 16;
+  static constexpr std::uint32_t sign_bit = 1u << 31;
+
+  // Callers guarantee coefficient <= max_coefficient and scale <= max_scale.
+  static Decimal make(UInt128 coefficient, std::uint32_t scale, bool negative) noexcept {
+    Decimal d;
+    d.lo_ = static_cast<std::uint64_t>(coefficient);
+    d.hi_ = static_cast<std::uint32_t>(coefficient >> 64);
+    d.flags_ = (scale << scale_shift) | (negative ? sign_bit : 0u);
+    return d;
+  }
+
   // Coefficient bits 0..63 in lo_, 64..95 in hi_; flags_ holds the scale in bits 16..23 and
   // the sign in bit 31, leaving the rest zero.
   std::uint64_t lo_ = 0;
   std::uint32_t hi_ = 0;
   std::uint32_t flags_ = 0;
 };
+
+static_assert(sizeof(Decimal) == 16);
+static_assert(std::is_trivially_copyable_v<Decimal>);
 
 // On failure `error` holds the message ("Invalid decimal: ...") and `value` is empty.
 struct DecimalParseResult {

@@ -1,7 +1,12 @@
 // Element types per kind and the per-element primitives that the vector operations apply.
 #pragma once
 
+#include <algorithm>
+#include <concepts>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
+#include <utility>
 
 #include "prelude/big_int.hpp"
 #include "prelude/complex.hpp"
@@ -10,18 +15,52 @@
 
 namespace swarmtuner {
 
-template <ElementKind K> struct ElementTraits;
-template <> struct ElementTraits<ElementKind::I8> { using type = std::int8_t; };
-template <> struct ElementTraits<ElementKind::I16> { using type = std::int16_t; };
-template <> struct ElementTraits<ElementKind::I32> { using type = std::int32_t; };
-template <> struct ElementTraits<ElementKind::I64> { using type = std::int64_t; };
-template <> struct ElementTraits<ElementKind::I128> { using type = Int128; };
-template <> struct ElementTraits<ElementKind::I> { using type = BigInt; };
-template <> struct ElementTraits<ElementKind::F32> { using type = float; };
-template <> struct ElementTraits<ElementKind::F64> { using type = double; };
-template <> struct ElementTraits<ElementKind::C64> { using type = Complex32; };
-template <> struct ElementTraits<ElementKind::C128> { using type = Complex64; };
-template <> struct ElementTraits<ElementKind::D> { using type = Decimal; };
+template <ElementKind K>
+struct ElementTraits;
+template <>
+struct ElementTraits<ElementKind::I8> {
+  using type = std::int8_t;
+};
+template <>
+struct ElementTraits<ElementKind::I16> {
+  using type = std::int16_t;
+};
+template <>
+struct ElementTraits<ElementKind::I32> {
+  using type = std::int32_t;
+};
+template <>
+struct ElementTraits<ElementKind::I64> {
+  using type = std::int64_t;
+};
+template <>
+struct ElementTraits<ElementKind::I128> {
+  using type = Int128;
+};
+template <>
+struct ElementTraits<ElementKind::I> {
+  using type = BigInt;
+};
+template <>
+struct ElementTraits<ElementKind::F32> {
+  using type = float;
+};
+template <>
+struct ElementTraits<ElementKind::F64> {
+  using type = double;
+};
+template <>
+struct ElementTraits<ElementKind::C64> {
+  using type = Complex32;
+};
+template <>
+struct ElementTraits<ElementKind::C128> {
+  using type = Complex64;
+};
+template <>
+struct ElementTraits<ElementKind::D> {
+  using type = Decimal;
+};
 
 template <ElementKind K>
 using Element = typename ElementTraits<K>::type;
@@ -31,13 +70,228 @@ constexpr bool is_complex_kind(ElementKind kind) noexcept {
   return kind == ElementKind::C64 || kind == ElementKind::C128;
 }
 
-// Per-element primitives (defined in element.cpp / inline below by kind):
-//   add_element, sub_element, neg_element, add_assign_element, scale_element,
-//   less_element, greater_element, zero_element.
-// Fixed-width integers saturate on sum, difference and negation; decimal overflow throws
-// InternalFailure with "Addition overflowed", "Subtraction overflowed" or
-// "Multiplication overflowed"; "i" scaling by a non-finite product throws
-// "f64 can not to BigInt"; "d" scaling by a factor that is not a decimal throws
-// "Failed to convert to Decimal".
+// The five fixed-width two's complement kinds.
+template <class T>
+concept FixedWidthInt = std::same_as<T, std::int8_t> || std::same_as<T, std::int16_t> ||
+    std::same_as<T, std::int32_t> || std::same_as<T, std::int64_t> || std::same_as<T, Int128>;
+
+template <class T>
+concept ComplexElement = std::same_as<T, Complex32> || std::same_as<T, Complex64>;
+
+// Kinds whose sum, difference and negation are plain IEEE 754 operations (per part for complex).
+template <class T>
+concept IeeeElement = std::floating_point<T> || ComplexElement<T>;
+
+// Every kind except "c64" and "c128".
+template <class T>
+concept OrderedElement = FixedWidthInt<T> || std::floating_point<T> || std::same_as<T, BigInt> ||
+    std::same_as<T, Decimal>;
+
+// Kinds whose values live in registers; their vector loops are plain loops over storage.
+template <class T>
+concept FixedSizeNumber = FixedWidthInt<T> || IeeeElement<T>;
+
+namespace element_detail {
+
+// numeric_limits is not guaranteed for __int128, so the bounds come from the bit pattern.
+template <FixedWidthInt T>
+inline constexpr T int_max =
+    static_cast<T>(static_cast<std::make_unsigned_t<T>>(~std::make_unsigned_t<T>{0}) >> 1);
+template <FixedWidthInt T>
+inline constexpr T int_min = static_cast<T>(-int_max<T> - 1);
+
+// Picks the wrapped result, or on overflow the end of the range on a's side. `witness` has its
+// top bit set exactly when the operation overflowed.
+template <FixedWidthInt T, class U = std::make_unsigned_t<T>>
+constexpr T saturate_if_overflow(U ua, U wrapped, U witness) noexcept {
+  constexpr int top_bit = static_cast<int>(sizeof(U) * 8 - 1);
+  const U mask = static_cast<U>(U{0} - static_cast<U>(witness >> top_bit));
+  // int_max + 1 wraps to int_min, so a's sign bit selects the end.
+  const U saturated = static_cast<U>(static_cast<U>(ua >> top_bit) + static_cast<U>(int_max<T>));
+  return static_cast<T>(static_cast<U>((wrapped & static_cast<U>(~mask)) | (saturated & mask)));
+}
+
+// The float type a kind is scaled in: binary32 for the narrow kinds, binary64 from i32 on.
+template <FixedWidthInt T>
+using ScaleFloat = std::conditional_t<(sizeof(T) <= 2), float, double>;
+
+// Truncates toward zero and saturates at the kind's range; NaN gives 0. The out-of-range and
+// NaN cases never reach the cast (converting them would be undefined), and the choice is made
+// by selects rather than early returns so that loops over a list stay vectorisable.
+template <FixedWidthInt T, std::floating_point F>
+constexpr T saturating_truncate(F p) noexcept {
+  // 2^(width-1) is exact in both float types (2^127 < FLT_MAX).
+  constexpr F limit = static_cast<F>(
+      static_cast<std::make_unsigned_t<T>>(std::make_unsigned_t<T>{1} << (sizeof(T) * 8 - 1)));
+  const F in_range = (p >= -limit && p < limit) ? p : F{0};
+  T result = static_cast<T>(in_range);
+  result = p >= limit ? int_max<T> : result;
+  result = p < -limit ? int_min<T> : result;
+  return result;
+}
+
+}  // namespace element_detail
+
+// ---- Fixed-width integers: saturating sum, difference and negation; saturating scaling. ----
+
+// The sums are formed modulo 2^width in the unsigned type and corrected with bit masks, not
+// with branches or overflow builtins, so that loops over a list vectorise for every width.
+template <FixedWidthInt T>
+constexpr T add_element(T a, T b) noexcept {
+  using U = std::make_unsigned_t<T>;
+  const U ua = static_cast<U>(a);
+  const U ub = static_cast<U>(b);
+  const U sum = static_cast<U>(ua + ub);
+  // Overflow: both operands have one sign and the wrapped sum the other.
+  return element_detail::saturate_if_overflow<T>(ua, sum, static_cast<U>((ua ^ sum) & (ub ^ sum)));
+}
+
+template <FixedWidthInt T>
+constexpr T sub_element(T a, T b) noexcept {
+  using U = std::make_unsigned_t<T>;
+  const U ua = static_cast<U>(a);
+  const U ub = static_cast<U>(b);
+  const U difference = static_cast<U>(ua - ub);
+  // Overflow: the operands differ in sign and the wrapped difference has b's sign.
+  return element_detail::saturate_if_overflow<T>(ua, difference,
+                                                 static_cast<U>((ua ^ ub) & (ua ^ difference)));
+}
+
+// Only the minimum overflows (to the maximum), exactly as 0 - a does.
+template <FixedWidthInt T>
+constexpr T neg_element(T a) noexcept {
+  return sub_element(T{0}, a);
+}
+
+template <FixedWidthInt T>
+constexpr void add_assign_element(T& a, T b) noexcept {
+  a = add_element(a, b);
+}
+
+template <FixedWidthInt T>
+constexpr void sub_assign_element(T& a, T b) noexcept {
+  a = sub_element(a, b);
+}
+
+// i8 and i16 multiply in binary32 (the factor rounded to binary32, overflowing to infinity);
+// i32 exactly in binary64; i64 and i128 after rounding a to the nearest binary64.
+template <FixedWidthInt T>
+constexpr T scale_element(T a, double x) noexcept {
+  using F = element_detail::ScaleFloat<T>;
+  return element_detail::saturating_truncate<T>(static_cast<F>(a) * static_cast<F>(x));
+}
+
+// ---- Binary floats and complex pairs: IEEE 754 throughout. ----
+
+template <IeeeElement T>
+constexpr T add_element(T a, T b) noexcept {
+  return a + b;
+}
+
+template <IeeeElement T>
+constexpr T sub_element(T a, T b) noexcept {
+  return a - b;
+}
+
+// Unary minus flips the sign bit, so zeros and NaN change sign too.
+template <IeeeElement T>
+constexpr T neg_element(T a) noexcept {
+  return -a;
+}
+
+template <IeeeElement T>
+constexpr void add_assign_element(T& a, T b) noexcept {
+  a += b;
+}
+
+template <IeeeElement T>
+constexpr void sub_assign_element(T& a, T b) noexcept {
+  a = a - b;
+}
+
+// Conversions between the float types follow IEEE 754: to nearest, overflowing to infinity.
+static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559);
+
+// f32 scales by the factor rounded to binary32 (beyond its range: infinity), f64 by the factor.
+template <std::floating_point T>
+constexpr T scale_element(T a, double x) noexcept {
+  return a * static_cast<T>(x);
+}
+
+template <class F>
+constexpr BasicComplex<F> scale_element(BasicComplex<F> a, double x) noexcept {
+  const F factor = static_cast<F>(x);
+  return {a.re * factor, a.im * factor};
+}
+
+// ---- Big integers: exact arithmetic; scaling through binary64. ----
+
+inline BigInt add_element(const BigInt& a, const BigInt& b) {
+  return a + b;
+}
+inline BigInt sub_element(const BigInt& a, const BigInt& b) {
+  return a - b;
+}
+inline BigInt neg_element(const BigInt& a) {
+  return -a;
+}
+inline BigInt neg_element(BigInt&& a) {
+  return -std::move(a);
+}
+inline void add_assign_element(BigInt& a, const BigInt& b) {
+  a += b;
+}
+inline void sub_assign_element(BigInt& a, const BigInt& b) {
+  a -= b;
+}
+
+// a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero.
+// Throws "f64 can not to BigInt" when that product is NaN or infinite.
+BigInt scale_element(const BigInt& a, double x);
+
+// ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
+
+// Throws "Addition overflowed".
+Decimal add_element(Decimal a, Decimal b);
+// Throws "Subtraction overflowed".
+Decimal sub_element(Decimal a, Decimal b);
+inline Decimal neg_element(Decimal a) noexcept {
+  return -a;
+}
+// Throws "Addition overflowed".
+void add_assign_element(Decimal& a, Decimal b);
+// Throws "Subtraction overflowed".
+void sub_assign_element(Decimal& a, Decimal b);
+
+// The decimal form of a scaling factor; throws "Failed to convert to Decimal" for NaN,
+// infinities and factors whose integer part exceeds 96 bits.
+Decimal decimal_factor(double x);
+// a × factor; throws "Multiplication overflowed".
+Decimal scale_element(Decimal a, Decimal factor);
+// a × decimal_factor(x).
+inline Decimal scale_element(Decimal a, double x) {
+  return scale_element(a, decimal_factor(x));
+}
+
+// ---- Ordering and zero. ----
+
+// Numeric for integers and decimals (scale and the sign of a zero do not matter), IEEE for
+// floats, so both are false when either side is NaN.
+template <OrderedElement T>
+constexpr bool less_element(const T& a, const T& b) noexcept {
+  return a < b;
+}
+
+template <OrderedElement T>
+constexpr bool greater_element(const T& a, const T& b) noexcept {
+  return a > b;
+}
+
+// 0, +0.0, (+0.0, +0.0), the BigInt zero (no sign) and the decimal zero (scale 0, no sign):
+// every element type value-initialises to its kind's zero.
+template <class T>
+T zero_element() noexcept(std::is_nothrow_default_constructible_v<T>) {
+  return T{};
+}
 
 }  // namespace swarmtuner

@@ -1,0 +1,72 @@
+// The module's initialisation: the module object, its __all__ and the PSO class in it.
+#include <atomic>
+#include <string>
+
+#include "boundary.hpp"
+#include "pso.hpp"
+
+namespace swarmtuner {
+namespace {
+
+// The interpreter's C API version that the module is built for (Python 3.x).
+constexpr int module_api_version = 1013;
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "swarmtuner",
+    "A Python module implemented in C++.",
+    0,        // no per-module state
+    nullptr,  // no module-level functions
+    nullptr,  // single-phase initialisation
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Class objects and caches are per process, not per module, so the module may be initialised
+// only once: a second module object (after removal from sys.modules, or in a
+// sub-interpreter) would share them with the first.
+std::atomic_flag initialised;
+
+// The module's __all__, created empty when the module has none yet.
+PyRef all_list(PyObject* module) {
+  PyRef all_name = check(PyUnicode_InternFromString("__all__"));
+  PyRef all = PyRef::steal(PyObject_GetAttr(module, all_name.get()));
+  if (!all) {
+    PythonError error = fetch_python_error();
+    if (!error.matches(PyExc_AttributeError)) throw std::move(error);
+    all = check(PyList_New(0));
+    if (PyObject_SetAttr(module, all_name.get(), all.get()) < 0) throw_python_error();
+  }
+  if (!PyList_Check(all.get())) {
+    raise(PyExc_TypeError, "'" + std::string(Py_TYPE(all.get())->tp_name) +
+                               "' object cannot be converted to 'PyList'");
+  }
+  return all;
+}
+
+void add_pso_class(PyObject* module) {
+  PyObject* type = reinterpret_cast<PyObject*>(pso_type());
+  PyRef all = all_list(module);
+  PyRef name = check(PyUnicode_InternFromString("PSO"));
+  if (PyList_Append(all.get(), name.get()) < 0) {
+    fail("could not append __name__ to __all__: " + fetch_python_error().describe());
+  }
+  if (PyObject_SetAttr(module, name.get(), type) < 0) throw_python_error();
+}
+
+PyObject* initialise_module() {
+  PyRef module = check(PyModule_Create2(&module_definition, module_api_version));
+  if (initialised.test_and_set()) {
+    raise(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
+  }
+  add_pso_class(module.get());
+  return module.release();
+}
+
+}  // namespace
+}  // namespace swarmtuner
+
+PyMODINIT_FUNC PyInit_swarmtuner() {
+  return swarmtuner::call_boundary(swarmtuner::initialise_module);
+}

@@ -1,0 +1,144 @@
+// The particle swarm search: the initial swarm, the sweeps and the result, over any objective.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "particle_swarm_optimization/min_vec.hpp"
+#include "particle_swarm_optimization/objective.hpp"
+#include "particle_swarm_optimization/settings.hpp"
+#include "prelude/failure.hpp"
+#include "prelude/rng.hpp"
+#include "prelude/sampler.hpp"
+#include "prelude/x_vec.hpp"
+
+namespace swarmtuner {
+
+template <class Value>
+struct Particle {
+  XVec position;
+  XVec velocity;
+  XVec best_position;  // own copy of the position where best_value was obtained
+  Value best_value;
+};
+
+template <class Value>
+struct SwarmResult {
+  Value value;
+  XVec position;
+};
+
+namespace detail {
+
+// Reserves room for the whole swarm at once; a count whose storage size cannot even be
+// represented is refused before asking for memory.
+template <class Value>
+void reserve_swarm(std::vector<Particle<Value>>& swarm, std::uint64_t n_particles) {
+  if (n_particles > swarm.max_size()) fail("capacity overflow");
+  swarm.reserve(static_cast<std::size_t>(n_particles));
+}
+
+// Stored values are objective values in a minimising search and their negations in a
+// maximising one, so that the search itself always minimises.
+template <bool Maximise, Objective O>
+typename O::Value evaluate_stored(O& objective, const XVec& position) {
+  if constexpr (Maximise) {
+    return objective.negate(objective.evaluate(position));
+  } else {
+    return objective.evaluate(position);
+  }
+}
+
+template <bool Maximise, Objective O>
+SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& objective,
+                                            XVec lower, XVec upper) {
+  using Value = typename O::Value;
+
+  const std::shared_ptr<ChaChaRng> rng = thread_rng();
+  const XVecSampler sampler(lower.clone(), upper.clone());
+
+  XVec velocity_max = XVec::sub(upper.clone(), lower);
+  velocity_max.mul_assign(settings.max_v);
+  const XVec velocity_min = XVec::neg(velocity_max.clone());
+
+  // Drawing and evaluating alternate: particle k is drawn after particle k-1 was evaluated.
+  std::vector<Particle<Value>> swarm;
+  for (std::uint64_t k = 0; k < settings.n_particles; ++k) {
+    XVec position = sampler.sample(*rng);
+    XVec velocity = position.zeros_like();
+    XVec best_position = position.clone();
+    Value value = evaluate_stored<Maximise>(objective, position);
+    if (k == 0) reserve_swarm(swarm, settings.n_particles);
+    swarm.push_back(Particle<Value>{std::move(position), std::move(velocity),
+                                    std::move(best_position), std::move(value)});
+  }
+
+  const auto compare = [&objective](const Value& a, const Value& b) {
+    return objective.compare(a, b);
+  };
+  const std::size_t first_best =
+      min_vec(std::span<const Particle<Value>>(swarm), compare);
+  XVec global_best_position = swarm[first_best].best_position.clone();
+  Value global_best_value = swarm[first_best].best_value;
+
+  const double c1 = settings.c1;
+  const double c2 = settings.c2;
+  const double inertia = settings.inertia;
+  for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
+    for (Particle<Value>& p : swarm) {
+      // c1 pulls towards the swarm's best, c2 towards the particle's own best.
+      XVec social = XVec::sub(global_best_position.clone(), p.position);
+      social.mul_assign(c1);
+      XVec cognitive = XVec::sub(p.best_position.clone(), p.position);
+      cognitive.mul_assign(c2);
+      p.velocity = XVec::add(std::move(p.velocity), XVec::add(std::move(social), cognitive));
+
+      // The move uses the unlimited velocity; only the carried velocity is limited.
+      p.position.add_assign(p.velocity);
+      clamp_particle(p.position, p.velocity, lower, upper, velocity_min, velocity_max);
+
+      Value value = evaluate_stored<Maximise>(objective, p.position);
+      // Only a strict improvement counts; the swarm's best is only tested when the
+      // particle's own best improves, and is replaced at once.
+      if (objective.compare(value, p.best_value) != Ordering::Less) continue;
+      const bool improves_swarm = objective.compare(value, global_best_value) == Ordering::Less;
+      // The particle's best is replaced before the swarm's; old values are released in that order.
+      p.best_value = value;
+      p.best_position = p.position.clone();
+      if (improves_swarm) {
+        global_best_value = std::move(value);
+        global_best_position = p.position.clone();
+      }
+    }
+    for (Particle<Value>& p : swarm) p.velocity.mul_assign(inertia);
+  }
+
+  if constexpr (Maximise) {
+    return {objective.negate(std::move(global_best_value)), std::move(global_best_position)};
+  } else {
+    return {std::move(global_best_value), std::move(global_best_position)};
+  }
+}
+
+}  // namespace detail
+
+// Minimises the objective over the box [lower, upper); returns the first best value found and
+// where it was found.
+template <Objective O>
+SwarmResult<typename O::Value> swarm_min(const PsoSettings& settings, O& objective, XVec lower,
+                                         XVec upper) {
+  return detail::swarm_search<false>(settings, objective, std::move(lower), std::move(upper));
+}
+
+// Maximises by minimising negated values (through the objective's negate), negating the best
+// once more for the result.
+template <Objective O>
+SwarmResult<typename O::Value> swarm_max(const PsoSettings& settings, O& objective, XVec lower,
+                                         XVec upper) {
+  return detail::swarm_search<true>(settings, objective, std::move(lower), std::move(upper));
+}
+
+}  // namespace swarmtuner

@@ -1,0 +1,493 @@
+// Arithmetic, rounding, conversions and text exchange of the 96-bit decimal, on fixed-width integers.
+#include "prelude/decimal.hpp"
+
+#include <array>
+#include <bit>
+#include <cstddef>
+
+namespace swarmtuner {
+namespace {
+
+constexpr UInt128 max_coefficient = Decimal::max_coefficient;
+constexpr std::uint32_t max_scale = Decimal::max_scale;
+
+constexpr std::array<std::uint64_t, 20> pow10_u64 = [] {
+  std::array<std::uint64_t, 20> table{};
+  std::uint64_t p = 1;
+  for (auto& entry : table) {
+    entry = p;
+    p *= 10;
+  }
+  return table;
+}();
+constexpr std::uint32_t max_pow10_step = 19;  // the largest power of ten in 64 bits
+
+// An unsigned 192-bit integer, least significant limb first. It holds every exact
+// intermediate: a 96-bit coefficient times 10^28 stays below 2^190, and a product of two
+// 96-bit coefficients below 2^192.
+struct U192 {
+  std::array<std::uint64_t, 3> limb{};
+
+  static constexpr U192 from(UInt128 v) noexcept {
+    return U192{{static_cast<std::uint64_t>(v), static_cast<std::uint64_t>(v >> 64), 0}};
+  }
+
+  // Exact product of two values below 2^96.
+  static constexpr U192 product(UInt128 a, UInt128 b) noexcept {
+    const std::uint64_t a0 = static_cast<std::uint64_t>(a);
+    const std::uint64_t a1 = static_cast<std::uint64_t>(a >> 64);
+    const std::uint64_t b0 = static_cast<std::uint64_t>(b);
+    const std::uint64_t b1 = static_cast<std::uint64_t>(b >> 64);
+    // a1 and b1 are below 2^32, so a1 * b1 < 2^64 and every column sum fits 128 bits.
+    const UInt128 p00 = UInt128{a0} * b0;
+    const UInt128 mid = UInt128{a0} * b1 + UInt128{a1} * b0 + (p00 >> 64);
+    const UInt128 top = UInt128{a1} * b1 + (mid >> 64);
+    return U192{{static_cast<std::uint64_t>(p00), static_cast<std::uint64_t>(mid),
+                 static_cast<std::uint64_t>(top)}};
+  }
+
+  constexpr bool fits_coefficient() const noexcept {
+    return limb[2] == 0 && to_u128() <= max_coefficient;
+  }
+  constexpr UInt128 to_u128() const noexcept { return (UInt128{limb[1]} << 64) | limb[0]; }
+  constexpr bool is_zero() const noexcept { return (limb[0] | limb[1] | limb[2]) == 0; }
+
+  constexpr int bit_width() const noexcept {
+    for (std::size_t i = limb.size(); i-- > 0;) {
+      if (limb[i] != 0) return static_cast<int>(64 * i + std::bit_width(limb[i]));
+    }
+    return 0;
+  }
+
+  // The callers' bounds keep the product below 2^192; the carry out is not kept.
+  constexpr void mul_small(std::uint64_t m) noexcept {
+    UInt128 carry = 0;
+    for (auto& l : limb) {
+      const UInt128 t = UInt128{l} * m + carry;
+      l = static_cast<std::uint64_t>(t);
+      carry = t >> 64;
+    }
+  }
+
+  constexpr void mul_pow10(std::uint32_t exponent) noexcept {
+    while (exponent > max_pow10_step) {
+      mul_small(pow10_u64[max_pow10_step]);
+      exponent -= max_pow10_step;
+    }
+    if (exponent > 0) mul_small(pow10_u64[exponent]);
+  }
+
+  // Divides in place and returns the remainder.
+  constexpr std::uint64_t div_small(std::uint64_t d) noexcept {
+    UInt128 rem = 0;
+    for (std::size_t i = limb.size(); i-- > 0;) {
+      const UInt128 cur = (rem << 64) | limb[i];
+      limb[i] = static_cast<std::uint64_t>(cur / d);
+      rem = cur % d;
+    }
+    return static_cast<std::uint64_t>(rem);
+  }
+
+  constexpr void add(const U192& other) noexcept {
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < limb.size(); ++i) {
+      const UInt128 t = UInt128{limb[i]} + other.limb[i] + carry;
+      limb[i] = static_cast<std::uint64_t>(t);
+      carry = static_cast<std::uint64_t>(t >> 64);
+    }
+  }
+
+  // Requires *this >= other.
+  constexpr void sub(const U192& other) noexcept {
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < limb.size(); ++i) {
+      const std::uint64_t a = limb[i];
+      const std::uint64_t b = other.limb[i];
+      limb[i] = a - b - borrow;
+      borrow = (a < b || (a == b && borrow != 0)) ? 1 : 0;
+    }
+  }
+
+  friend constexpr std::strong_ordering operator<=>(const U192& a, const U192& b) noexcept {
+    for (std::size_t i = a.limb.size(); i-- > 0;) {
+      if (a.limb[i] != b.limb[i]) return a.limb[i] <=> b.limb[i];
+    }
+    return std::strong_ordering::equal;
+  }
+  friend constexpr bool operator==(const U192&, const U192&) noexcept = default;
+};
+
+// Digits dropped from an exact magnitude: the most significant dropped digit, and whether
+// any digit below it was non-zero. Together they decide a round-half-even exactly as the
+// full remainder would.
+struct DroppedDigits {
+  std::uint64_t leading = 0;
+  bool sticky = false;
+
+  void drop(U192& m, std::uint32_t count) noexcept {
+    while (count > 0) {
+      const std::uint32_t step = count < max_pow10_step ? count : max_pow10_step;
+      const std::uint64_t rem = m.div_small(pow10_u64[step]);
+      const std::uint64_t below = pow10_u64[step - 1];
+      sticky = sticky || leading != 0 || rem % below != 0;
+      leading = rem / below;
+      count -= step;
+    }
+  }
+
+  bool rounds_up(UInt128 truncated) const noexcept {
+    return leading > 5 || (leading == 5 && (sticky || (truncated & 1) != 0));
+  }
+};
+
+// Brings an exact magnitude at `scale` into range: at most 28 fractional digits and a 96-bit
+// coefficient, dropping the fewest fractional digits for which the value rounded half to
+// even from the exact magnitude fits. nullopt when it does not fit even at scale 0. A zero
+// result never carries the sign.
+std::optional<Decimal> round_to_fit(U192 m, std::uint32_t scale, bool negative) noexcept {
+  DroppedDigits dropped;
+  if (scale > max_scale) {
+    dropped.drop(m, scale - max_scale);
+    scale = max_scale;
+  }
+  if (!m.fits_coefficient()) {
+    // m >= 2^(w-1) and 10^k <= 2^(w-97) for this k, so dropping k digits still leaves at
+    // least 2^96: k never overshoots the number of digits that must go.
+    const int width = m.bit_width();
+    const auto k = static_cast<std::uint32_t>(((width - 97) * 1233) >> 12);  // log10(2)
+    if (k > scale) return std::nullopt;
+    dropped.drop(m, k);
+    scale -= k;
+  }
+  for (;;) {
+    while (!m.fits_coefficient()) {
+      if (scale == 0) return std::nullopt;
+      dropped.drop(m, 1);
+      --scale;
+    }
+    UInt128 q = m.to_u128();
+    if (dropped.rounds_up(q)) ++q;
+    if (q <= max_coefficient) {
+      return Decimal::from_parts(q, scale, negative && q != 0);
+    }
+    // The carry reached 2^96: one more digit goes, rounded again from the exact value
+    // (the truncated magnitude and what was dropped below it).
+    if (scale == 0) return std::nullopt;
+    dropped.drop(m, 1);
+    --scale;
+  }
+}
+
+// Sum of two signed magnitudes at a common scale, then rounded into range.
+std::optional<Decimal> signed_sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept {
+  const std::uint32_t sa = a.scale();
+  const std::uint32_t sb = b.scale();
+  const std::uint32_t scale = sa > sb ? sa : sb;
+  if (sa == sb) {
+    // Both below 2^96, so the sum fits 128 bits; the common case needs no wide arithmetic.
+    const UInt128 ca = a.coefficient();
+    const UInt128 cb = b.coefficient();
+    if (a_negative == b_negative) {
+      if (ca + cb <= max_coefficient) return Decimal::from_parts(ca + cb, scale, a_negative);
+    } else if (ca >= cb) {
+      return Decimal::from_parts(ca - cb, scale, a_negative && ca != cb);
+    } else {
+      return Decimal::from_parts(cb - ca, scale, b_negative);
+    }
+  }
+  U192 ma = U192::from(a.coefficient());
+  U192 mb = U192::from(b.coefficient());
+  ma.mul_pow10(scale - sa);
+  mb.mul_pow10(scale - sb);
+  if (a_negative == b_negative) {
+    ma.add(mb);
+    return round_to_fit(ma, scale, a_negative);
+  }
+  if (ma >= mb) {
+    ma.sub(mb);
+    return round_to_fit(ma, scale, a_negative);
+  }
+  mb.sub(ma);
+  return round_to_fit(mb, scale, b_negative);
+}
+
+}  // namespace
+
+std::optional<Decimal> Decimal::from_parts(UInt128 coefficient, std::uint32_t scale,
+                                           bool negative) noexcept {
+  if (coefficient > max_coefficient || scale > max_scale) return std::nullopt;
+  return make(coefficient, scale, negative);
+}
+
+std::optional<Decimal> Decimal::from_signed_coefficient(Int128 coefficient,
+                                                        std::uint32_t scale) noexcept {
+  const bool negative = coefficient < 0;
+  // Test the range before negating: the most negative Int128 has no positive counterpart.
+  if (negative ? coefficient < -static_cast<Int128>(max_coefficient)
+               : coefficient > static_cast<Int128>(max_coefficient)) {
+    return std::nullopt;
+  }
+  return from_parts(static_cast<UInt128>(negative ? -coefficient : coefficient), scale, negative);
+}
+
+Decimal Decimal::from_i64(std::int64_t value) noexcept {
+  const bool negative = value < 0;
+  // Negate in unsigned arithmetic so that INT64_MIN is safe.
+  const std::uint64_t magnitude =
+      negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  return make(magnitude, 0, negative);
+}
+
+std::optional<Decimal> Decimal::from_f64(double value) noexcept {
+  const auto raw = std::bit_cast<std::uint64_t>(value);
+  const bool negative = (raw >> 63) != 0;
+  const auto biased = static_cast<int>((raw >> 52) & 0x7FF);
+  const std::uint64_t fraction = raw & ((std::uint64_t{1} << 52) - 1);
+  if (biased == 0x7FF) return std::nullopt;  // NaN and the infinities
+  if (biased == 0 && fraction == 0) return make(0, 0, negative);
+
+  // value = bits * 2^e2 = bits * 10^e10 * 5^e5 with e10 = e2 and e5 = -e2. The loops trade
+  // powers of five for powers of ten while keeping bits within 96 bits; where a factor does
+  // not fit, the lowest binary digit (or the remainder of a division by five) is given up.
+  UInt128 bits = biased == 0 ? fraction : (fraction | (std::uint64_t{1} << 52));
+  const int e2 = biased == 0 ? -1074 : biased - 1075;
+  int e5 = -e2;
+  int e10 = e2;
+  constexpr UInt128 fives_limit = max_coefficient / 5;  // bits * 5 fits while bits <= this
+  constexpr UInt128 half_range = UInt128{1} << 95;
+  while (e5 > 0) {
+    if ((bits & 1) == 0) {
+      // Halving an even number is exact; take all trailing zero bits in one step.
+      const int shift = std::countr_zero(static_cast<std::uint64_t>(bits)) < e5
+                            ? std::countr_zero(static_cast<std::uint64_t>(bits))
+                            : e5;
+      bits >>= shift;
+      e10 += shift;
+      e5 -= shift;
+      continue;
+    }
+    if (bits <= fives_limit) {
+      bits *= 5;
+    } else {
+      bits >>= 1;
+      ++e10;
+    }
+    --e5;
+  }
+  while (e5 < 0) {
+    if (bits < half_range) {
+      bits <<= 1;
+      --e10;
+    } else {
+      bits /= 5;
+    }
+    ++e5;
+  }
+  while (e10 > 0) {
+    if (bits > max_coefficient / 10) return std::nullopt;  // the integer part needs > 96 bits
+    bits *= 10;
+    --e10;
+  }
+  // Each dropped digit rounds half up on that digit alone.
+  while (e10 < -static_cast<int>(max_scale)) {
+    const auto digit = static_cast<std::uint32_t>(bits % 10);
+    bits /= 10;
+    ++e10;
+    if (bits == 0) {
+      e10 = 0;
+      break;
+    }
+    if (digit >= 5) ++bits;
+  }
+  // A binary64 holds about 16 significant digits: keep the mantissa below 2^52, so that
+  // 0.2 reads 0.2 and not the exact expansion of its binary value.
+  constexpr UInt128 mantissa_limit = UInt128{1} << 52;
+  while (e10 < 0 && bits >= mantissa_limit) {
+    const auto digit = static_cast<std::uint32_t>(bits % 10);
+    bits /= 10;
+    ++e10;
+    if (digit >= 5) ++bits;
+  }
+  while (e10 < 0 && bits % 10 == 0) {
+    bits /= 10;
+    ++e10;
+  }
+  return make(bits, static_cast<std::uint32_t>(-e10), negative);
+}
+
+DecimalParseResult Decimal::parse(std::string_view text) noexcept {
+  constexpr std::string_view empty = "Invalid decimal: empty";
+  constexpr std::string_view no_digits = "Invalid decimal: no digits found";
+  constexpr std::string_view two_points = "Invalid decimal: two decimal points";
+  constexpr std::string_view lead = "Invalid decimal: must start lead with a number";
+  constexpr std::string_view unknown = "Invalid decimal: unknown character";
+  constexpr std::string_view too_many_digits = "Invalid decimal: overflow from too many digits";
+  constexpr std::string_view rounding_overflow =
+      "Invalid decimal: overflow from mantissa after rounding";
+  const auto refuse = [](std::string_view message) {
+    return DecimalParseResult{std::nullopt, message};
+  };
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+
+  if (text.empty()) return refuse(empty);
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  UInt128 coefficient = 0;
+  std::uint32_t scale = 0;
+  bool point = false;
+  bool any_digit = false;
+  // In the fractional part the coefficient is full once it has 28 digits or no further
+  // digit could fit; then the next character decides the rounding and nothing after it
+  // changes the value.
+  const auto full = [&] { return scale == max_scale || coefficient > max_coefficient / 10; };
+  std::optional<char> deciding;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (point && full()) {
+      deciding = c;
+      break;
+    }
+    if (is_digit(c)) {
+      const auto digit = static_cast<unsigned>(c - '0');
+      const UInt128 next = coefficient * 10 + digit;
+      if (next > max_coefficient) {
+        if (!point) return refuse(too_many_digits);
+        deciding = c;  // this digit no longer fits: it rounds what is there
+        break;
+      }
+      coefficient = next;
+      if (point) ++scale;
+      any_digit = true;
+    } else if (c == '.') {
+      if (point) return refuse(two_points);
+      point = true;
+    } else if (c == '_') {
+      if (!any_digit) return refuse(lead);
+    } else {
+      return refuse(unknown);
+    }
+  }
+  if (!any_digit) return refuse(no_digits);
+
+  if (deciding) {
+    // Past the deciding character the text is still checked, so that a bad character is
+    // never hidden by a long fraction; the digits themselves no longer count.
+    const char c = *deciding;
+    if (c == '.') return refuse(two_points);
+    if (c != '_' && !is_digit(c)) return refuse(unknown);
+    if (is_digit(c) && c >= '5') {
+      ++coefficient;
+      if (coefficient > max_coefficient) {
+        if (scale == 0) return refuse(rounding_overflow);
+        // Only 2^96 itself can get here: one digit fewer, rounded half up.
+        coefficient = ((UInt128{1} << 96) + 5) / 10;
+        --scale;
+      }
+    }
+    for (++i; i < text.size(); ++i) {
+      const char rest = text[i];
+      if (rest == '.') return refuse(two_points);
+      if (rest != '_' && !is_digit(rest)) return refuse(unknown);
+    }
+  }
+  return DecimalParseResult{make(coefficient, scale, negative), {}};
+}
+
+std::string Decimal::to_string() const {
+  // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added.
+  std::array<char, 40> digits{};
+  std::size_t n = 0;
+  UInt128 c = coefficient();
+  do {
+    digits[n++] = static_cast<char>('0' + static_cast<int>(c % 10));
+    c /= 10;
+  } while (c != 0);
+  const std::uint32_t s = scale();
+  while (n <= s) digits[n++] = '0';
+
+  std::string out;
+  out.reserve(n + 2);
+  if (is_negative()) out.push_back('-');
+  for (std::size_t k = n; k-- > 0;) {
+    out.push_back(digits[k]);
+    if (k == s && k != 0) out.push_back('.');
+  }
+  return out;
+}
+
+std::optional<Decimal> Decimal::checked_add(Decimal a, Decimal b) noexcept {
+  if (a.is_zero()) return b;
+  if (b.is_zero()) return a;
+  return signed_sum(a, a.is_negative(), b, b.is_negative());
+}
+
+std::optional<Decimal> Decimal::checked_sub(Decimal a, Decimal b) noexcept {
+  if (a.is_zero()) return b.is_zero() ? b : -b;
+  if (b.is_zero()) return a;
+  return signed_sum(a, a.is_negative(), b, !b.is_negative());
+}
+
+std::optional<Decimal> Decimal::checked_mul(Decimal a, Decimal b) noexcept {
+  if (a.is_zero() || b.is_zero()) return Decimal{};
+  const bool negative = a.is_negative() != b.is_negative();
+  const std::uint32_t scale = a.scale() + b.scale();
+  if (a.hi_ == 0 && b.hi_ == 0) {
+    // Two 64-bit coefficients: the product fits 128 bits and often needs no rounding.
+    const UInt128 p = UInt128{a.lo_} * b.lo_;
+    if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
+  }
+  return round_to_fit(U192::product(a.coefficient(), b.coefficient()), scale, negative);
+}
+
+std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept {
+  const bool a_zero = a.is_zero();
+  const bool b_zero = b.is_zero();
+  if (a_zero && b_zero) return std::weak_ordering::equivalent;
+  // The sign of a zero does not count; a non-zero value's sign decides against a zero or
+  // against a value of the other sign.
+  const bool a_negative = !a_zero && a.is_negative();
+  const bool b_negative = !b_zero && b.is_negative();
+  if (a_negative != b_negative) {
+    return a_negative ? std::weak_ordering::less : std::weak_ordering::greater;
+  }
+  const std::uint32_t sa = a.scale();
+  const std::uint32_t sb = b.scale();
+  const std::uint32_t scale = sa > sb ? sa : sb;
+  U192 ma = U192::from(a.coefficient());
+  U192 mb = U192::from(b.coefficient());
+  ma.mul_pow10(scale - sa);
+  mb.mul_pow10(scale - sb);
+  const std::strong_ordering magnitude = a_negative ? (mb <=> ma) : (ma <=> mb);
+  return magnitude;
+}
+
+bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
+
+Decimal Decimal::rescaled_up(std::uint32_t target_scale) const noexcept {
+  if (target_scale > max_scale) target_scale = max_scale;
+  UInt128 c = coefficient();
+  std::uint32_t s = scale();
+  while (s < target_scale && c <= max_coefficient / 10) {
+    c *= 10;
+    ++s;
+  }
+  return make(c, s, is_negative());
+}
+
+Decimal Decimal::rescaled_down(std::uint32_t target_scale) const noexcept {
+  std::uint32_t s = scale();
+  if (target_scale >= s) return *this;
+  U192 m = U192::from(coefficient());
+  DroppedDigits dropped;
+  dropped.drop(m, s - target_scale);
+  // Half away from zero on the magnitude: only the leading dropped digit matters. The
+  // result stays below 2^96 because the division took at least one digit away.
+  const UInt128 c = m.to_u128() + (dropped.leading >= 5 ? 1 : 0);
+  return make(c, target_scale, is_negative());
+}
+
+}  // namespace swarmtuner

@@ -1,0 +1,305 @@
+// Conversions between Python objects and element values, component lists and whole points.
+#include "prelude/py_convert.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace swarmtuner {
+namespace {
+
+// Conversions below may not leave an exception pending, so every failed C API call goes
+// through check() or throw_python_error().
+
+PyRef index_of(PyObject* object) { return check(PyNumber_Index(object)); }
+
+std::string utf8_of(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data == nullptr) throw_python_error();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::string type_qualname(PyObject* object) {
+  const PyRef name = check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
+                                                  "__qualname__"));
+  return utf8_of(name.get());
+}
+
+// The 32-bit C long stage of the i8, i16 and i32 rules. The C long has 64 bits here, so the
+// 32-bit overflow is raised with the interpreter's own wording for a C long.
+long read_c_long_32(PyObject* object) {
+  const PyRef index = index_of(object);
+  const long value = PyLong_AsLong(index.get());
+  if (value == -1 && PyErr_Occurred()) throw_python_error();
+  if (value < INT32_MIN || value > INT32_MAX) {
+    raise(PyExc_OverflowError, "Python int too large to convert to C long");
+  }
+  return value;
+}
+
+template <class Int>
+Int read_narrow_int(PyObject* object) {
+  const long value = read_c_long_32(object);
+  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
+    raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+  }
+  return static_cast<Int>(value);
+}
+
+std::int64_t read_i64(PyObject* object) {
+  const PyRef index = index_of(object);
+  const long long value = PyLong_AsLongLong(index.get());
+  if (value == -1 && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+Int128 read_i128(PyObject* object) {
+  const PyRef index = index_of(object);
+  std::array<unsigned char, 16> bytes{};
+  if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), bytes.data(),
+                          bytes.size(), /*little_endian=*/1, /*is_signed=*/1) < 0) {
+    throw_python_error();
+  }
+  UInt128 bits = 0;
+  for (std::size_t k = bytes.size(); k-- > 0;) bits = (bits << 8) | bytes[k];
+  return static_cast<Int128>(bits);
+}
+
+BigInt read_big_int(PyObject* object) {
+  const PyRef index = index_of(object);
+  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(index.get());
+  const std::size_t bits = _PyLong_NumBits(index.get());
+  if (bits == static_cast<std::size_t>(-1)) throw_python_error();
+  if (bits == 0) return BigInt();
+  // One more byte than the magnitude needs leaves room for the two's complement sign bit.
+  const std::size_t size = bits / 8 + 1;
+  std::array<unsigned char, 128> small{};
+  std::vector<unsigned char> large;
+  unsigned char* buffer = small.data();
+  if (size > small.size()) {
+    large.resize(size);
+    buffer = large.data();
+  }
+  if (_PyLong_AsByteArray(as_long, buffer, size, /*little_endian=*/1, /*is_signed=*/1) < 0) {
+    throw_python_error();
+  }
+  return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
+}
+
+double read_double(PyObject* object) {
+  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+// Round to nearest binary32; magnitudes that round past the largest float become infinite.
+// (A plain cast of such a value would be undefined behaviour.)
+float narrow_to_f32(double value) {
+  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
+  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
+  if (value >= overflow_threshold) return INFINITY;
+  if (value <= -overflow_threshold) return -INFINITY;
+  return static_cast<float>(value);
+}
+
+Py_complex read_complex(PyObject* object) {
+  const Py_complex value = PyComplex_AsCComplex(object);
+  if (value.real == -1.0 && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+Decimal read_decimal(PyObject* object) {
+  // Integers that fit 64 bits are taken exactly; anything else is read from its text.
+  if (PyRef index = PyRef::steal(PyNumber_Index(object))) {
+    const long long value = PyLong_AsLongLong(index.get());
+    if (!(value == -1 && PyErr_Occurred())) return Decimal::from_i64(value);
+  }
+  (void)fetch_python_error();
+  const PyRef text = check(PyObject_Str(object));
+  const DecimalParseResult parsed = Decimal::parse(utf8_of(text.get()));
+  if (!parsed.value) raise(PyExc_ValueError, std::string(parsed.error));
+  return *parsed.value;
+}
+
+// decimal.Decimal, imported once and kept for the life of the process.
+PyObject* decimal_class() {
+  static PyObject* cached = nullptr;
+  if (cached != nullptr) return cached;
+  try {
+    const PyRef module_name = check(PyUnicode_FromString("decimal"));
+    const PyRef module = check(PyImport_Import(module_name.get()));
+    PyRef cls = check(PyObject_GetAttrString(module.get(), "Decimal"));
+    if (!PyType_Check(cls.get())) {
+      raise(PyExc_TypeError,
+            "'" + type_qualname(cls.get()) + "' object cannot be converted to 'PyType'");
+    }
+    cached = cls.release();
+    return cached;
+  } catch (PythonError& error) {
+    fail("failed to load decimal.Decimal: " + error.describe());
+  }
+}
+
+PyRef checked_new(PyObject* object) {
+  if (object == nullptr) fail_python_api_call();
+  return PyRef::steal(object);
+}
+
+PyRef int128_to_py(Int128 value) {
+  std::array<unsigned char, 16> bytes{};
+  UInt128 bits = static_cast<UInt128>(value);
+  for (unsigned char& byte : bytes) {
+    byte = static_cast<unsigned char>(bits & 0xff);
+    bits >>= 8;
+  }
+  return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
+}
+
+// Dictionary keys, interned once per process.
+PyObject* kind_key(ElementKind kind) {
+  static std::array<PyObject*, kind_count> keys{};
+  PyObject*& key = keys[kind_index(kind)];
+  if (key == nullptr) {
+    const std::string_view name = kind_name(kind);
+    key = PyUnicode_InternFromString(std::string(name).c_str());
+    if (key == nullptr) fail_python_api_call();
+  }
+  return key;
+}
+
+}  // namespace
+
+template <ElementKind K>
+Element<K> extract_element(PyObject* object) {
+  if constexpr (K == ElementKind::I8) {
+    return read_narrow_int<std::int8_t>(object);
+  } else if constexpr (K == ElementKind::I16) {
+    return read_narrow_int<std::int16_t>(object);
+  } else if constexpr (K == ElementKind::I32) {
+    return static_cast<std::int32_t>(read_c_long_32(object));
+  } else if constexpr (K == ElementKind::I64) {
+    return read_i64(object);
+  } else if constexpr (K == ElementKind::I128) {
+    return read_i128(object);
+  } else if constexpr (K == ElementKind::I) {
+    return read_big_int(object);
+  } else if constexpr (K == ElementKind::F32) {
+    return narrow_to_f32(read_double(object));
+  } else if constexpr (K == ElementKind::F64) {
+    return read_double(object);
+  } else if constexpr (K == ElementKind::C64) {
+    const Py_complex value = read_complex(object);
+    return Complex32{narrow_to_f32(value.real), narrow_to_f32(value.imag)};
+  } else if constexpr (K == ElementKind::C128) {
+    const Py_complex value = read_complex(object);
+    return Complex64{value.real, value.imag};
+  } else {
+    static_assert(K == ElementKind::D);
+    return read_decimal(object);
+  }
+}
+
+template <ElementKind K>
+std::vector<Element<K>> extract_component_list(PyObject* object) {
+  if (PyUnicode_Check(object)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+  if (!PySequence_Check(object)) {
+    raise(PyExc_TypeError,
+          "'" + type_qualname(object) + "' object cannot be converted to 'Sequence'");
+  }
+  Py_ssize_t hint = PySequence_Size(object);
+  if (hint < 0) {
+    (void)fetch_python_error();
+    hint = 0;
+  }
+  std::vector<Element<K>> components;
+  // The length is only a hint: a sequence may lie about it, so a huge claim is not trusted.
+  constexpr Py_ssize_t max_trusted_hint = Py_ssize_t{1} << 20;
+  components.reserve(static_cast<std::size_t>(std::min(hint, max_trusted_hint)));
+  const PyRef iterator = check(PyObject_GetIter(object));
+  while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    components.push_back(extract_element<K>(item.get()));
+  }
+  if (PyErr_Occurred()) throw_python_error();
+  return components;
+}
+
+template <ElementKind K>
+PyRef element_to_py(const Element<K>& value) {
+  if constexpr (K == ElementKind::I8 || K == ElementKind::I16 || K == ElementKind::I32) {
+    return checked_new(PyLong_FromLong(value));
+  } else if constexpr (K == ElementKind::I64) {
+    return checked_new(PyLong_FromLongLong(value));
+  } else if constexpr (K == ElementKind::I128) {
+    return int128_to_py(value);
+  } else if constexpr (K == ElementKind::I) {
+    const std::vector<std::uint8_t> bytes = value.to_le_signed_bytes();
+    return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
+  } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
+    return checked_new(PyFloat_FromDouble(static_cast<double>(value)));
+  } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {
+    return checked_new(
+        PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im)));
+  } else {
+    static_assert(K == ElementKind::D);
+    PyObject* const cls = decimal_class();
+    const std::string text = value.to_string();
+    const PyRef argument = checked_new(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
+    if (!result) fail("failed to call decimal.Decimal(value): " + fetch_python_error().describe());
+    return result;
+  }
+}
+
+template <ElementKind K>
+PyRef components_to_py_list(const std::vector<Element<K>>& components) {
+  PyRef list = checked_new(PyList_New(static_cast<Py_ssize_t>(components.size())));
+  for (std::size_t j = 0; j < components.size(); ++j) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
+                    element_to_py<K>(components[j]).release());
+  }
+  return list;
+}
+
+PyRef xvec_to_py_dict(const XVec& point) {
+  PyRef dict = checked_new(PyDict_New());
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& components = point.list<K>();
+    if (components.empty()) return;
+    const PyRef list = components_to_py_list<K>(components);
+    if (PyDict_SetItem(dict.get(), kind_key(K), list.get()) < 0) {
+      fail("called `Result::unwrap()` on an `Err` value: " + fetch_python_error().describe());
+    }
+  });
+  return dict;
+}
+
+// Every kind's conversions are instantiated here, once.
+#define SWARMTUNER_INSTANTIATE(K)                                                   \
+  template Element<K> extract_element<K>(PyObject*);                               \
+  template std::vector<Element<K>> extract_component_list<K>(PyObject*);           \
+  template PyRef element_to_py<K>(const Element<K>&);                              \
+  template PyRef components_to_py_list<K>(const std::vector<Element<K>>&);
+SWARMTUNER_INSTANTIATE(ElementKind::I8)
+SWARMTUNER_INSTANTIATE(ElementKind::I16)
+SWARMTUNER_INSTANTIATE(ElementKind::I32)
+SWARMTUNER_INSTANTIATE(ElementKind::I64)
+SWARMTUNER_INSTANTIATE(ElementKind::I128)
+SWARMTUNER_INSTANTIATE(ElementKind::I)
+SWARMTUNER_INSTANTIATE(ElementKind::F32)
+SWARMTUNER_INSTANTIATE(ElementKind::F64)
+SWARMTUNER_INSTANTIATE(ElementKind::C64)
+SWARMTUNER_INSTANTIATE(ElementKind::C128)
+SWARMTUNER_INSTANTIATE(ElementKind::D)
+#undef SWARMTUNER_INSTANTIATE
+
+}  // namespace swarmtuner

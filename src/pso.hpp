@@ -1,0 +1,60 @@
+// The PSO class: the settings record as a Python object, its borrow state and its class object.
+#pragma once
+
+#include "boundary.hpp"
+#include "particle_swarm_optimization/settings.hpp"
+
+namespace swarmtuner {
+
+// A PSO instance: the object header, the six settings, and the borrow state that keeps a
+// setter from changing settings that a running search is reading.
+struct PsoObject {
+  PyObject ob_base;  // the object header
+  PsoSettings settings;
+  // 0: free; n > 0: n shared borrows; -1: one exclusive borrow. Guarded by the GIL.
+  Py_ssize_t borrow_state;
+};
+
+// The PSO class object, created on first use and cached for the life of the process. Throws
+// PythonError (RuntimeError "An error occurred while initializing class PSO") when the
+// interpreter refuses to create it.
+PyTypeObject* pso_type();
+
+// `self` as a PSO instance, or TypeError "'QUALNAME' object cannot be converted to 'PSO'".
+PsoObject& pso_receiver(PyObject* self);
+
+enum class BorrowMode { Shared, Exclusive };
+
+// Holds a borrow of a PSO object for its lifetime, so that every way out of a call, unwinding
+// included, gives it back. Taking it fails with RuntimeError "Already mutably borrowed"
+// (shared) or "Already borrowed" (exclusive).
+template <BorrowMode Mode>
+class BorrowGuard {
+ public:
+  explicit BorrowGuard(PsoObject& object) : object_(object) {
+    if constexpr (Mode == BorrowMode::Shared) {
+      if (object_.borrow_state == -1) raise(PyExc_RuntimeError, "Already mutably borrowed");
+      ++object_.borrow_state;
+    } else {
+      if (object_.borrow_state != 0) raise(PyExc_RuntimeError, "Already borrowed");
+      object_.borrow_state = -1;
+    }
+  }
+  ~BorrowGuard() {
+    if constexpr (Mode == BorrowMode::Shared) {
+      --object_.borrow_state;
+    } else {
+      object_.borrow_state = 0;
+    }
+  }
+  BorrowGuard(const BorrowGuard&) = delete;
+  BorrowGuard& operator=(const BorrowGuard&) = delete;
+
+ private:
+  PsoObject& object_;
+};
+
+using SharedBorrow = BorrowGuard<BorrowMode::Shared>;
+using ExclusiveBorrow = BorrowGuard<BorrowMode::Exclusive>;
+
+}  // namespace swarmtuner

@@ -1,0 +1,146 @@
+// Tests of the swarm search loop with a plain C++ objective.
+#include "particle_swarm_optimization/mod.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace swarmtuner {
+namespace {
+
+// Sum of squares of the f64 and i32 components; records every point it is shown.
+struct RecordingSphere {
+  using Value = double;
+  std::vector<XVec> points;
+  std::vector<double> values;
+  int negations = 0;
+
+  double evaluate(const XVec& position) {
+    double sum = 0;
+    for (double x : position.f64) sum += x * x;
+    for (std::int32_t x : position.i32) sum += static_cast<double>(x) * x;
+    points.push_back(position.clone());
+    values.push_back(sum);
+    return sum;
+  }
+  std::optional<Ordering> compare(double a, double b) const {
+    if (a == b) return Ordering::Equal;
+    return a < b ? Ordering::Less : Ordering::Greater;
+  }
+  double negate(double value) {
+    ++negations;
+    return -value;
+  }
+};
+
+XVec bounds(std::vector<double> f64, std::vector<std::int32_t> i32) {
+  XVec v;
+  v.f64 = std::move(f64);
+  v.i32 = std::move(i32);
+  return v;
+}
+
+PsoSettings small_settings(std::uint64_t n_particles, std::uint64_t n_iters) {
+  PsoSettings s;
+  s.n_particles = n_particles;
+  s.n_iters = n_iters;
+  return s;
+}
+
+std::string failure_of(auto&& run) {
+  try {
+    run();
+  } catch (const InternalFailure& failure) {
+    return failure.message();
+  }
+  return "";
+}
+
+TEST(SwarmSearch, CallsObjectiveOncePerParticlePerSweepPlusStart) {
+  RecordingSphere sphere;
+  swarm_min(small_settings(7, 5), sphere, bounds({-5, -5}, {-3}), bounds({5, 5}, {4}));
+  EXPECT_EQ(sphere.points.size(), 7u * 6u);
+  EXPECT_EQ(sphere.negations, 0);
+}
+
+TEST(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
+  RecordingSphere sphere;
+  const SwarmResult<double> result =
+      swarm_min(small_settings(10, 20), sphere, bounds({-3, -1}, {-9}), bounds({4, 2}, {9}));
+  std::size_t first_best = 0;
+  for (std::size_t k = 1; k < sphere.values.size(); ++k) {
+    if (sphere.values[k] < sphere.values[first_best]) first_best = k;
+  }
+  EXPECT_EQ(result.value, sphere.values[first_best]);
+  EXPECT_EQ(result.position.f64, sphere.points[first_best].f64);
+  EXPECT_EQ(result.position.i32, sphere.points[first_best].i32);
+}
+
+TEST(SwarmSearch, EvaluatedPointsStayWithinBounds) {
+  RecordingSphere sphere;
+  swarm_min(small_settings(8, 15), sphere, bounds({1, -2}, {10}), bounds({3, 2}, {12}));
+  for (const XVec& point : sphere.points) {
+    ASSERT_EQ(point.f64.size(), 2u);
+    ASSERT_EQ(point.i32.size(), 1u);
+    EXPECT_GE(point.f64[0], 1.0);
+    EXPECT_LE(point.f64[0], 3.0);
+    EXPECT_GE(point.f64[1], -2.0);
+    EXPECT_LE(point.f64[1], 2.0);
+    EXPECT_GE(point.i32[0], 10);
+    EXPECT_LE(point.i32[0], 12);
+  }
+}
+
+TEST(SwarmSearch, MaximiseNegatesEveryValueAndTheResult) {
+  RecordingSphere sphere;
+  const SwarmResult<double> result =
+      swarm_max(small_settings(4, 3), sphere, bounds({-1}, {}), bounds({1}, {}));
+  EXPECT_EQ(sphere.negations, 4 * 4 + 1);
+  double largest = sphere.values.front();
+  for (double v : sphere.values) largest = std::max(largest, v);
+  EXPECT_EQ(result.value, largest);
+}
+
+TEST(SwarmSearch, EmptySpaceEvaluatesEmptyPoints) {
+  RecordingSphere sphere;
+  const SwarmResult<double> result = swarm_min(small_settings(3, 2), sphere, XVec(), XVec());
+  EXPECT_EQ(sphere.points.size(), 9u);
+  for (const XVec& point : sphere.points) EXPECT_TRUE(point.empty());
+  EXPECT_TRUE(result.position.empty());
+}
+
+TEST(SwarmSearch, EmptySwarmFailsAfterBoundsAreChecked) {
+  RecordingSphere sphere;
+  EXPECT_EQ(failure_of([&] {
+              swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {}));
+            }),
+            "n_particles is 0!");
+  EXPECT_EQ(failure_of([&] {
+              swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {}));
+            }),
+            "Uniform::new called with `low >= high`");
+  EXPECT_TRUE(sphere.points.empty());
+}
+
+TEST(SwarmSearch, BadBoundsFailBeforeTheObjectiveIsCalled) {
+  RecordingSphere sphere;
+  EXPECT_EQ(failure_of([&] {
+              swarm_min(small_settings(2, 5), sphere, bounds({0}, {5}), bounds({1}, {5}));
+            }),
+            "Uniform::new called with `low >= high`");
+  EXPECT_TRUE(sphere.points.empty());
+}
+
+TEST(SwarmSearch, ZeroSweepsEvaluateOnlyTheStartingSwarm) {
+  RecordingSphere sphere;
+  const SwarmResult<double> result =
+      swarm_min(small_settings(5, 0), sphere, bounds({-1}, {}), bounds({1}, {}));
+  EXPECT_EQ(sphere.points.size(), 5u);
+  EXPECT_EQ(result.value, *std::min_element(sphere.values.begin(), sphere.values.end()));
+}
+
+}  // namespace
+}  // namespace swarmtuner

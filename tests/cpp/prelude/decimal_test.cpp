@@ -1,0 +1,211 @@
+// Tests of the 96-bit decimal against results computed by gen_decimal_cases.py.
+#include "prelude/decimal.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <ostream>
+#include <string>
+
+namespace swarmtuner {
+namespace {
+
+// A decimal as written by the generator: sign, coefficient digits, scale.
+struct Dec {
+  bool negative;
+  const char* coefficient;
+  std::uint32_t scale;
+};
+struct OptDec {
+  bool ok;
+  Dec value;
+};
+enum class Op { Add, Sub, Mul };
+struct ArithCase {
+  Op op;
+  Dec a;
+  Dec b;
+  OptDec expected;
+};
+struct CompareCase {
+  Dec a;
+  Dec b;
+  int expected;
+};
+struct TextCase {
+  Dec value;
+  const char* text;
+};
+struct RescaleCase {
+  bool up;
+  Dec value;
+  std::uint32_t target;
+  Dec expected;
+};
+struct FromF64Case {
+  double input;
+  OptDec expected;
+};
+struct ParseCase {
+  const char* text;
+  OptDec expected;
+  const char* error;
+};
+
+#include "prelude/decimal_cases.inc"
+
+std::string digits_of(UInt128 v) {
+  std::string s;
+  do {
+    s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  return s;
+}
+
+// Sign, digits and scale, independent of the text form under test.
+std::string show(const Decimal& d) {
+  return (d.is_negative() ? "-" : "+") + digits_of(d.coefficient()) + "e-" +
+         std::to_string(d.scale());
+}
+std::string show(const Dec& d) {
+  return (d.negative ? "-" : "+") + std::string(d.coefficient) + "e-" + std::to_string(d.scale);
+}
+std::string show(const std::optional<Decimal>& d) { return d ? show(*d) : "nullopt"; }
+std::string show(const OptDec& d) { return d.ok ? show(d.value) : "nullopt"; }
+
+Decimal make(const Dec& d) {
+  UInt128 c = 0;
+  for (const char* p = d.coefficient; *p != '\0'; ++p) c = c * 10 + static_cast<unsigned>(*p - '0');
+  const auto value = Decimal::from_parts(c, d.scale, d.negative);
+  EXPECT_TRUE(value.has_value()) << show(d);
+  return value.value_or(Decimal{});
+}
+
+void PrintTo(const ArithCase& c, std::ostream* os) {
+  *os << show(c.a) << (c.op == Op::Add ? " + " : c.op == Op::Sub ? " - " : " * ") << show(c.b);
+}
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << show(c.a) << " <=> " << show(c.b); }
+void PrintTo(const TextCase& c, std::ostream* os) { *os << show(c.value); }
+void PrintTo(const RescaleCase& c, std::ostream* os) {
+  *os << show(c.value) << (c.up ? " up to " : " down to ") << c.target;
+}
+void PrintTo(const FromF64Case& c, std::ostream* os) { *os << std::hexfloat << c.input; }
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class DecimalArithmetic : public testing::TestWithParam<ArithCase> {};
+
+TEST_P(DecimalArithmetic, MatchesExactResultRoundedHalfEven) {
+  const ArithCase& c = GetParam();
+  const Decimal a = make(c.a);
+  const Decimal b = make(c.b);
+  const std::optional<Decimal> got = c.op == Op::Add   ? Decimal::checked_add(a, b)
+                                     : c.op == Op::Sub ? Decimal::checked_sub(a, b)
+                                                       : Decimal::checked_mul(a, b);
+  // Identical, not just equal: the scale and the sign bit of the result are part of it.
+  ASSERT_EQ(show(got), show(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalArithmetic, testing::ValuesIn(kArithCases));
+
+class DecimalCompare : public testing::TestWithParam<CompareCase> {};
+
+TEST_P(DecimalCompare, OrdersNumerically) {
+  const CompareCase& c = GetParam();
+  const Decimal a = make(c.a);
+  const Decimal b = make(c.b);
+  const auto sign = [](std::weak_ordering o) { return o < 0 ? -1 : o > 0 ? 1 : 0; };
+  EXPECT_EQ(sign(a <=> b), c.expected);
+  EXPECT_EQ(sign(b <=> a), -c.expected);
+  EXPECT_EQ(a == b, c.expected == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalCompare, testing::ValuesIn(kCompareCases));
+
+class DecimalText : public testing::TestWithParam<TextCase> {};
+
+TEST_P(DecimalText, WritesAllDigitsOfTheScale) {
+  EXPECT_EQ(make(GetParam().value).to_string(), GetParam().text);
+}
+
+TEST_P(DecimalText, ParserReadsTheTextBackIdentically) {
+  const Decimal d = make(GetParam().value);
+  const DecimalParseResult back = Decimal::parse(d.to_string());
+  ASSERT_TRUE(back.value.has_value()) << back.error;
+  EXPECT_TRUE(back.value->identical(d)) << show(*back.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalText, testing::ValuesIn(kTextCases));
+
+class DecimalRescale : public testing::TestWithParam<RescaleCase> {};
+
+TEST_P(DecimalRescale, MovesToTheTargetScale) {
+  const RescaleCase& c = GetParam();
+  const Decimal d = make(c.value);
+  EXPECT_EQ(show(c.up ? d.rescaled_up(c.target) : d.rescaled_down(c.target)), show(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalRescale, testing::ValuesIn(kRescaleCases));
+
+class DecimalFromF64 : public testing::TestWithParam<FromF64Case> {};
+
+TEST_P(DecimalFromF64, MatchesReplay) {
+  EXPECT_EQ(show(Decimal::from_f64(GetParam().input)), show(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalFromF64, testing::ValuesIn(kFromF64Cases));
+
+TEST(DecimalFromF64Special, NanAndInfinitiesFail) {
+  EXPECT_FALSE(Decimal::from_f64(std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(Decimal::from_f64(-std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_FALSE(Decimal::from_f64(std::numeric_limits<double>::infinity()));
+  EXPECT_FALSE(Decimal::from_f64(-std::numeric_limits<double>::infinity()));
+}
+
+class DecimalParse : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(DecimalParse, ReadsValueOrRefusesWithMessage) {
+  const ParseCase& c = GetParam();
+  const DecimalParseResult r = Decimal::parse(c.text);
+  EXPECT_EQ(show(r.value), show(c.expected));
+  EXPECT_EQ(r.error, c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, DecimalParse, testing::ValuesIn(kParseCases));
+
+TEST(DecimalSign, NegationFlipsTheSignBitAlsoOfZero) {
+  const Decimal zero{};
+  const Decimal negative_zero = -zero;
+  EXPECT_TRUE(negative_zero.is_negative());
+  EXPECT_EQ(negative_zero, zero);
+  EXPECT_EQ(negative_zero.signed_coefficient(), 0);
+  EXPECT_EQ(negative_zero.to_string(), "-0");
+  EXPECT_TRUE((-negative_zero).identical(zero));
+
+  const Decimal x = make({false, "250", 2});
+  EXPECT_TRUE((-x).identical(make({true, "250", 2})));
+  EXPECT_EQ((-x).signed_coefficient(), -250);
+}
+
+TEST(DecimalConstruction, RangeOfPartsAndSignedCoefficients) {
+  const UInt128 max = Decimal::max_coefficient;
+  EXPECT_TRUE(Decimal::from_parts(max, 28, true));
+  EXPECT_FALSE(Decimal::from_parts(max + 1, 0, false));
+  EXPECT_FALSE(Decimal::from_parts(1, 29, false));
+
+  const auto smax = static_cast<Int128>(max);
+  EXPECT_EQ(show(Decimal::from_signed_coefficient(-smax, 3)), "-" + digits_of(max) + "e-3");
+  EXPECT_FALSE(Decimal::from_signed_coefficient(smax + 1, 0));
+  EXPECT_FALSE(Decimal::from_signed_coefficient(-smax - 1, 0));
+  EXPECT_FALSE(Decimal::from_signed_coefficient(std::numeric_limits<Int128>::min(), 0));
+  EXPECT_EQ(show(Decimal::from_signed_coefficient(0, 5)), "+0e-5");
+
+  EXPECT_EQ(show(Decimal::from_i64(std::numeric_limits<std::int64_t>::min())),
+            "-9223372036854775808e-0");
+  EXPECT_EQ(show(Decimal::from_i64(0)), "+0e-0");
+}
+
+}  // namespace
+}  // namespace swarmtuner

@@ -1,0 +1,390 @@
+// Tests of XVecSampler: a replay of the draw rules, ranges and coverage, failures and their order.
+#include "prelude/sampler.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "prelude/failure.hpp"
+
+namespace swarmtuner {
+namespace {
+
+#include "prelude/sampler_reference.inc"
+
+std::string int128_to_string(Int128 value) {
+  const bool negative = value < 0;
+  UInt128 magnitude =
+      negative ? UInt128{0} - static_cast<UInt128>(value) : static_cast<UInt128>(value);
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  return negative ? "-" + digits : digits;
+}
+
+Int128 int128_from_string(const std::string& text) {
+  const bool negative = text[0] == '-';
+  UInt128 magnitude = 0;
+  for (std::size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+    magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  return static_cast<Int128>(negative ? UInt128{0} - magnitude : magnitude);
+}
+
+Decimal decimal_of(const ReplayDecimal& d) {
+  return *Decimal::from_signed_coefficient(int128_from_string(d.coefficient), d.scale);
+}
+
+ChaChaRng::Key fixed_key() {
+  ChaChaRng::Key key{};
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(7 * i + 3);
+  return key;
+}
+
+template <ElementKind K>
+XVec vec_of(std::vector<Element<K>> values) {
+  XVec v;
+  v.list<K>() = std::move(values);
+  return v;
+}
+
+std::string construction_failure(XVec lower, XVec upper) {
+  try {
+    XVecSampler sampler(std::move(lower), std::move(upper));
+  } catch (const InternalFailure& failure) {
+    return failure.message();
+  }
+  return "(no failure)";
+}
+
+constexpr const char* kLowNotBelowHigh = "Uniform::new called with `low >= high`";
+constexpr const char* kRangeOverflow = "Uniform::new: range overflow";
+constexpr const char* kBigLowNotBelowHigh = "assertion failed: low < high";
+constexpr const char* kDecimalLowAboveHigh = "Uniform::new_inclusive called with `low > high`";
+
+TEST(XVecSamplerTest, DrawsMatchThePythonReplayForEveryFixedWidthKind) {
+  XVec lower, upper;
+  lower.i8 = k_i8_lows, upper.i8 = k_i8_highs;
+  lower.i16 = k_i16_lows, upper.i16 = k_i16_highs;
+  lower.i32 = k_i32_lows, upper.i32 = k_i32_highs;
+  lower.i64 = k_i64_lows, upper.i64 = k_i64_highs;
+  for (const char* v : k_i128_lows) lower.i128.push_back(int128_from_string(v));
+  for (const char* v : k_i128_highs) upper.i128.push_back(int128_from_string(v));
+  for (const char* v : k_i_lows) lower.i.push_back(BigInt::from_string(v));
+  for (const char* v : k_i_highs) upper.i.push_back(BigInt::from_string(v));
+  lower.f32 = k_f32_lows, upper.f32 = k_f32_highs;
+  lower.f64 = k_f64_lows, upper.f64 = k_f64_highs;
+  lower.c64 = k_c64_lows, upper.c64 = k_c64_highs;
+  lower.c128 = k_c128_lows, upper.c128 = k_c128_highs;
+  const XVecSampler sampler(std::move(lower), std::move(upper));
+
+  ChaChaRng::Key key{};
+  std::copy(std::begin(kReplayKey), std::end(kReplayKey), key.begin());
+  ChaChaRng rng(key);
+  for (int n = 0; n < kReplaySamples; ++n) {
+    SCOPED_TRACE("sample " + std::to_string(n));
+    const ReplaySample& want = kReplayMixed[n];
+    const XVec got = sampler.sample(rng);
+    EXPECT_EQ(std::vector<long long>(got.i8.begin(), got.i8.end()), want.i8);
+    EXPECT_EQ(std::vector<long long>(got.i16.begin(), got.i16.end()), want.i16);
+    EXPECT_EQ(std::vector<long long>(got.i32.begin(), got.i32.end()), want.i32);
+    ASSERT_EQ(got.i64.size(), want.i64.size());
+    for (std::size_t j = 0; j < got.i64.size(); ++j) EXPECT_EQ(got.i64[j], std::stoll(want.i64[j]));
+    ASSERT_EQ(got.i128.size(), want.i128.size());
+    for (std::size_t j = 0; j < got.i128.size(); ++j) {
+      EXPECT_EQ(int128_to_string(got.i128[j]), want.i128[j]);
+    }
+    ASSERT_EQ(got.i.size(), want.i.size());
+    for (std::size_t j = 0; j < got.i.size(); ++j) EXPECT_EQ(got.i[j].to_string(), want.i[j]);
+    EXPECT_EQ(got.f32, want.f32);
+    EXPECT_EQ(got.f64, want.f64);
+    EXPECT_EQ(got.c64, want.c64);
+    EXPECT_EQ(got.c128, want.c128);
+    EXPECT_TRUE(got.d.empty());
+  }
+}
+
+TEST(XVecSamplerTest, DecimalDrawsMatchThePythonReplay) {
+  XVec lower, upper;
+  for (const auto& d : k_d_lows) lower.d.push_back(decimal_of(d));
+  for (const auto& d : k_d_highs) upper.d.push_back(decimal_of(d));
+  const XVecSampler sampler(std::move(lower), std::move(upper));
+  ChaChaRng::Key key{};
+  std::copy(std::begin(kReplayKey), std::end(kReplayKey), key.begin());
+  ChaChaRng rng(key);
+  for (int n = 0; n < kReplaySamples; ++n) {
+    const XVec got = sampler.sample(rng);
+    ASSERT_EQ(got.d.size(), std::size(kReplayDecimal[n]));
+    for (std::size_t j = 0; j < got.d.size(); ++j) {
+      SCOPED_TRACE("sample " + std::to_string(n) + " index " + std::to_string(j));
+      EXPECT_EQ(int128_to_string(got.d[j].signed_coefficient()), kReplayDecimal[n][j].coefficient);
+      EXPECT_EQ(got.d[j].scale(), kReplayDecimal[n][j].scale);
+      EXPECT_FALSE(got.d[j].is_zero() && got.d[j].is_negative());
+    }
+  }
+}
+
+// Draws `count` components of the single dimension of kind K and returns the distinct values.
+template <ElementKind K, class Key = Element<K>>
+std::set<Key> distinct_draws(Element<K> low, Element<K> high, int count) {
+  const XVecSampler sampler(vec_of<K>({low}), vec_of<K>({high}));
+  ChaChaRng rng(fixed_key());
+  std::set<Key> seen;
+  for (int n = 0; n < count; ++n) seen.insert(sampler.sample(rng).template list<K>().at(0));
+  return seen;
+}
+
+template <class Tag>
+class FixedWidthRangeTest : public ::testing::Test {};
+using FixedWidthKinds =
+    ::testing::Types<KindTag<ElementKind::I8>, KindTag<ElementKind::I16>, KindTag<ElementKind::I32>,
+                     KindTag<ElementKind::I64>, KindTag<ElementKind::I128>>;
+struct KindNames {
+  template <class Tag>
+  static std::string GetName(int) {
+    return std::string(kind_name(Tag::value));
+  }
+};
+TYPED_TEST_SUITE(FixedWidthRangeTest, FixedWidthKinds, KindNames);
+
+TYPED_TEST(FixedWidthRangeTest, SmallRangesAtBothEndsAreCoveredWithoutHigh) {
+  constexpr ElementKind K = TypeParam::value;
+  using T = Element<K>;
+  const T max = K == ElementKind::I128 ? static_cast<T>((UInt128{1} << 127) - 1)
+                                       : static_cast<T>(std::numeric_limits<T>::max());
+  const T min = static_cast<T>(-max - 1);
+  EXPECT_EQ(
+      distinct_draws<K>(static_cast<T>(max - 3), max, 300),
+      (std::set<T>{static_cast<T>(max - 3), static_cast<T>(max - 2), static_cast<T>(max - 1)}));
+  EXPECT_EQ(distinct_draws<K>(min, static_cast<T>(min + 3), 300),
+            (std::set<T>{min, static_cast<T>(min + 1), static_cast<T>(min + 2)}));
+  EXPECT_EQ(distinct_draws<K>(T{5}, T{6}, 50), std::set<T>{T{5}});
+}
+
+TEST(XVecSamplerTest, I8FullRangeNeverDrawsTheUpperBound) {
+  const auto seen = distinct_draws<ElementKind::I8>(-128, 127, 20000);
+  EXPECT_EQ(seen.size(), 255U);  // every value from -128 to 126
+  EXPECT_EQ(*seen.begin(), -128);
+  EXPECT_EQ(*seen.rbegin(), 126);
+}
+
+TEST(XVecSamplerTest, BigIntRangesAreCoveredWithoutHigh) {
+  const auto small = distinct_draws<ElementKind::I>(BigInt(-3), BigInt(2), 300);
+  std::set<BigInt> want;
+  for (int v = -3; v < 2; ++v) want.insert(BigInt(v));
+  EXPECT_EQ(small, want);
+}
+
+// Ranges a few units in the last place wide, where the scale must shrink below high - low.
+template <class F>
+struct FewUlpCase {
+  F low;
+  int ulps;
+};
+
+template <class F>
+F step_up(F x, int n) {
+  for (int i = 0; i < n; ++i) x = std::nextafter(x, std::numeric_limits<F>::infinity());
+  return x;
+}
+
+template <class F>
+void check_few_ulp_range(F low, int ulps) {
+  const F high = step_up(low, ulps);
+  SCOPED_TRACE(std::to_string(static_cast<double>(low)) + " + " + std::to_string(ulps) + " ulp");
+  // The scale is the largest value whose top draw stays below high.
+  const F m = F{1} - std::numeric_limits<F>::epsilon();
+  const F scale = uniform_float_scale(low, high);
+  EXPECT_GE(scale, F{0});
+  EXPECT_LT(scale * m + low, high);
+  if (scale < high - low) {
+    const F next = std::nextafter(scale, std::numeric_limits<F>::infinity());
+    EXPECT_GE(next * m + low, high);
+  }
+
+  constexpr ElementKind K = std::is_same_v<F, float> ? ElementKind::F32 : ElementKind::F64;
+  const auto seen = distinct_draws<K>(low, high, 400);
+  std::set<F> below_high;
+  for (int i = 0; i < ulps; ++i) below_high.insert(step_up(low, i));
+  // Every representable value in [low, high) is drawn; high never is.
+  EXPECT_EQ(seen, below_high);
+}
+
+TEST(FloatScaleTest, OneAndFewUlpRangesNeverReachHigh) {
+  const double dmin = std::numeric_limits<double>::denorm_min();
+  const float fmin = std::numeric_limits<float>::denorm_min();
+  for (const auto& c : std::vector<FewUlpCase<double>>{
+           {1.0, 1},
+           {1.0, 2},
+           {1.0, 4},
+           {-1.0, 1},
+           {-1.0, 3},
+           {1e300, 2},
+           {-dmin, 2},
+           {0.0, 1},
+           {std::nextafter(std::numeric_limits<double>::max(), 0.0), 1}}) {
+    check_few_ulp_range(c.low, c.ulps);
+  }
+  for (const auto& c : std::vector<FewUlpCase<float>>{
+           {1.0F, 1}, {1.0F, 3}, {-1.0F, 2}, {1e30F, 4}, {-fmin, 2}, {0.0F, 1}}) {
+    check_few_ulp_range(c.low, c.ulps);
+  }
+}
+
+TEST(FloatScaleTest, OneUlpAboveOneHalvesTheScale) {
+  // Worked by hand: 2^-53 (1 + 2^-52) times m = 1 - 2^-52 rounds to 2^-53, and 1 + 2^-53 rounds
+  // to even, giving 1; the next larger scale rounds up to 1 + 2^-52.
+  EXPECT_EQ(uniform_float_scale(1.0, std::nextafter(1.0, 2.0)), 0x1.0000000000001p-53);
+}
+
+TEST(FloatScaleTest, MatchesStepByStepShrinkingWhereThatIsShort) {
+  const auto stepped = [](auto low, auto high) {
+    using F = decltype(low);
+    const F m = F{1} - std::numeric_limits<F>::epsilon();
+    F scale = high - low;
+    while (scale * m + low >= high) scale = std::nextafter(scale, F{0});
+    return scale;
+  };
+  for (const auto& [low, high] : std::vector<std::pair<double, double>>{
+           {0.0, 1.0}, {-1.5, 2.25}, {0.1, 0.3}, {-1e300, 1e300}, {3.0, 1e16}}) {
+    EXPECT_EQ(uniform_float_scale(low, high), stepped(low, high)) << low << " " << high;
+  }
+  for (const auto& [low, high] : std::vector<std::pair<float, float>>{
+           {0.0F, 1.0F}, {-1.5F, 2.25F}, {0.1F, 0.3F}, {-1e38F, 1e38F}, {3.0F, 1e8F}}) {
+    EXPECT_EQ(uniform_float_scale(low, high), stepped(low, high)) << low << " " << high;
+  }
+}
+
+TEST(XVecSamplerTest, DecimalGridFollowsTheCommonScale) {
+  const auto d = [](const char* coefficient, std::uint32_t scale) {
+    return decimal_of({coefficient, scale});
+  };
+  // 0 and 10 at scale 0: the integers 0 to 9.
+  {
+    const XVecSampler sampler(vec_of<ElementKind::D>({d("0", 0)}),
+                              vec_of<ElementKind::D>({d("10", 0)}));
+    ChaChaRng rng(fixed_key());
+    std::set<std::string> seen;
+    for (int n = 0; n < 300; ++n) {
+      const Decimal x = sampler.sample(rng).d.at(0);
+      EXPECT_EQ(x.scale(), 0U);
+      seen.insert(int128_to_string(x.signed_coefficient()));
+    }
+    EXPECT_EQ(seen.size(), 10U);
+    EXPECT_EQ(seen.count("10"), 0U);
+  }
+  // 0 and 1.00: 0.00, 0.01, ... 0.99, all at scale 2.
+  {
+    const XVecSampler sampler(vec_of<ElementKind::D>({d("0", 0)}),
+                              vec_of<ElementKind::D>({d("100", 2)}));
+    ChaChaRng rng(fixed_key());
+    std::set<Int128> seen;
+    for (int n = 0; n < 3000; ++n) {
+      const Decimal x = sampler.sample(rng).d.at(0);
+      EXPECT_EQ(x.scale(), 2U);
+      seen.insert(x.signed_coefficient());
+    }
+    EXPECT_EQ(seen.size(), 100U);
+    EXPECT_EQ(*seen.begin(), 0);
+    EXPECT_EQ(*seen.rbegin(), 99);
+  }
+  // 1 and 1.0 are equal on the common grid.
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::D>({d("1", 0)}),
+                                 vec_of<ElementKind::D>({d("10", 1)})),
+            kDecimalLowAboveHigh);
+}
+
+TEST(XVecSamplerTest, EachKindReportsItsOwnConstructionFailure) {
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::I32>({3}), vec_of<ElementKind::I32>({3})),
+            kLowNotBelowHigh);
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::I128>({1}), vec_of<ElementKind::I128>({0})),
+            kLowNotBelowHigh);
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::I>({BigInt(3)}),
+                                 vec_of<ElementKind::I>({BigInt(3)})),
+            kBigLowNotBelowHigh);
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::D>({Decimal::from_i64(3)}),
+                                 vec_of<ElementKind::D>({Decimal::from_i64(3)})),
+            kDecimalLowAboveHigh);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({nan}), vec_of<ElementKind::F64>({1.0})),
+            kLowNotBelowHigh);
+  EXPECT_EQ(
+      construction_failure(vec_of<ElementKind::F32>({0.0F}),
+                           vec_of<ElementKind::F32>({std::numeric_limits<float>::quiet_NaN()})),
+      kLowNotBelowHigh);
+  EXPECT_EQ(
+      construction_failure(vec_of<ElementKind::F64>({-1e308}), vec_of<ElementKind::F64>({1e308})),
+      kRangeOverflow);
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({0.0}), vec_of<ElementKind::F64>({inf})),
+            kRangeOverflow);
+  // An f32 bound of 1e40 is read as infinity.
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::F32>({0.0F}),
+                                 vec_of<ElementKind::F32>({static_cast<float>(inf)})),
+            kRangeOverflow);
+  // c128: real parts fine, imaginary parts equal.
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::C128>({{0.0, 2.0}}),
+                                 vec_of<ElementKind::C128>({{1.0, 2.0}})),
+            kLowNotBelowHigh);
+  // The real parts are checked first, overflow included.
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::C64>({{-3e38F, 2.0F}}),
+                                 vec_of<ElementKind::C64>({{3e38F, 2.0F}})),
+            kRangeOverflow);
+}
+
+TEST(XVecSamplerTest, FirstBadPairInKindThenIndexOrderWins) {
+  // Within a kind the lower index wins, whichever message it carries.
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({5.0, -1e308}),
+                                 vec_of<ElementKind::F64>({1.0, 1e308})),
+            kLowNotBelowHigh);
+  EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({-1e308, 5.0}),
+                                 vec_of<ElementKind::F64>({1e308, 1.0})),
+            kRangeOverflow);
+  // Across kinds the earlier kind wins: i before f64 before d.
+  XVec lower, upper;
+  lower.i = {BigInt(0), BigInt(7)};
+  upper.i = {BigInt(1), BigInt(7)};
+  lower.f64 = {-1e308};
+  upper.f64 = {1e308};
+  lower.d = {Decimal::from_i64(2)};
+  upper.d = {Decimal::from_i64(1)};
+  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), kBigLowNotBelowHigh);
+  upper.i[1] = BigInt(8);
+  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), kRangeOverflow);
+  upper.f64[0] = 1.0;
+  EXPECT_EQ(construction_failure(std::move(lower), std::move(upper)), kDecimalLowAboveHigh);
+}
+
+TEST(XVecSamplerTest, SurplusBoundsAreIgnoredAndEmptyKindsStayEmpty) {
+  XVec lower, upper;
+  lower.i8 = {1, 2, 3};
+  upper.i8 = {5, 6};
+  lower.f64 = {0.0};
+  upper.f64 = {1.0, 2.0, 3.0};
+  lower.i = {BigInt(0)};  // no upper bound at all for "i"
+  const XVecSampler sampler(std::move(lower), std::move(upper));
+  ChaChaRng rng(fixed_key());
+  const XVec x = sampler.sample(rng);
+  EXPECT_EQ(x.i8.size(), 2U);
+  EXPECT_EQ(x.f64.size(), 1U);
+  EXPECT_TRUE(x.i.empty());
+  EXPECT_TRUE(x.d.empty() && x.c64.empty() && x.i128.empty());
+
+  const XVecSampler nothing{XVec(), XVec()};
+  ChaChaRng quiet(fixed_key());
+  ChaChaRng reference(fixed_key());
+  const XVec none = nothing.sample(quiet);
+  EXPECT_TRUE(none.i8.empty() && none.i.empty() && none.f64.empty() && none.d.empty());
+  EXPECT_EQ(quiet.next_u32(), reference.next_u32());  // nothing was drawn
+}
+
+}  // namespace
+}  // namespace swarmtuner

@@ -1,0 +1,324 @@
+// Tests of the whole-vector operations: length rules, storage reuse, failure order and clamping.
+#include "prelude/x_vec.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "prelude/failure.hpp"
+
+namespace swarmtuner {
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+template <class F>
+std::string failure_of(F&& body) {
+  try {
+    body();
+  } catch (const InternalFailure& failure) {
+    return failure.message();
+  }
+  return "";
+}
+
+template <class T>
+T from_int(std::int64_t v) {
+  if constexpr (std::same_as<T, BigInt>) {
+    return BigInt(v);
+  } else if constexpr (std::same_as<T, Decimal>) {
+    return Decimal::from_i64(v);
+  } else {
+    return static_cast<T>(v);
+  }
+}
+
+Decimal decimal(std::int64_t coefficient, std::uint32_t scale) {
+  return *Decimal::from_signed_coefficient(coefficient, scale);
+}
+
+// Lengths of all eleven lists, in kind order.
+std::vector<std::size_t> shape(const XVec& v) {
+  std::vector<std::size_t> sizes;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) { sizes.push_back(v.list<K>().size()); });
+  return sizes;
+}
+
+// One component of every kind, values chosen so that no operation below can fail.
+XVec one_of_each() {
+  XVec v;
+  v.i8 = {1};
+  v.i16 = {2};
+  v.i32 = {3};
+  v.i64 = {4};
+  v.i128 = {5};
+  v.i = {BigInt(6)};
+  v.f32 = {7.0f};
+  v.f64 = {8.0};
+  v.c64 = {{9.0f, -9.0f}};
+  v.c128 = {{10.0, -10.0}};
+  v.d = {Decimal::from_i64(11)};
+  return v;
+}
+
+TEST(XVecTest, AllEmptyVectorPassesThroughEveryOperation) {
+  const std::vector<std::size_t> none(kind_count, 0);
+  const XVec empty;
+  EXPECT_TRUE(empty.empty());
+  EXPECT_EQ(shape(XVec::add(empty.clone(), empty)), none);
+  EXPECT_EQ(shape(XVec::sub(empty.clone(), empty)), none);
+  EXPECT_EQ(shape(XVec::neg(empty.clone())), none);
+  EXPECT_EQ(shape(empty.zeros_like()), none);
+  XVec v;
+  v.add_assign(empty);
+  v.mul_assign(nan);
+  XVec velocity;
+  clamp_particle(v, velocity, empty, empty, empty, empty);
+  EXPECT_TRUE(v.empty());
+  EXPECT_TRUE(velocity.empty());
+  EXPECT_FALSE(one_of_each().empty());
+}
+
+TEST(XVecTest, BinaryOperationsWorkOverTheShorterListInTheFirstOperand) {
+  XVec a;
+  a.i8 = {1, 2, 3};
+  a.f64 = {0.5};
+  a.i = {BigInt(1), BigInt(2), BigInt(3)};
+  XVec b;
+  b.i8 = {10, 20};
+  b.f64 = {0.25, 9.0};
+  b.i = {BigInt(-5)};
+  const std::int8_t* storage = a.i8.data();
+
+  XVec sum = XVec::add(a.clone(), b);
+  EXPECT_EQ(sum.i8, (std::vector<std::int8_t>{11, 22}));
+  EXPECT_EQ(sum.f64, (std::vector<double>{0.75}));
+  EXPECT_EQ(sum.i, (std::vector<BigInt>{BigInt(-4)}));
+
+  XVec difference = XVec::sub(std::move(a), b);
+  EXPECT_EQ(difference.i8.data(), storage);
+  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{-9, -18}));
+  EXPECT_EQ(difference.f64, (std::vector<double>{0.25}));
+  EXPECT_EQ(difference.i, (std::vector<BigInt>{BigInt(6)}));
+
+  XVec c;
+  c.i8 = {1, 2, 3};
+  c.add_assign(b);
+  EXPECT_EQ(c.i8, (std::vector<std::int8_t>{11, 22, 3}));
+  EXPECT_TRUE(c.f64.empty());
+}
+
+TEST(XVecTest, IntegerListsSaturate) {
+  XVec a;
+  a.i8 = {100};
+  XVec b;
+  b.i8 = {100};
+  EXPECT_EQ(XVec::add(a.clone(), b).i8, (std::vector<std::int8_t>{127}));
+  b.i8 = {-100};
+  XVec difference = XVec::sub(a.clone(), b);
+  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{127}));
+  // 127 * 0.2 in binary32 is 25.4000004.
+  difference.mul_assign(0.2);
+  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{25}));
+  a.i8 = {-128, 0, 127};
+  a.i64 = {std::numeric_limits<std::int64_t>::min()};
+  XVec negated = XVec::neg(std::move(a));
+  EXPECT_EQ(negated.i8, (std::vector<std::int8_t>{127, 0, -127}));
+  EXPECT_EQ(negated.i64, (std::vector<std::int64_t>{std::numeric_limits<std::int64_t>::max()}));
+}
+
+TEST(XVecTest, MulAssignScalesEachKindByItsOwnRule) {
+  XVec v;
+  v.i32 = {10};
+  v.f64 = {1.0};
+  v.c128 = {{1.0, -1.0}};
+  v.d = {Decimal::from_i64(10)};
+  v.mul_assign(0.2);
+  EXPECT_EQ(v.i32, (std::vector<std::int32_t>{2}));
+  EXPECT_EQ(v.f64, (std::vector<double>{0.2}));
+  EXPECT_EQ(v.c128, (std::vector<Complex64>{{0.2, -0.2}}));
+  ASSERT_EQ(v.d.size(), 1u);
+  EXPECT_TRUE(v.d[0].identical(decimal(20, 1)));
+}
+
+TEST(XVecTest, MulAssignByNanFailsOnlyForBigIntAndDecimalComponents) {
+  XVec fixed;
+  fixed.i8 = {5};
+  fixed.i128 = {7};
+  fixed.f32 = {1.0f};
+  fixed.mul_assign(nan);
+  EXPECT_EQ(fixed.i8, (std::vector<std::int8_t>{0}));
+  EXPECT_EQ(fixed.i128, (std::vector<Int128>{0}));
+  EXPECT_TRUE(std::isnan(fixed.f32[0]));
+
+  XVec both = one_of_each();
+  EXPECT_EQ(failure_of([&] { both.mul_assign(nan); }), "f64 can not to BigInt");
+  XVec decimal_only;
+  decimal_only.d = {Decimal::from_i64(1)};
+  EXPECT_EQ(failure_of([&] { decimal_only.mul_assign(nan); }), "Failed to convert to Decimal");
+  EXPECT_EQ(failure_of([&] { decimal_only.mul_assign(1e30); }), "Failed to convert to Decimal");
+}
+
+TEST(XVecTest, DecimalOverflowReportsTheOperation) {
+  XVec max;
+  max.d = {Decimal::from_i64(1), *Decimal::from_parts(Decimal::max_coefficient, 0, false)};
+  XVec one;
+  one.d = {Decimal::from_i64(1), Decimal::from_i64(1)};
+  EXPECT_EQ(failure_of([&] { XVec::add(max.clone(), one); }), "Addition overflowed");
+  EXPECT_EQ(failure_of([&] { max.clone().add_assign(one); }), "Addition overflowed");
+  EXPECT_EQ(failure_of([&] { XVec::sub(XVec::neg(max.clone()), one); }), "Subtraction overflowed");
+  const UInt128 e14 = 100'000'000'000'000ULL;
+  XVec large;
+  large.d = {*Decimal::from_parts(4 * e14 * e14, 0, false)};  // 4e28
+  EXPECT_EQ(failure_of([&] { large.mul_assign(2.0); }), "Multiplication overflowed");
+}
+
+TEST(XVecTest, CloneIsDeepAndZerosLikeKeepsTheShape) {
+  XVec v = one_of_each();
+  v.d = {decimal(150, 2), decimal(-2, 0)};
+  v.i.push_back(BigInt(-1));
+  XVec copy = v.clone();
+  copy.i[0] += BigInt(100);
+  EXPECT_EQ(v.i[0], BigInt(6));
+
+  const XVec zeros = v.zeros_like();
+  EXPECT_EQ(shape(zeros), shape(v));
+  for (const Decimal& d : zeros.d) {
+    EXPECT_TRUE(d.identical(Decimal()));  // scale 0, sign bit clear
+  }
+  for (const BigInt& b : zeros.i) {
+    EXPECT_EQ(b.sign(), BigInt::Sign::NoSign);
+  }
+  EXPECT_EQ(zeros.i8[0], 0);
+  EXPECT_FALSE(std::signbit(zeros.f64[0]));
+  EXPECT_EQ(zeros.c64[0], (Complex32{0.0f, 0.0f}));
+}
+
+// Per-kind clamping, checked the same way for every ordered kind.
+template <ElementKind K>
+struct Kind {
+  static constexpr ElementKind kind = K;
+};
+
+template <class P>
+class ClampTest : public ::testing::Test {};
+using OrderedKinds =
+    ::testing::Types<Kind<ElementKind::I8>, Kind<ElementKind::I16>, Kind<ElementKind::I32>,
+                     Kind<ElementKind::I64>, Kind<ElementKind::I128>, Kind<ElementKind::I>,
+                     Kind<ElementKind::F32>, Kind<ElementKind::F64>, Kind<ElementKind::D>>;
+TYPED_TEST_SUITE(ClampTest, OrderedKinds);
+
+TYPED_TEST(ClampTest, RulesApplyInOrder) {
+  constexpr ElementKind K = TypeParam::kind;
+  using T = Element<K>;
+  struct Case {
+    std::int64_t x, v, x_out, v_out;
+  };
+  const Case cases[] = {
+      {15, 3, 10, 0},  // above the upper bound: on the bound, velocity zeroed
+      {-1, -3, 0, 0},  // below the lower bound
+      {5, 3, 5, 2},    // inside: velocity cut to its maximum
+      {5, -3, 5, -2},  // and to its minimum
+      {5, 1, 5, 1},    // nothing to do
+      {10, 3, 10, 2},  // on a bound counts as inside
+  };
+  const auto numerically_equal = [](const T& a, const T& b) {
+    return !less_element(a, b) && !greater_element(a, b);
+  };
+  for (const Case& c : cases) {
+    XVec position, velocity, lower, upper, v_min, v_max;
+    position.list<K>() = {from_int<T>(c.x)};
+    velocity.list<K>() = {from_int<T>(c.v)};
+    lower.list<K>() = {from_int<T>(0)};
+    upper.list<K>() = {from_int<T>(10)};
+    v_min.list<K>() = {from_int<T>(-2)};
+    v_max.list<K>() = {from_int<T>(2)};
+    clamp_particle(position, velocity, lower, upper, v_min, v_max);
+    EXPECT_TRUE(numerically_equal(position.list<K>()[0], from_int<T>(c.x_out)))
+        << "x=" << c.x << " v=" << c.v;
+    EXPECT_TRUE(numerically_equal(velocity.list<K>()[0], from_int<T>(c.v_out)))
+        << "x=" << c.x << " v=" << c.v;
+  }
+}
+
+TEST(ClampParticleTest, ZeroVelocityEvenOutsideTheVelocityLimits) {
+  XVec position, velocity, lower, upper, v_min, v_max;
+  position.i32 = {15, 5};
+  velocity.i32 = {7, 0};
+  lower.i32 = {0, 0};
+  upper.i32 = {10, 10};
+  // Inverted limits, as integer limits derived from saturated bounds can be.
+  v_min.i32 = {1, 3};
+  v_max.i32 = {2, -3};
+  clamp_particle(position, velocity, lower, upper, v_min, v_max);
+  EXPECT_EQ(position.i32, (std::vector<std::int32_t>{10, 5}));
+  // The first is clamped (zero though below v_min), the second meets rule 3 before rule 4.
+  EXPECT_EQ(velocity.i32, (std::vector<std::int32_t>{0, 3}));
+}
+
+TEST(ClampParticleTest, NanPositionStaysButItsVelocityIsLimited) {
+  XVec position, velocity, lower, upper, v_min, v_max;
+  position.f64 = {nan, 4.0};
+  velocity.f64 = {5.0, nan};
+  lower.f64 = {0.0, 0.0};
+  upper.f64 = {10.0, 10.0};
+  v_min.f64 = {-2.0, -2.0};
+  v_max.f64 = {2.0, 2.0};
+  clamp_particle(position, velocity, lower, upper, v_min, v_max);
+  EXPECT_TRUE(std::isnan(position.f64[0]));
+  EXPECT_EQ(velocity.f64[0], 2.0);
+  EXPECT_EQ(position.f64[1], 4.0);
+  EXPECT_TRUE(std::isnan(velocity.f64[1]));
+}
+
+TEST(ClampParticleTest, WorksOverTheShortestOfTheSixListsAndSkipsComplex) {
+  XVec position, velocity, lower, upper, v_min, v_max;
+  position.i16 = {20, 20, 20};
+  velocity.i16 = {5, 5, 5};
+  lower.i16 = {0, 0, 0};
+  upper.i16 = {10, 10, 10};
+  v_min.i16 = {-1, -1, -1};
+  v_max.i16 = {1, 1};
+  position.c128 = {{100.0, -100.0}};
+  velocity.c128 = {{50.0, 50.0}};
+  lower.c128 = {{0.0, 0.0}};
+  upper.c128 = {{1.0, 1.0}};
+  v_min.c128 = {{-1.0, -1.0}};
+  v_max.c128 = {{1.0, 1.0}};
+  clamp_particle(position, velocity, lower, upper, v_min, v_max);
+  EXPECT_EQ(position.i16, (std::vector<std::int16_t>{10, 10, 20}));
+  EXPECT_EQ(velocity.i16, (std::vector<std::int16_t>{0, 0, 5}));
+  EXPECT_EQ(position.c128, (std::vector<Complex64>{{100.0, -100.0}}));
+  EXPECT_EQ(velocity.c128, (std::vector<Complex64>{{50.0, 50.0}}));
+}
+
+TEST(ClampParticleTest, BoundsAreCopiedExactly) {
+  XVec position, velocity, lower, upper, v_min, v_max;
+  position.d = {decimal(1, 0), decimal(5, 0), decimal(5, 0)};
+  velocity.d = {decimal(3, 0), decimal(30, 1), decimal(-30, 1)};
+  lower.d = {decimal(150, 2), decimal(0, 0), decimal(0, 0)};
+  upper.d = {decimal(100, 1), decimal(10, 0), decimal(10, 0)};
+  v_min.d = {decimal(-2, 0), decimal(-2000, 3), decimal(-2000, 3)};
+  v_max.d = {decimal(2, 0), decimal(20, 1), decimal(20, 1)};
+  const BigInt big = BigInt::from_string("-100000000000000000000000000000");
+  position.i = {BigInt::from_string("-200000000000000000000000000000")};
+  velocity.i = {BigInt(1)};
+  lower.i = {big};
+  upper.i = {BigInt(0)};
+  v_min.i = {BigInt(-1)};
+  v_max.i = {BigInt(1)};
+  clamp_particle(position, velocity, lower, upper, v_min, v_max);
+  EXPECT_TRUE(position.d[0].identical(decimal(150, 2)));
+  EXPECT_TRUE(velocity.d[0].identical(Decimal()));
+  EXPECT_TRUE(velocity.d[1].identical(decimal(20, 1)));
+  EXPECT_TRUE(velocity.d[2].identical(decimal(-2000, 3)));
+  EXPECT_EQ(position.i[0], big);
+  EXPECT_EQ(velocity.i[0].sign(), BigInt::Sign::NoSign);
+}
+
+}  // namespace
+}  // namespace swarmtuner

@@ -1,0 +1,43 @@
+"""Shared helpers for the Python tests of swarmtuner."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import swarmtuner
+
+SETTINGS = ("n_iters", "n_particles", "c1", "c2", "inertia", "max_v")
+COUNT_SETTINGS = ("n_iters", "n_particles")
+FLOAT_SETTINGS = ("c1", "c2", "inertia", "max_v")
+KINDS = ("i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d")
+BOUND_PARAMETERS = tuple(f"{kind}_{side}" for kind in KINDS for side in ("min", "max"))
+
+
+def run_python(code):
+    """Runs code in a fresh interpreter (for process-wide effects and standard error)."""
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+
+
+@pytest.fixture
+def pso():
+    return swarmtuner.PSO()
+
+
+@pytest.fixture
+def small_pso():
+    """A small, fast optimiser."""
+    return swarmtuner.PSO(n_iters=3, n_particles=4)
+
+
+def panic_message(excinfo):
+    """The message of a PanicException caught by pytest.raises(BaseException)."""
+    assert type(excinfo.value).__name__ == "PanicException"
+    assert type(excinfo.value).__module__ == "pyo3_runtime"
+    return str(excinfo.value)

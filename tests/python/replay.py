@@ -1,0 +1,233 @@
+"""A plain-Python replay of the swarm's sweeps, used as the reference for the search dynamics.
+
+Given the starting positions that the objective saw, the rest of a search is deterministic; this
+module recomputes it with Python's own int, float, complex and decimal arithmetic.
+"""
+import math
+import struct
+from decimal import ROUND_HALF_EVEN, Context, Decimal
+
+_FLT_ROUND_UP_LIMIT = 3.4028235677973366e38  # halfway between the largest float32 and 2**128
+_EXACT = Context(prec=400)
+
+
+def f32(x):
+    """Round a Python float to the nearest binary32 value (overflowing to an infinity)."""
+    if math.isnan(x) or math.isinf(x):
+        return x
+    if abs(x) >= _FLT_ROUND_UP_LIMIT:
+        return math.copysign(math.inf, x)
+    return struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def _saturating(bits):
+    lo, hi = -(2 ** (bits - 1)), 2 ** (bits - 1) - 1
+    return lambda v: max(lo, min(hi, v)), lo, hi
+
+
+class IntOps:
+    ordered = True
+    zero = 0
+
+    def __init__(self, bits):
+        self.bits = bits
+        self.clamp, self.lo, self.hi = _saturating(bits)
+
+    def add(self, a, b):
+        return self.clamp(a + b)
+
+    def sub(self, a, b):
+        return self.clamp(a - b)
+
+    def neg(self, a):
+        return self.clamp(-a)
+
+    def scale(self, a, x):
+        if self.bits <= 16:
+            p = f32(f32(float(a)) * f32(x))
+        else:
+            p = float(a) * x
+        if math.isnan(p):
+            return 0
+        if p >= 2.0 ** (self.bits - 1):
+            return self.hi
+        if p < -(2.0 ** (self.bits - 1)):
+            return self.lo
+        return int(p)
+
+
+class BigIntOps:
+    ordered = True
+    zero = 0
+
+    def add(self, a, b):
+        return a + b
+
+    def sub(self, a, b):
+        return a - b
+
+    def neg(self, a):
+        return -a
+
+    def scale(self, a, x):
+        p = float(a) * x  # exact enough: the replay keeps big integers below 2**53
+        assert math.isfinite(p)
+        return int(p)
+
+
+class FloatOps:
+    ordered = True
+    zero = 0.0
+
+    def __init__(self, narrow):
+        self.r = f32 if narrow else (lambda v: v)
+
+    def add(self, a, b):
+        return self.r(a + b)
+
+    def sub(self, a, b):
+        return self.r(a - b)
+
+    def neg(self, a):
+        return -a
+
+    def scale(self, a, x):
+        return self.r(a * self.r(x))
+
+
+class ComplexOps:
+    ordered = False
+    zero = 0j
+
+    def __init__(self, narrow):
+        self.r = f32 if narrow else (lambda v: v)
+
+    def add(self, a, b):
+        return complex(self.r(a.real + b.real), self.r(a.imag + b.imag))
+
+    def sub(self, a, b):
+        return complex(self.r(a.real - b.real), self.r(a.imag - b.imag))
+
+    def neg(self, a):
+        return complex(-a.real, -a.imag)
+
+    def scale(self, a, x):
+        return complex(self.r(a.real * self.r(x)), self.r(a.imag * self.r(x)))
+
+
+def decimal_from_float(x):
+    """The decimal a simple factor (such as 0.2 or 2.0) converts to: shortest digits, no
+    trailing zeros, scale 0 for integers."""
+    d = Decimal(repr(x))
+    if d == d.to_integral_value():
+        return d.quantize(Decimal(1))
+    return d.normalize()
+
+
+def _fit(d):
+    """Rounds an exact result half to even at the largest scale (at most 28) at which its
+    coefficient fits 96 bits, always from the exact value."""
+    exponent = d.as_tuple().exponent
+    target = max(exponent, -28)
+    while True:
+        fitted = d if target == exponent else d.quantize(
+            Decimal(1).scaleb(target), rounding=ROUND_HALF_EVEN, context=_EXACT)
+        if int("".join(map(str, fitted.as_tuple().digits))) < 2**96:
+            break
+        target += 1
+    d = fitted
+    if d.is_zero() and d.is_signed():
+        d = d.copy_abs()
+    return d
+
+
+class DecimalOps:
+    ordered = True
+    zero = Decimal(0)
+
+    def add(self, a, b):
+        if a.is_zero():
+            return b
+        if b.is_zero():
+            return a
+        return _fit(_EXACT.add(a, b))
+
+    def sub(self, a, b):
+        if a.is_zero():
+            return b if b.is_zero() else b.copy_negate()
+        if b.is_zero():
+            return a
+        return _fit(_EXACT.subtract(a, b))
+
+    def neg(self, a):
+        return a.copy_negate()
+
+    def scale(self, a, x):
+        factor = decimal_from_float(x)
+        if a.is_zero() or factor.is_zero():
+            return Decimal(0)
+        return _fit(_EXACT.multiply(a, factor))
+
+
+OPS = {
+    "i8": IntOps(8), "i16": IntOps(16), "i32": IntOps(32), "i64": IntOps(64),
+    "i128": IntOps(128), "i": BigIntOps(), "f32": FloatOps(True), "f64": FloatOps(False),
+    "c64": ComplexOps(True), "c128": ComplexOps(False), "d": DecimalOps(),
+}
+
+
+def _map2(op, a, b):
+    return {k: [getattr(OPS[k], op)(x, y) for x, y in zip(a[k], b[k])] for k in a}
+
+
+def _scale(a, x):
+    return {k: [OPS[k].scale(v, x) for v in a[k]] for k in a}
+
+
+def _neg(a):
+    return {k: [OPS[k].neg(v) for v in a[k]] for k in a}
+
+
+def _clamp(position, velocity, lower, upper, vmin, vmax):
+    for k in position:
+        if not OPS[k].ordered:
+            continue
+        for j, (x, v) in enumerate(zip(position[k], velocity[k])):
+            if x < lower[k][j]:
+                position[k][j], velocity[k][j] = lower[k][j], OPS[k].zero
+            elif x > upper[k][j]:
+                position[k][j], velocity[k][j] = upper[k][j], OPS[k].zero
+            elif v < vmin[k][j]:
+                velocity[k][j] = vmin[k][j]
+            elif v > vmax[k][j]:
+                velocity[k][j] = vmax[k][j]
+
+
+def replay(f, starts, lower, upper, n_iters, c1, c2, inertia, max_v):
+    """Returns every point the search evaluates after the starting swarm, in order, and the
+    (value, position) result of a minimising search."""
+    vmax = _scale(_map2("sub", upper, lower), max_v)
+    vmin = _neg(vmax)
+    positions = [{k: list(v) for k, v in s.items()} for s in starts]
+    velocities = [{k: [OPS[k].zero] * len(v) for k, v in s.items()} for s in positions]
+    best_positions = [{k: list(v) for k, v in s.items()} for s in positions]
+    best_values = [f(**s) for s in starts]
+    g = min(range(len(starts)), key=lambda k: (best_values[k], k))
+    global_value, global_position = best_values[g], {k: list(v) for k, v in best_positions[g].items()}
+    evaluated = []
+    for _ in range(n_iters):
+        for p in range(len(positions)):
+            social = _scale(_map2("sub", global_position, positions[p]), c1)
+            cognitive = _scale(_map2("sub", best_positions[p], positions[p]), c2)
+            velocities[p] = _map2("add", velocities[p], _map2("add", social, cognitive))
+            positions[p] = _map2("add", positions[p], velocities[p])
+            _clamp(positions[p], velocities[p], lower, upper, vmin, vmax)
+            point = {k: list(v) for k, v in positions[p].items()}
+            evaluated.append(point)
+            y = f(**point)
+            if y < best_values[p]:
+                best_values[p], best_positions[p] = y, point
+                if y < global_value:
+                    global_value, global_position = y, {k: list(v) for k, v in point.items()}
+        velocities = [_scale(v, inertia) for v in velocities]
+    return evaluated, (global_value, global_position)

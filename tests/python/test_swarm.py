@@ -1,0 +1,140 @@
+"""The search's dynamics, checked against a plain-Python replay from the recorded starts."""
+import copy
+import math
+from decimal import Decimal
+
+import pytest
+
+import swarmtuner
+from replay import replay
+
+
+def magnitude(value):
+    if isinstance(value, complex):
+        return abs(value) ** 2
+    return float(value) ** 2
+
+
+def sphere(**kw):
+    return sum(magnitude(x) for values in kw.values() for x in values)
+
+
+def record(f):
+    calls = []
+
+    def recorded(**kw):
+        calls.append(copy.deepcopy(kw))
+        return f(**kw)
+
+    return recorded, calls
+
+
+def same_point(a, b):
+    """Exact equality, decimal scales and the signs of float zeros included."""
+    assert list(a) == list(b)
+    for kind in a:
+        for x, y in zip(a[kind], b[kind], strict=True):
+            assert type(x) is type(y), kind
+            if isinstance(x, Decimal):
+                assert x.as_tuple() == y.as_tuple(), kind
+            elif isinstance(x, float):
+                assert x == y and math.copysign(1, x) == math.copysign(1, y), kind
+            else:
+                assert x == y, kind
+
+
+SPACES = {
+    "f64": {"f64": ([-5.0, 0.0, -1e-3], [5.0, 10.0, 1e-3])},
+    "f32_and_c64": {"f32": ([-2.0, 0.5], [3.0, 0.75]), "c64": ([-1 - 1j], [1 + 1j])},
+    # Full-width integer ranges: the bound differences and moves saturate.
+    "integers": {
+        "i8": ([-128, 0], [127, 3]),
+        "i16": ([-32768], [32767]),
+        "i32": ([-(2**31), -100], [2**31 - 1, 100]),
+        "i64": ([-(2**63)], [2**63 - 1]),
+        "i128": ([-(2**127), 5], [2**127 - 1, 1000]),
+        "i": ([-(10**6), 0], [10**6, 7]),
+    },
+    "decimals": {"d": (["0.00", "-1", "-0.5"], ["10.00", "1", "0.25"])},
+    "mixed": {
+        "i32": ([-50] * 4, [50] * 4),
+        "f64": ([-1.0] * 4, [2.0] * 4),
+        "c128": ([-1 - 2j], [3 + 1j]),
+        "d": (["-2.5", "0"], ["2.5", "100"]),
+    },
+}
+
+SETTINGS = [
+    dict(n_particles=5, n_iters=12),
+    dict(n_particles=3, n_iters=40, c1=0.5, c2=2.0, inertia=0.9, max_v=0.5),
+    dict(n_particles=4, n_iters=10, c1=0.0, c2=1.5, inertia=0.25, max_v=1.0),
+    dict(n_particles=1, n_iters=8, c1=1.7, c2=0.3),
+]
+
+
+def python_bounds(space):
+    lower, upper = {}, {}
+    for kind, (lo, hi) in space.items():
+        convert = Decimal if kind == "d" else (lambda v: v)
+        lower[kind] = [convert(v) for v in lo]
+        upper[kind] = [convert(v) for v in hi]
+    return lower, upper
+
+
+def run(space, settings, maximise=False, f=sphere):
+    recorded, calls = record(f)
+    pso = swarmtuner.PSO(**settings)
+    kwargs = {}
+    for kind, (lo, hi) in space.items():
+        kwargs[f"{kind}_min"], kwargs[f"{kind}_max"] = lo, hi
+    result = (pso.max if maximise else pso.min)(recorded, **kwargs)
+    return pso, calls, result
+
+
+@pytest.mark.parametrize("settings", SETTINGS, ids=lambda s: f"n{s['n_particles']}t{s['n_iters']}")
+@pytest.mark.parametrize("space", SPACES.values(), ids=SPACES.keys())
+def test_every_point_after_the_starts_matches_the_replay(space, settings):
+    pso, calls, (value, position) = run(space, settings)
+    n = pso.n_particles
+    assert len(calls) == n * (pso.n_iters + 1)
+    lower, upper = python_bounds(space)
+    expected, (best_value, best_position) = replay(
+        sphere, calls[:n], lower, upper, pso.n_iters, pso.c1, pso.c2, pso.inertia, pso.max_v
+    )
+    assert len(expected) == len(calls) - n
+    for got, want in zip(calls[n:], expected):
+        same_point(got, want)
+    assert value == best_value
+    same_point(position, best_position)
+
+
+def test_maximising_replays_as_minimising_the_negation():
+    space = SPACES["mixed"]
+    pso, calls, (value, position) = run(space, SETTINGS[0], maximise=True)
+    lower, upper = python_bounds(space)
+    negated = lambda **kw: -sphere(**kw)
+    expected, (best_value, best_position) = replay(
+        negated, calls[: pso.n_particles], lower, upper, pso.n_iters, pso.c1, pso.c2,
+        pso.inertia, pso.max_v,
+    )
+    for got, want in zip(calls[pso.n_particles:], expected):
+        same_point(got, want)
+    assert value == -best_value
+    same_point(position, best_position)
+
+
+def test_starting_points_lie_in_the_half_open_box():
+    space = {"i8": ([-3], [2]), "f64": ([0.0], [1e-300]), "d": (["0.0"], ["0.5"])}
+    _, calls, _ = run(space, dict(n_particles=200, n_iters=0))
+    assert {c["i8"][0] for c in calls} == {-3, -2, -1, 0, 1}
+    assert all(0.0 <= c["f64"][0] < 1e-300 for c in calls)
+    ds = {c["d"][0] for c in calls}
+    assert ds == {Decimal(f"0.{k}") for k in range(5)}
+    assert all(d.as_tuple().exponent == -1 for d in ds)
+
+
+def test_surplus_bounds_are_ignored():
+    _, calls, (_, position) = run({"f64": ([0.0, 1.0], [5.0]), "i8": ([0], [])},
+                                  dict(n_particles=2, n_iters=2))
+    assert all(list(c) == ["f64"] and len(c["f64"]) == 1 for c in calls)
+    assert list(position) == ["f64"]
