@@ -111,18 +111,22 @@ def measure(runners: dict[str, Callable[[Callable], Any]], case: dict[str, Any],
     evaluations = n_particles * (case["n_iters"] + 1)
     counted = {name: count_evaluations(run, f) for name, run in runners.items()}
     per_runner: dict[str, dict[str, list[float]]] = {
-        name: {"search_s": [], "floor_s": [], "overhead_s": [], "ratio": []} for name in runners
+        name: {"search_s": [], "floor_s": [], "overhead_s": [], "ratio": [],
+               "search_cpu_s": [], "ratio_cpu": []} for name in runners
     }
     for _ in range(repeats):
         for name, run in runners.items():
             floor = call_floor(f, case["kwargs"], smoke)
-            elapsed, _ = timed(lambda run=run: run(f))
-            overhead = (elapsed - counted[name] * floor) / counted[name]
+            elapsed, cpu, _ = timed(lambda run=run: run(f))
+            evals = counted[name]
+            overhead = (elapsed - evals * floor) / evals
             rec = per_runner[name]
             rec["search_s"].append(elapsed)
             rec["floor_s"].append(floor)
             rec["overhead_s"].append(overhead)
             rec["ratio"].append(overhead / floor)
+            rec["search_cpu_s"].append(cpu)
+            rec["ratio_cpu"].append((cpu - evals * floor) / evals / floor)
     result: dict[str, Any] = {
         "case": case["name"],
         "layout": case["layout"],

@@ -272,6 +272,7 @@ def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: A
     body, lo, hi = spec["body"], spec["lower"], spec["upper"]
     dims, n, iters, runs = size["dims"], size["n"], size["iters"], size["runs"]
     ours_t, peer_t, ours_best, peer_best, ratios = [], [], [], [], []
+    ours_cpu, peer_cpu, cpu_ratios = [], [], []
     ours_evals = peer_evals = None
     # One untimed run of each side first, so lazy set-up inside a library is not timed.
     with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
@@ -293,22 +294,25 @@ def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: A
         order = [("peer", one_peer), ("ours", one_ours)]
         if i % 2:
             order.reverse()
-        times: dict[str, float] = {}
+        times: dict[str, tuple[float, float]] = {}
         for who, fn in order:
             if who == "ours" and pso_class is None:
                 continue
-            elapsed, (best, calls) = timed(fn)
-            times[who] = elapsed
+            elapsed, cpu, (best, calls) = timed(fn)
+            times[who] = (elapsed, cpu)
             if who == "ours":
                 ours_t.append(elapsed)
+                ours_cpu.append(cpu)
                 ours_best.append(best)
                 ours_evals = calls[0]
             else:
                 peer_t.append(elapsed)
+                peer_cpu.append(cpu)
                 peer_best.append(best)
                 peer_evals = calls[0]
         if "ours" in times:
-            ratios.append(times["ours"] / times["peer"])
+            ratios.append(times["ours"][0] / times["peer"][0])
+            cpu_ratios.append(times["ours"][1] / times["peer"][1])
     row = {
         "peer": peer,
         "mode": mode,
@@ -322,6 +326,9 @@ def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: A
         "peer_time_s": summary(peer_t),
         "ours_time_s": summary(ours_t),
         "ratio_ours_over_peer": summary(ratios),
+        "peer_cpu_s": summary(peer_cpu),
+        "ours_cpu_s": summary(ours_cpu),
+        "cpu_ratio_ours_over_peer": summary(cpu_ratios),
         "peer_best": summary(peer_best),
         "ours_best": summary(ours_best),
     }

@@ -88,7 +88,9 @@ def overhead_section(data: dict | None) -> list[str]:
         "A search with an objective that only returns `0.0`. Overhead per evaluation = (search "
         "time − evaluations × call floor) / evaluations, where the call floor is one `f(**kw)` "
         "call timed with `timeit` on prebuilt keyword lists of the same kinds and lengths. "
-        "Ratio = overhead / call floor, taken within each repeat. "
+        "Ratio = overhead / call floor, taken within each repeat; the CPU-time column does "
+        "the same subtraction with the search's process CPU time, which another process "
+        "sharing the core does not stretch. "
         f"{data.get('repeats')} repeat(s); median [min – max]. `plain` is the plain-Python "
         "version of the same algorithm (f64 only). The garbage collector is paused while "
         "timing, as `timeit` pauses it.",
@@ -116,12 +118,14 @@ def overhead_section(data: dict | None) -> list[str]:
             t(floor["median"]),
             spread(ours["overhead_s"]) if ours else "n/a",
             spread(ours["ratio"], x) if ours else "n/a",
+            x(ours["ratio_cpu"]["median"]) if ours and "ratio_cpu" in ours else "n/a",
             spread(plain["overhead_s"]) if plain else "—",
             spread(plain["ratio"], x) if plain else "—",
         ])
     lines += table(["case", "particles x evaluations each", "evaluations (counted)",
                     "call floor", "swarmtuner overhead / eval", "swarmtuner overhead / floor",
-                    "plain overhead / eval", "plain overhead / floor"], rows)
+                    "same, from CPU time", "plain overhead / eval", "plain overhead / floor"],
+                   rows)
     return lines + [""]
 
 
@@ -140,7 +144,8 @@ def peers_section(data: dict | None) -> list[str]:
         "topology, positions clipped into the bounds. Each peer runs in its own process "
         "with swarmtuner alternating with it, so each ratio comes from the same process; "
         "ratio = median of the per-run ratios swarmtuner time / peer time (below 1: "
-        "swarmtuner is faster). The per-evaluation ratio corrects for differing budgets. "
+        "swarmtuner is faster). The per-evaluation ratio corrects for differing budgets; the "
+        "CPU ratio compares process CPU times of the same runs. "
         "'numpy objective' rows give the peer its own fastest form of the objective "
         "(numpy on the point or on the whole swarm); swarmtuner still runs the Python body.",
         "",
@@ -150,14 +155,14 @@ def peers_section(data: dict | None) -> list[str]:
     unavailable = None
     for peer, pd in data["peers"].items():
         if "error" in pd:
-            rows.append([peer, "", "", f"failed: {pd['error'][:200]}"] + [""] * 6)
+            rows.append([peer, "", "", f"failed: {pd['error'][:200]}"] + [""] * 7)
             continue
         unavailable = unavailable or pd.get("module_unavailable")
         notes.append(f"- **{peer}**: {pd['notes']}.")
         for r in pd["rows"]:
             if "error" in r:
                 rows.append([peer, r["mode"], r["problem"],
-                             "failed: " + r["error"].strip().splitlines()[-1][:200]] + [""] * 6)
+                             "failed: " + r["error"].strip().splitlines()[-1][:200]] + [""] * 7)
                 continue
             rows.append([
                 peer, r["mode"], r["problem"],
@@ -166,6 +171,7 @@ def peers_section(data: dict | None) -> list[str]:
                 spread(r["ours_time_s"]),
                 spread(r["ratio_ours_over_peer"], x),
                 x(r.get("per_eval_ratio_ours_over_peer")),
+                x((r.get("cpu_ratio_ours_over_peer") or {}).get("median")),
                 g(r["peer_best"]["median"]),
                 g(r["ours_best"]["median"]),
             ])
@@ -173,7 +179,7 @@ def peers_section(data: dict | None) -> list[str]:
         lines += [f"swarmtuner: not measured ({unavailable}); peers only.", ""]
     lines += table(["library", "objective", "problem", "evaluations peer / ours",
                     "peer time", "swarmtuner time", "swarmtuner / peer (wall)",
-                    "swarmtuner / peer (per eval)", "peer median best",
+                    "swarmtuner / peer (per eval)", "swarmtuner / peer (CPU)", "peer median best",
                     "swarmtuner median best"], rows)
     versions = data.get("versions", {})
     lines += ["", "Versions: " + ", ".join(f"{k} {v}" for k, v in versions.items()) + ".", ""]
@@ -356,6 +362,14 @@ def main() -> None:
         "over the repeats; nothing here is asserted, the numbers are only reported.",
         "",
     ]
+    loads = [f"{name} {results[name]['machine']['load_average'][0]}"
+             for name in SECTIONS
+             if isinstance(results[name], dict) and "load_average" in
+             (results[name].get("machine") or {})]
+    if loads:
+        lines += ["One-minute load average at the end of each section (the machine has "
+                  f"{m['cores']} cores; above that, other work shared them): "
+                  + ", ".join(loads) + ".", ""]
     if args.failed:
         lines += [f"Steps that failed: {', '.join(args.failed)}.", ""]
     head = headline(results)
