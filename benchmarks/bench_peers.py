@@ -369,6 +369,32 @@ def worker(peer: str, smoke: bool) -> dict[str, Any]:
     }
 
 
+def coefficient_sweep(smoke: bool) -> dict[str, Any]:
+    """swarmtuner's median best value for a few settings of both coefficients (quality only).
+
+    The search has no random factors, so the coefficients act at full strength on every step;
+    this shows how much of the quality gap to the peers comes from the shared setting 2.0.
+    """
+    pso_class, reason = load_swarmtuner()
+    if pso_class is None:
+        return {"module_unavailable": reason}
+    size = sizes(smoke)
+    rows = []
+    for coeff in (2.0, 1.0, 0.5):
+        for inertia in (0.5, 0.9):
+            row: dict[str, Any] = {"c1": coeff, "c2": coeff, "inertia": inertia}
+            for problem, spec in PROBLEMS.items():
+                pso = pso_class(n_iters=size["iters"], n_particles=size["n"], c1=coeff,
+                                c2=coeff, inertia=inertia, max_v=MAX_V)
+                body = spec["body"]
+                bests = [pso.min(lambda f64: body(f64), f64_min=[spec["lower"]] * size["dims"],
+                                 f64_max=[spec["upper"]] * size["dims"])[0]
+                         for _ in range(size["runs"])]
+                row[problem] = statistics.median(bests)
+            rows.append(row)
+    return {"rows": rows}
+
+
 def main() -> None:
     parser = arg_parser(__doc__.splitlines()[0])
     parser.add_argument("--worker", choices=PEERS, help="run one peer in this process")
@@ -403,6 +429,7 @@ def main() -> None:
         "settings": {"inertia": INERTIA, "c1": COEFF, "c2": COEFF, "max_v": MAX_V,
                      **sizes(args.smoke)},
         "peers": peers,
+        "coefficients": coefficient_sweep(args.smoke),
     })
 
 

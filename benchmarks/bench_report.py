@@ -12,6 +12,7 @@ from typing import Any
 from bench_common import OUT_DIR, machine_info, package_versions, write_json
 
 SECTIONS = ["overhead", "peers", "memory", "scaling", "core_bench"]
+PROBLEM_NAMES = ["sphere", "rastrigin"]
 
 
 def load(path: Path) -> Any:
@@ -182,6 +183,15 @@ def peers_section(data: dict | None) -> list[str]:
                     "swarmtuner / peer (per eval)", "swarmtuner / peer (CPU)", "peer median best",
                     "swarmtuner median best"], rows)
     versions = data.get("versions", {})
+    coeffs = (data.get("coefficients") or {}).get("rows")
+    if coeffs:
+        lines += ["", "swarmtuner's velocity update has no random factors, so both pulls act at "
+                  "full strength on every step (the peers draw factors in [0, 1], halving them "
+                  "on average). Its median best value on the same problems and budget, by "
+                  "coefficient setting (max_v 0.2):", ""]
+        lines += table(["c1 = c2", "inertia", *PROBLEM_NAMES],
+                       [[g(r["c1"]), g(r["inertia"]), *(g(r[p]) for p in PROBLEM_NAMES)]
+                        for r in coeffs])
     lines += ["", "Versions: " + ", ".join(f"{k} {v}" for k, v in versions.items()) + ".", ""]
     lines += notes + [""]
     return lines
