@@ -164,7 +164,8 @@ PyRef int128_to_py(Int128 value) {
   return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
 }
 
-// Dictionary keys, interned once per process.
+}  // namespace
+
 PyObject* kind_key(ElementKind kind) {
   static std::array<PyObject*, kind_count> keys{};
   PyObject*& key = keys[kind_index(kind)];
@@ -175,8 +176,6 @@ PyObject* kind_key(ElementKind kind) {
   }
   return key;
 }
-
-}  // namespace
 
 template <ElementKind K>
 Element<K> extract_element(PyObject* object) {
@@ -281,6 +280,19 @@ PyRef xvec_to_py_dict(const XVec& point) {
     }
   });
   return dict;
+}
+
+std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
+                             std::uint32_t& kinds) {
+  std::size_t count = 0;
+  kinds = 0;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& components = point.list<K>();
+    if (components.empty()) return;
+    lists[count++] = components_to_py_list<K>(components);
+    kinds |= std::uint32_t{1} << kind_index(K);
+  });
+  return count;
 }
 
 // Every kind's conversions are instantiated here, once.

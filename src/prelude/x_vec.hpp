@@ -40,6 +40,11 @@ struct XVec {
 
   // Deep copy.
   XVec clone() const { return XVec(*this); }
+  // Deep copy into this vector's storage, reusing what it already holds (no allocation when
+  // the lengths fit and, for big integers, the digits fit).
+  void assign(const XVec& other) {
+    for_each_kind([&]<ElementKind K>(KindTag<K>) { list<K>() = other.list<K>(); });
+  }
   // Same list lengths, every element the zero of its kind (decimal zero has scale 0).
   XVec zeros_like() const;
   // True when every list is empty.
