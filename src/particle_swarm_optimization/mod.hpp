@@ -84,9 +84,9 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   XVec global_best_position = swarm[first_best].best_position.clone();
   Value global_best_value = swarm[first_best].best_value;
 
-  const double c1 = settings.c1;
-  const double c2 = settings.c2;
-  const double inertia = settings.inertia;
+  const ScaleFactor c1(settings.c1);
+  const ScaleFactor c2(settings.c2);
+  const ScaleFactor inertia(settings.inertia);
   // The two pulls are built in scratch vectors that live across steps, so a step allocates
   // nothing once the first one has sized them; the arithmetic is the same as on fresh copies.
   XVec social;
@@ -95,14 +95,14 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
     for (Particle<Value>& p : swarm) {
       // c1 pulls towards the swarm's best, c2 towards the particle's own best.
       social.assign(global_best_position);
-      social = XVec::sub(std::move(social), p.position);
+      social.sub_in_place(p.position);
       social.mul_assign(c1);
       cognitive.assign(p.best_position);
-      cognitive = XVec::sub(std::move(cognitive), p.position);
+      cognitive.sub_in_place(p.position);
       cognitive.mul_assign(c2);
       // The pulls are summed first, then added to the velocity.
-      social = XVec::add(std::move(social), cognitive);
-      p.velocity = XVec::add(std::move(p.velocity), social);
+      social.add_in_place(cognitive);
+      p.velocity.add_in_place(social);
 
       // The move uses the unlimited velocity; only the carried velocity is limited.
       p.position.add_assign(p.velocity);

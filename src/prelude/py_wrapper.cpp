@@ -64,14 +64,14 @@ PyObject* KeywordNames::for_kinds(std::uint32_t kinds) {
   return names_.get();
 }
 
-PyWrapper call_objective(PyObject* f, const XVec& position, KeywordNames& names) {
+PyWrapper call_objective(PyObject* f, const XVec& position, CallCache& cache) {
   std::array<PyRef, kind_count> lists;
   std::uint32_t kinds = 0;
-  const std::size_t count = xvec_to_py_lists(position, lists, kinds);
+  const std::size_t count = xvec_to_py_lists(position, lists, kinds, cache.decimals);
   // Slot 0 is left free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET); the lists follow.
   std::array<PyObject*, kind_count + 1> arguments{};
   for (std::size_t k = 0; k < count; ++k) arguments[k + 1] = lists[k].get();
-  PyObject* const keywords = count == 0 ? nullptr : names.for_kinds(kinds);
+  PyObject* const keywords = count == 0 ? nullptr : cache.names.for_kinds(kinds);
   PyRef result = PyRef::steal(
       PyObject_Vectorcall(f, arguments.data() + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, keywords));
   if (!result) fail("failed to call f: " + fetch_python_error().describe());

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "boundary.hpp"
+#include "prelude/py_convert.hpp"
 #include "particle_swarm_optimization/objective.hpp"
 #include "prelude/x_vec.hpp"
 
@@ -49,15 +50,19 @@ class KeywordNames {
 // f(**point) with fresh lists per kind; fails with "failed to call f: ...". The lists are
 // passed as keyword arguments through the vectorcall protocol, which gives f exactly what a
 // call with a dict would, without building the dict.
-PyWrapper call_objective(PyObject* f, const XVec& position, KeywordNames& names);
+struct CallCache {
+  KeywordNames names;
+  DecimalMemo decimals;
+};
+PyWrapper call_objective(PyObject* f, const XVec& position, CallCache& cache);
 
 // The search's view of a Python objective.
 struct PyObjective {
   using Value = PyWrapper;
   PyObject* f;  // borrowed; the solve call owns the reference
-  KeywordNames names;
+  CallCache cache;
 
-  Value evaluate(const XVec& position) { return call_objective(f, position, names); }
+  Value evaluate(const XVec& position) { return call_objective(f, position, cache); }
   std::optional<Ordering> compare(const Value& a, const Value& b) {
     return PyWrapper::compare(a, b);
   }
