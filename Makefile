@@ -52,6 +52,7 @@ asan-python-test: system-deps $(VENV_STAMP)
 	$(CMAKE) --build $(ASAN_MODULE_BUILD) -j$(JOBS)
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" \
 	  PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 PYTHONPATH=$(abspath $(ASAN_MODULE_BUILD)) \
+	  SWARMTUNER_UNDER_ASAN=1 \
 	  $(PY) -m pytest -q -p no:cacheprovider
 
 python-test: install

@@ -1,4 +1,4 @@
-// Arithmetic, rounding, conversions and text exchange of the 96-bit decimal, on fixed-width integers.
+// Arithmetic, rounding, conversions and text form of the 96-bit decimal, on fixed-width words.
 #include "prelude/decimal.hpp"
 
 #include <array>
@@ -50,7 +50,6 @@ struct U192 {
     return limb[2] == 0 && to_u128() <= max_coefficient;
   }
   constexpr UInt128 to_u128() const noexcept { return (UInt128{limb[1]} << 64) | limb[0]; }
-  constexpr bool is_zero() const noexcept { return (limb[0] | limb[1] | limb[2]) == 0; }
 
   constexpr int bit_width() const noexcept {
     for (std::size_t i = limb.size(); i-- > 0;) {
@@ -114,7 +113,6 @@ struct U192 {
     }
     return std::strong_ordering::equal;
   }
-  friend constexpr bool operator==(const U192&, const U192&) noexcept = default;
 };
 
 // Digits dropped from an exact magnitude: the most significant dropped digit, and whether
@@ -258,9 +256,9 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
   while (e5 > 0) {
     if ((bits & 1) == 0) {
       // Halving an even number is exact; take all trailing zero bits in one step.
-      const int shift = std::countr_zero(static_cast<std::uint64_t>(bits)) < e5
-                            ? std::countr_zero(static_cast<std::uint64_t>(bits))
-                            : e5;
+      // A zero low word counts as 64 trailing zeros, which is still exact.
+      const int zeros = std::countr_zero(static_cast<std::uint64_t>(bits));
+      const int shift = zeros < e5 ? zeros : e5;
       bits >>= shift;
       e10 += shift;
       e5 -= shift;
@@ -456,16 +454,22 @@ std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept {
   }
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
+  if (sa == sb) {
+    const UInt128 ca = a.coefficient();
+    const UInt128 cb = b.coefficient();
+    return a_negative ? cb <=> ca : ca <=> cb;
+  }
   const std::uint32_t scale = sa > sb ? sa : sb;
   U192 ma = U192::from(a.coefficient());
   U192 mb = U192::from(b.coefficient());
   ma.mul_pow10(scale - sa);
   mb.mul_pow10(scale - sb);
-  const std::strong_ordering magnitude = a_negative ? (mb <=> ma) : (ma <=> mb);
-  return magnitude;
+  return a_negative ? mb <=> ma : ma <=> mb;
 }
 
-bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
+bool operator==(const Decimal& a, const Decimal& b) noexcept {
+  return (a <=> b) == 0;
+}
 
 Decimal Decimal::rescaled_up(std::uint32_t target_scale) const noexcept {
   if (target_scale > max_scale) target_scale = max_scale;

@@ -1,4 +1,4 @@
-// The 96-bit decimal of kind "d": sign, scale 0..28 and a 96-bit coefficient, with checked arithmetic.
+// The 96-bit decimal of kind "d": sign, scale 0..28, 96-bit coefficient, checked arithmetic.
 #pragma once
 
 #include <compare>
@@ -32,14 +32,17 @@ class Decimal {
   static Decimal from_i64(std::int64_t value) noexcept;
 
   // Binary64 to decimal. nullopt for NaN, infinities and values whose integer part does not
-  // fit 96 bits. 0.2 gives 0.2; -0.0 gives a zero with the sign bit.
+  // fit 96 bits. 0.2 gives 0.2; -0.0 gives a zero with the sign bit. At most 28 fractional
+  // digits and a mantissa below 2^52 whenever there is a fraction; a value too small for 28
+  // fractional digits gives zero at scale 0, keeping the float's sign bit.
   static std::optional<Decimal> from_f64(double value) noexcept;
 
   // The text parser used for Python values: optional sign, digits, at most one point,
   // underscores after the first digit (see DecimalParseResult). Once the fraction has 28
   // digits, or no further digit fits 96 bits, the next character decides the rounding
   // (a digit of 5 or more raises the coefficient by one, an underscore leaves it) and later
-  // digits and underscores are checked but ignored. A sign bit is kept on a zero ("-0").
+  // digits and underscores are checked but ignored; a point there is a second point. A sign
+  // bit is kept on a zero ("-0").
   static struct DecimalParseResult parse(std::string_view text) noexcept;
 
   UInt128 coefficient() const noexcept { return (UInt128{hi_} << 64) | lo_; }
@@ -78,11 +81,12 @@ class Decimal {
     return lo_ == other.lo_ && hi_ == other.hi_ && flags_ == other.flags_;
   }
 
-  // Multiplies the coefficient by 10 per step towards `target_scale` (> scale()) and stops at
-  // the last step whose coefficient still fits 96 bits, so a large value may stop short.
+  // Multiplies the coefficient by 10 per step towards `target_scale` (> scale(); capped at
+  // max_scale) and stops at the last step whose coefficient still fits 96 bits, so a large
+  // value may stop short. The value and the sign bit are kept.
   Decimal rescaled_up(std::uint32_t target_scale) const noexcept;
-  // Divides the coefficient by 10 per step down to `target_scale` (< scale()),
-  // rounding half away from zero.
+  // Divides the coefficient by 10 per step down to `target_scale` (< scale(); otherwise the
+  // value comes back unchanged), rounding half away from zero; the sign bit is kept.
   Decimal rescaled_down(std::uint32_t target_scale) const noexcept;
 
  private:

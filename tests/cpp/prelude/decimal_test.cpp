@@ -73,8 +73,12 @@ std::string show(const Decimal& d) {
 std::string show(const Dec& d) {
   return (d.negative ? "-" : "+") + std::string(d.coefficient) + "e-" + std::to_string(d.scale);
 }
-std::string show(const std::optional<Decimal>& d) { return d ? show(*d) : "nullopt"; }
-std::string show(const OptDec& d) { return d.ok ? show(d.value) : "nullopt"; }
+std::string show(const std::optional<Decimal>& d) {
+  return d ? show(*d) : "nullopt";
+}
+std::string show(const OptDec& d) {
+  return d.ok ? show(d.value) : "nullopt";
+}
 
 Decimal make(const Dec& d) {
   UInt128 c = 0;
@@ -87,13 +91,21 @@ Decimal make(const Dec& d) {
 void PrintTo(const ArithCase& c, std::ostream* os) {
   *os << show(c.a) << (c.op == Op::Add ? " + " : c.op == Op::Sub ? " - " : " * ") << show(c.b);
 }
-void PrintTo(const CompareCase& c, std::ostream* os) { *os << show(c.a) << " <=> " << show(c.b); }
-void PrintTo(const TextCase& c, std::ostream* os) { *os << show(c.value); }
+void PrintTo(const CompareCase& c, std::ostream* os) {
+  *os << show(c.a) << " <=> " << show(c.b);
+}
+void PrintTo(const TextCase& c, std::ostream* os) {
+  *os << show(c.value);
+}
 void PrintTo(const RescaleCase& c, std::ostream* os) {
   *os << show(c.value) << (c.up ? " up to " : " down to ") << c.target;
 }
-void PrintTo(const FromF64Case& c, std::ostream* os) { *os << std::hexfloat << c.input; }
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+void PrintTo(const FromF64Case& c, std::ostream* os) {
+  *os << std::hexfloat << c.input;
+}
+void PrintTo(const ParseCase& c, std::ostream* os) {
+  *os << '"' << c.text << '"';
+}
 
 class DecimalArithmetic : public testing::TestWithParam<ArithCase> {};
 
