@@ -83,9 +83,18 @@ def cases(smoke: bool) -> list[dict[str, Any]]:
     ]
 
 
-def call_floor(f: Callable, kwargs: dict, smoke: bool = False) -> float:
-    """Seconds per call of f(**kwargs): the best of three timeit rounds of an automatic loop count."""
-    timer = timeit.Timer("f(**kw)", globals={"f": f, "kw": kwargs})
+def call_floor(f: Callable, kwargs: dict, smoke: bool = False, direct: bool = False) -> float:
+    """Seconds per call of f(**kwargs): the best of three timeit rounds of an automatic loop count.
+
+    With direct, the keywords are spelled out in the call (f(f64=a)) instead of unpacked from a
+    dict, which is the cheapest way Python itself can make the call.
+    """
+    names = {f"arg_{kind}": value for kind, value in kwargs.items()}
+    if direct:
+        stmt = "f(" + ", ".join(f"{kind}=arg_{kind}" for kind in kwargs) + ")"
+    else:
+        stmt = "f(**kw)"
+    timer = timeit.Timer(stmt, globals={"f": f, "kw": kwargs, **names})
     if smoke:
         return timer.timeit(number=1000) / 1000
     number, _ = timer.autorange()
@@ -112,11 +121,13 @@ def measure(runners: dict[str, Callable[[Callable], Any]], case: dict[str, Any],
     counted = {name: count_evaluations(run, f) for name, run in runners.items()}
     per_runner: dict[str, dict[str, list[float]]] = {
         name: {"search_s": [], "floor_s": [], "overhead_s": [], "ratio": [],
-               "search_cpu_s": [], "ratio_cpu": []} for name in runners
+               "search_cpu_s": [], "ratio_cpu": [], "direct_floor_s": [], "ratio_direct": []}
+        for name in runners
     }
     for _ in range(repeats):
         for name, run in runners.items():
             floor = call_floor(f, case["kwargs"], smoke)
+            direct = call_floor(f, case["kwargs"], smoke, direct=True)
             elapsed, cpu, _ = timed(lambda run=run: run(f))
             evals = counted[name]
             overhead = (elapsed - evals * floor) / evals
@@ -127,6 +138,8 @@ def measure(runners: dict[str, Callable[[Callable], Any]], case: dict[str, Any],
             rec["ratio"].append(overhead / floor)
             rec["search_cpu_s"].append(cpu)
             rec["ratio_cpu"].append((cpu - evals * floor) / evals / floor)
+            rec["direct_floor_s"].append(direct)
+            rec["ratio_direct"].append((elapsed - evals * direct) / evals / direct)
     result: dict[str, Any] = {
         "case": case["name"],
         "layout": case["layout"],
