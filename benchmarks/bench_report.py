@@ -351,12 +351,14 @@ def main() -> None:
     parser.add_argument("--out", type=Path, default=OUT_DIR)
     parser.add_argument("--markdown", type=Path, required=True)
     parser.add_argument("--command", default="benchmarks/run.sh")
+    parser.add_argument("--revision", default="unknown", help="the commit that was measured")
     parser.add_argument("--core-skipped", default=None, help="why the C++ benchmarks did not run")
     parser.add_argument("--failed", nargs="*", default=[], help="benchmark steps that failed")
     args = parser.parse_args()
 
     results: dict[str, Any] = {
         "mode": "smoke" if args.smoke else "full",
+        "revision": args.revision,
         "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
         "machine": machine_info(),
         "versions": package_versions(["swarmtuner", "pygmo", "pyswarm", "pyswarms",
@@ -372,7 +374,8 @@ def main() -> None:
     lines = [
         "# swarmtuner benchmarks",
         "",
-        f"Produced by `{args.command}` ({results['mode']} run) on {results['date']}.",
+        f"Produced by `{args.command}` ({results['mode']} run) on {results['date']}, "
+        f"measuring the module as of commit {args.revision}.",
         "",
         f"Machine: {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, {m['os']}; "
         f"{m['implementation']} {m['python']}. Times are wall-clock medians with [min – max] "

@@ -23,7 +23,7 @@ done
 mkdir -p "$out"
 rm -f "$out"/{overhead,peers,memory,scaling,core_bench}.json
 
-step() { echo "== $*" >&2; }
+step() { echo "== $(date +%T) $*" >&2; }
 
 # --- environment ------------------------------------------------------------------------------
 python="${PYTHON:-/root/.pyenv/versions/3.10.13/bin/python3.10}"
@@ -95,7 +95,12 @@ else
   command="benchmarks/run.sh"
 fi
 step "writing $markdown"
+revision="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+if [[ -n "$(git -C "$root" status --porcelain --untracked-files=no -- src CMakeLists.txt 2>/dev/null)" ]]; then
+  revision="$revision with local changes"
+fi
 "$py" bench_report.py "${flags[@]}" --markdown "$markdown" --command "$command" \
+  --revision "$revision" \
   --core-skipped "$core_skipped" --failed "${failed[@]}" || exit 1
 echo "results: $out/results.json and $markdown" >&2
 if [[ ${#failed[@]} -gt 0 ]]; then
