@@ -51,32 +51,39 @@ class _Point(TypedDict, total=False):
 
 @final
 class PSO:
-    """The six settings of a particle swarm, and the searches that use them."""
+    """The six settings of a particle swarm, and the searches that use them. The velocity
+    update has no random factors; c1 = 0.7, c2 = 1.0, inertia = 0.5 is a good start."""
 
     # Counts read back as int, coefficients as float; the setters convert like the
     # constructor and refuse assignment while a search on this object runs.
     @property
-    def n_iters(self) -> int: ...
+    def n_iters(self) -> int:
+        """Number of sweeps over the swarm."""
     @n_iters.setter
     def n_iters(self, value: SupportsIndex, /) -> None: ...
     @property
-    def n_particles(self) -> int: ...
+    def n_particles(self) -> int:
+        """Number of particles; f is called n_particles * (n_iters + 1) times."""
     @n_particles.setter
     def n_particles(self, value: SupportsIndex, /) -> None: ...
     @property
-    def c1(self) -> float: ...
+    def c1(self) -> float:
+        """Weight of the pull towards the swarm's best position."""
     @c1.setter
     def c1(self, value: SupportsFloat | SupportsIndex, /) -> None: ...
     @property
-    def c2(self) -> float: ...
+    def c2(self) -> float:
+        """Weight of the pull towards the particle's own best position."""
     @c2.setter
     def c2(self, value: SupportsFloat | SupportsIndex, /) -> None: ...
     @property
-    def inertia(self) -> float: ...
+    def inertia(self) -> float:
+        """Factor applied to every velocity after each sweep."""
     @inertia.setter
     def inertia(self, value: SupportsFloat | SupportsIndex, /) -> None: ...
     @property
-    def max_v(self) -> float: ...
+    def max_v(self) -> float:
+        """Velocity limit, as a fraction of each dimension's range."""
     @max_v.setter
     def max_v(self, value: SupportsFloat | SupportsIndex, /) -> None: ...
     def __new__(

@@ -4,9 +4,9 @@ One search runs on the thread that calls it and holds the interpreter lock throu
 threads do not make it faster. Separate processes do: each runs its own search with its own
 random generator, and the best of several independent restarts is a sturdier answer than one
 run on a function with many local minima. The function here is the 6-dimensional Rastrigin
-function, whose global minimum is 0 at the origin, among a local minimum near every integer
-point. The script prints each restart's best value and then the best of all restarts, which is
-the smallest of the values printed above it.
+function: its minimum is 0 at the origin, and it has a local minimum near every point with
+integer coordinates, whose values lie near 1, 2, 3 and so on. The script prints each restart's
+best value and then the best of all restarts, which is the smallest of the values above it.
 """
 
 from __future__ import annotations
