@@ -1,14 +1,14 @@
 // Tests of the swarm search loop with a plain C++ objective.
 #include "particle_swarm_optimization/mod.hpp"
 
-#include "failure_message.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "failure_message.hpp"
 
 namespace swarmtuner {
 namespace {
