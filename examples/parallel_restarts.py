@@ -12,7 +12,6 @@ best value and then the best of all restarts, which is the smallest of the value
 from __future__ import annotations
 
 import math
-import multiprocessing
 import os
 import sys
 from concurrent.futures import ProcessPoolExecutor
@@ -49,11 +48,8 @@ def main() -> None:
     quick = quick_mode()
     restarts = 2 if quick else 8
     workers = min(restarts, os.cpu_count() or 1)
-    # "spawn" starts each worker from a fresh interpreter. A forked worker would carry on the
-    # random stream of the process that forked it, so workers forked after that process had
-    # searched would all start from the same positions.
-    context = multiprocessing.get_context("spawn")
-    with ProcessPoolExecutor(max_workers=workers, mp_context=context) as pool:
+    # Each worker process draws its own random starting points, forked or spawned.
+    with ProcessPoolExecutor(max_workers=workers) as pool:
         results = list(pool.map(restart, [quick] * restarts))
     for index, (value, _) in enumerate(results):
         print(f"restart {index}  best {value:.4f}")
