@@ -61,13 +61,24 @@ std::int64_t read_i64(PyObject* object) {
   return value;
 }
 
+// Little-endian two's complement bytes of an int; OverflowError when it needs more. Python
+// 3.13 added a flag that asks for that exception, which earlier versions always raise.
+void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size) {
+  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(integer);
+#if PY_VERSION_HEX >= 0x030D0000
+  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
+                                         /*is_signed=*/1, /*with_exceptions=*/1);
+#else
+  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
+                                         /*is_signed=*/1);
+#endif
+  if (status < 0) throw_python_error();
+}
+
 Int128 read_i128(PyObject* object) {
   const PyRef index = index_of(object);
   std::array<unsigned char, 16> bytes{};
-  if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), bytes.data(),
-                          bytes.size(), /*little_endian=*/1, /*is_signed=*/1) < 0) {
-    throw_python_error();
-  }
+  copy_signed_le_bytes(index.get(), bytes.data(), bytes.size());
   UInt128 bits = 0;
   for (std::size_t k = bytes.size(); k-- > 0;) bits = (bits << 8) | bytes[k];
   return static_cast<Int128>(bits);
@@ -75,7 +86,6 @@ Int128 read_i128(PyObject* object) {
 
 BigInt read_big_int(PyObject* object) {
   const PyRef index = index_of(object);
-  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(index.get());
   const std::size_t bits = _PyLong_NumBits(index.get());
   if (bits == static_cast<std::size_t>(-1)) throw_python_error();
   if (bits == 0) return BigInt();
@@ -88,9 +98,7 @@ BigInt read_big_int(PyObject* object) {
     large.resize(size);
     buffer = large.data();
   }
-  if (_PyLong_AsByteArray(as_long, buffer, size, /*little_endian=*/1, /*is_signed=*/1) < 0) {
-    throw_python_error();
-  }
+  copy_signed_le_bytes(index.get(), buffer, size);
   return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
 }
 

@@ -181,3 +181,29 @@ def test_unbounded_nesting_ends_with_recursion_error_not_a_crash(setup):
     done = run_python(NESTED_SEARCH.replace("{setup}", setup))
     assert done.returncode == 0, done.stderr[-2000:]
     assert done.stdout.split() == ["PanicException", "True", "True"]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_forked_children_draw_their_own_starts():
+    def starts():
+        seen = []
+        swarmtuner.PSO(n_iters=0, n_particles=3).min(
+            lambda **kw: seen.append(kw["f64"][0]) or 0, f64_min=[0.0], f64_max=[1.0]
+        )
+        return seen
+
+    starts()  # the parent's generator exists before the fork
+    children = []
+    for _ in range(2):
+        read_end, write_end = os.pipe()
+        pid = os.fork()
+        if pid == 0:  # pragma: no cover - runs in the child
+            os.close(read_end)
+            os.write(write_end, repr(starts()).encode())
+            os._exit(0)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            children.append(pipe.read())
+        os.waitpid(pid, 0)
+    parent = repr(starts())
+    assert len({parent, *children}) == 3
