@@ -61,7 +61,11 @@ struct XVec {
   // Deep copy into this vector's storage, reusing what it already holds (no allocation when
   // the lengths fit and, for big integers, the digits fit).
   void assign(const XVec& other) {
-    for_each_kind([&]<ElementKind K>(KindTag<K>) { list<K>() = other.list<K>(); });
+    for_each_kind([&]<ElementKind K>(KindTag<K>) {
+      auto& to = list<K>();
+      const auto& from = other.list<K>();
+      if (!(to.empty() && from.empty())) to = from;
+    });
   }
   // Same list lengths, every element the zero of its kind (decimal zero has scale 0).
   XVec zeros_like() const;
