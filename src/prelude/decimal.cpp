@@ -243,6 +243,9 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
   const std::uint64_t fraction = raw & ((std::uint64_t{1} << 52) - 1);
   if (biased == 0x7FF) return std::nullopt;  // NaN and the infinities
   if (biased == 0 && fraction == 0) return make(0, 0, negative);
+  // 2^96 and beyond have an integer part wider than the coefficient. The digit trading below
+  // would otherwise squeeze 2^96 itself into 2^96 - 6 instead of refusing it.
+  if (biased - 1023 >= 96) return std::nullopt;
 
   // value = bits * 2^e2 = bits * 10^e10 * 5^e5 with e10 = e2 and e5 = -e2. The loops trade
   // powers of five for powers of ten while keeping bits within 96 bits; where a factor does

@@ -32,7 +32,7 @@ class Decimal {
   static Decimal from_i64(std::int64_t value) noexcept;
 
   // Binary64 to decimal. nullopt for NaN, infinities and values whose integer part does not
-  // fit 96 bits. 0.2 gives 0.2; -0.0 gives a zero with the sign bit. At most 28 fractional
+  // fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero with the sign bit. At most 28 fractional
   // digits and a mantissa below 2^52 whenever there is a fraction; a value too small for 28
   // fractional digits gives zero at scale 0, keeping the float's sign bit.
   static std::optional<Decimal> from_f64(double value) noexcept;

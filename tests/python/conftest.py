@@ -1,10 +1,12 @@
 """Shared helpers for the Python tests of swarmtuner."""
 
+import os
 import subprocess
 import sys
 import textwrap
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 import swarmtuner
 
@@ -13,6 +15,15 @@ COUNT_SETTINGS = ("n_iters", "n_particles")
 FLOAT_SETTINGS = ("c1", "c2", "inertia", "max_v")
 KINDS = ("i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d")
 BOUND_PARAMETERS = tuple(f"{kind}_{side}" for kind in KINDS for side in ("min", "max"))
+
+# Example counts of the property tests: "ci" (the default) keeps a test run short, "soak" runs
+# long; chosen with SWARMTUNER_HYPOTHESIS_PROFILE.
+_relaxed = dict(
+    deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]
+)
+settings.register_profile("ci", max_examples=100, **_relaxed)
+settings.register_profile("soak", max_examples=5000, **_relaxed)
+settings.load_profile(os.environ.get("SWARMTUNER_HYPOTHESIS_PROFILE", "ci"))
 
 
 def run_python(code):

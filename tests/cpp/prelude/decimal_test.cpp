@@ -176,6 +176,16 @@ TEST(DecimalFromF64Special, NanAndInfinitiesFail) {
   EXPECT_FALSE(Decimal::from_f64(-std::numeric_limits<double>::infinity()));
 }
 
+// Found by the from_f64 fuzz harness: 2^96 used to be accepted as 2^96 - 6.
+TEST(DecimalFromF64Special, IntegerPartWiderThan96BitsFails) {
+  EXPECT_EQ(show(Decimal::from_f64(0x1p96)), "nullopt");
+  EXPECT_EQ(show(Decimal::from_f64(-0x1p96)), "nullopt");
+  EXPECT_EQ(show(Decimal::from_f64(0x1p96 + 0x1p44)), "nullopt");
+  // The largest binary64 below 2^96 is an integer that fits, and converts exactly.
+  const UInt128 below = (UInt128{1} << 96) - (UInt128{1} << 43);
+  EXPECT_EQ(show(Decimal::from_f64(0x1p96 - 0x1p43)), "+" + digits_of(below) + "e-0");
+}
+
 class DecimalParse : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(DecimalParse, ReadsValueOrRefusesWithMessage) {

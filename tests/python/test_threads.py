@@ -1,0 +1,136 @@
+"""Searches from several Python threads at once, nested searches among them."""
+
+import random
+import sys
+import threading
+
+import pytest
+
+from oracle import PanicException
+from swarmtuner import PSO
+
+THREADS = 4
+SEARCHES = 300
+
+
+@pytest.fixture
+def fast_switching():
+    """Threads take turns every few bytecodes, so the objectives of different searches
+    interleave as much as they can."""
+    previous = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(previous)
+
+
+SPACES = [
+    {"f64_min": [-1.0, 0.0], "f64_max": [1.0, 5.0]},
+    {"i8_min": [-10], "i8_max": [10], "d_min": ["0.00"], "d_max": ["1.00"]},
+    {"i_min": [-(10**40)], "i_max": [10**40], "c128_min": [0j], "c128_max": [1 + 1j]},
+    {"i32_min": [0, 0], "i32_max": [100, 3], "f32_min": [0.5], "f32_max": [0.75]},
+]
+
+
+ACTIVE = {"now": 0, "most": 0}
+
+
+def worker(index, shared, problems, handshake=None):
+    rng = random.Random(index)
+    own = PSO(n_iters=3, n_particles=3)
+    for search in range(SEARCHES):
+        pso = shared if search % 3 == 0 else own
+        seen = []
+        maximise = rng.random() < 0.3
+        nest = rng.random() < 0.2
+        # Each search calls f 3 * (3 + 1) = 12 times.
+        fail_at = rng.randrange(12) if rng.random() < 0.1 else None
+
+        def f(**point):
+            if handshake is not None and pso is shared and not handshake[1].is_set():
+                # Hold the shared object in a running search until the setter has tried it.
+                handshake[0].set()
+                handshake[1].wait(timeout=60)
+            if fail_at is not None and len(seen) == fail_at:
+                raise ValueError(f"thread {index}")
+            if nest:
+                inner_seen = []
+
+                def inner(**inner_point):
+                    inner_seen.append(rng.random())
+                    return inner_seen[-1]
+
+                value, _ = PSO(2, 2).min(inner, f64_min=[0.0], f64_max=[1.0])
+                if value != min(inner_seen) or len(inner_seen) != 6:
+                    problems.append("nested result")
+            seen.append(rng.randrange(-1000, 1000) * 0.5)
+            return seen[-1]
+
+        space = SPACES[rng.randrange(len(SPACES))]
+        ACTIVE["now"] += 1
+        ACTIVE["most"] = max(ACTIVE["most"], ACTIVE["now"])
+        try:
+            value, point = (pso.max if maximise else pso.min)(f, **space)
+        except PanicException as error:
+            if fail_at is None or not str(error).startswith("failed to call f: "):
+                problems.append(f"unexpected failure {error}")
+            elif f"thread {index}" not in str(error):
+                problems.append(f"failure of another thread: {error}")
+            continue
+        finally:
+            ACTIVE["now"] -= 1
+        if fail_at is not None:
+            problems.append("objective failure went unnoticed")
+        expected = max(seen) if maximise else min(seen)
+        if value != expected or (not maximise and all(value is not v for v in seen)):
+            problems.append(f"result {value} for values {seen}")
+        if not all(key + "_min" in space for key in point):
+            problems.append(f"point {point}")
+
+
+def setter_worker(shared, handshake, stop, problems, outcomes):
+    """Changes a setting of the object the other threads search with: refused exactly while
+    one of their searches holds it, as it does during the handshake."""
+    running, attempted = handshake
+    running.wait(timeout=60)
+    try:
+        shared.c1 = 2.0
+        problems.append("setter accepted during a search")
+    except RuntimeError as error:
+        outcomes["refused"] += 1
+        if str(error) != "Already borrowed":
+            problems.append(f"setter: {error}")
+    attempted.set()
+    while not stop.is_set():
+        try:
+            shared.c1 = 2.0
+            outcomes["set"] += 1
+        except RuntimeError as error:
+            if str(error) != "Already borrowed":
+                problems.append(f"setter: {error}")
+            outcomes["refused"] += 1
+
+
+def test_four_threads_search_at_once(fast_switching):
+    shared = PSO(n_iters=3, n_particles=3)
+    problems = []
+    outcomes = {"set": 0, "refused": 0}
+    stop = threading.Event()
+    handshake = (threading.Event(), threading.Event())
+    workers = [
+        threading.Thread(target=worker, args=(i, shared, problems, handshake if i == 0 else None))
+        for i in range(THREADS)
+    ]
+    setter = threading.Thread(
+        target=setter_worker, args=(shared, handshake, stop, problems, outcomes)
+    )
+    for thread in workers + [setter]:
+        thread.start()
+    for thread in workers:
+        thread.join()
+    stop.set()
+    setter.join()
+    assert problems == []
+    assert outcomes["refused"] > 0
+    assert ACTIVE["most"] > 1, "the searches never overlapped"
+    shared.c1 = 1.5  # the object is free again
+    assert shared.c1 == 1.5
