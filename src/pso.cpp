@@ -1,6 +1,9 @@
 // The PSO class: construction, the six setting attributes, min and max, and the class object.
 #include "pso.hpp"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -177,8 +180,45 @@ void take_bound(const ParameterTable& parameters, std::span<PyObject* const> slo
   }
 }
 
+struct StackBounds {
+  std::uintptr_t low = 0;      // lowest address of the thread's stack; 0 when unknown
+  std::uintptr_t reserve = 0;  // room a search must leave for the code it calls
+};
+
+// The calling thread's stack, read once per thread.
+const StackBounds& stack_bounds() {
+  thread_local const StackBounds bounds = [] {
+    StackBounds result;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      void* low = nullptr;
+      std::size_t size = 0;
+      if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+        result.low = reinterpret_cast<std::uintptr_t>(low);
+        // Half a megabyte, or a quarter of a small thread stack.
+        result.reserve = std::min<std::uintptr_t>(512 * 1024, size / 4);
+      }
+      pthread_attr_destroy(&attributes);
+    }
+    return result;
+  }();
+  return bounds;
+}
+
+// Searches nested inside f (a search in f in a search ...) use C stack at every level. With a
+// raised recursion limit the interpreter would let them run the stack out and crash, so a
+// search that would start with little stack left is refused like too deep a Python recursion.
+void check_stack_room() {
+  const StackBounds& bounds = stack_bounds();
+  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  if (bounds.low != 0 && here - bounds.low < bounds.reserve) {
+    raise(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+  }
+}
+
 PyObject* solve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                 const ParameterTable& parameters, bool maximise) {
+  check_stack_room();
   std::array<PyObject*, solve_parameter_names.size()> slots;
   parameters.match_fastcall(args, nargs, kwnames, slots);
   PsoObject& pso = pso_receiver(self);

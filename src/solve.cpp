@@ -9,7 +9,7 @@ namespace swarmtuner {
 
 std::pair<PyRef, PyRef> run_python_search(const PsoSettings& settings, PyObject* f, XVec lower,
                                           XVec upper, bool maximise) {
-  PyObjective objective{f};
+  PyObjective objective{f, {}};
   SwarmResult<PyWrapper> result =
       maximise ? swarm_max(settings, objective, std::move(lower), std::move(upper))
                : swarm_min(settings, objective, std::move(lower), std::move(upper));

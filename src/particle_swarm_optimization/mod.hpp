@@ -84,17 +84,25 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   XVec global_best_position = swarm[first_best].best_position.clone();
   Value global_best_value = swarm[first_best].best_value;
 
-  const double c1 = settings.c1;
-  const double c2 = settings.c2;
-  const double inertia = settings.inertia;
+  const ScaleFactor c1(settings.c1);
+  const ScaleFactor c2(settings.c2);
+  const ScaleFactor inertia(settings.inertia);
+  // The two pulls are built in scratch vectors that live across steps, so a step allocates
+  // nothing once the first one has sized them; the arithmetic is the same as on fresh copies.
+  XVec social;
+  XVec cognitive;
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     for (Particle<Value>& p : swarm) {
       // c1 pulls towards the swarm's best, c2 towards the particle's own best.
-      XVec social = XVec::sub(global_best_position.clone(), p.position);
+      social.assign(global_best_position);
+      social.sub_in_place(p.position);
       social.mul_assign(c1);
-      XVec cognitive = XVec::sub(p.best_position.clone(), p.position);
+      cognitive.assign(p.best_position);
+      cognitive.sub_in_place(p.position);
       cognitive.mul_assign(c2);
-      p.velocity = XVec::add(std::move(p.velocity), XVec::add(std::move(social), cognitive));
+      // The pulls are summed first, then added to the velocity.
+      social.add_in_place(cognitive);
+      p.velocity.add_in_place(social);
 
       // The move uses the unlimited velocity; only the carried velocity is limited.
       p.position.add_assign(p.velocity);
@@ -107,10 +115,10 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
       const bool improves_swarm = objective.compare(value, global_best_value) == Ordering::Less;
       // The particle's best is replaced before the swarm's; old values are released in that order.
       p.best_value = value;
-      p.best_position = p.position.clone();
+      p.best_position.assign(p.position);
       if (improves_swarm) {
         global_best_value = std::move(value);
-        global_best_position = p.position.clone();
+        global_best_position.assign(p.position);
       }
     }
     for (Particle<Value>& p : swarm) p.velocity.mul_assign(inertia);

@@ -8,17 +8,19 @@
 namespace swarmtuner {
 
 BigInt scale_element(const BigInt& a, double x) {
+  BigInt scaled = a;
+  scale_assign_element(scaled, x);
+  return scaled;
+}
+
+void scale_assign_element(BigInt& a, double x) {
   const double product = a.to_f64() * x;
   // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
   // since infinity times zero is NaN).
   if (!std::isfinite(product)) {
     fail("f64 can not to BigInt");
   }
-  std::optional<BigInt> scaled = BigInt::from_f64(product);
-  if (!scaled) {
-    fail("f64 can not to BigInt");
-  }
-  return std::move(*scaled);
+  mpz_set_d(a.raw(), product);  // truncates toward zero; exact for every finite double
 }
 
 Decimal add_element(Decimal a, Decimal b) {

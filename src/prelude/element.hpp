@@ -248,6 +248,8 @@ inline void sub_assign_element(BigInt& a, const BigInt& b) {
 // a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero.
 // Throws "f64 can not to BigInt" when that product is NaN or infinite.
 BigInt scale_element(const BigInt& a, double x);
+// The same, stored into a (reusing its digits).
+void scale_assign_element(BigInt& a, double x);
 
 // ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
 

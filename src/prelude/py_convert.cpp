@@ -61,13 +61,24 @@ std::int64_t read_i64(PyObject* object) {
   return value;
 }
 
+// Little-endian two's complement bytes of an int; OverflowError when it needs more. Python
+// 3.13 added a flag that asks for that exception, which earlier versions always raise.
+void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size) {
+  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(integer);
+#if PY_VERSION_HEX >= 0x030D0000
+  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
+                                         /*is_signed=*/1, /*with_exceptions=*/1);
+#else
+  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
+                                         /*is_signed=*/1);
+#endif
+  if (status < 0) throw_python_error();
+}
+
 Int128 read_i128(PyObject* object) {
   const PyRef index = index_of(object);
   std::array<unsigned char, 16> bytes{};
-  if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(index.get()), bytes.data(),
-                          bytes.size(), /*little_endian=*/1, /*is_signed=*/1) < 0) {
-    throw_python_error();
-  }
+  copy_signed_le_bytes(index.get(), bytes.data(), bytes.size());
   UInt128 bits = 0;
   for (std::size_t k = bytes.size(); k-- > 0;) bits = (bits << 8) | bytes[k];
   return static_cast<Int128>(bits);
@@ -75,7 +86,6 @@ Int128 read_i128(PyObject* object) {
 
 BigInt read_big_int(PyObject* object) {
   const PyRef index = index_of(object);
-  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(index.get());
   const std::size_t bits = _PyLong_NumBits(index.get());
   if (bits == static_cast<std::size_t>(-1)) throw_python_error();
   if (bits == 0) return BigInt();
@@ -88,9 +98,7 @@ BigInt read_big_int(PyObject* object) {
     large.resize(size);
     buffer = large.data();
   }
-  if (_PyLong_AsByteArray(as_long, buffer, size, /*little_endian=*/1, /*is_signed=*/1) < 0) {
-    throw_python_error();
-  }
+  copy_signed_le_bytes(index.get(), buffer, size);
   return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
 }
 
@@ -164,7 +172,8 @@ PyRef int128_to_py(Int128 value) {
   return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
 }
 
-// Dictionary keys, interned once per process.
+}  // namespace
+
 PyObject* kind_key(ElementKind kind) {
   static std::array<PyObject*, kind_count> keys{};
   PyObject*& key = keys[kind_index(kind)];
@@ -175,8 +184,6 @@ PyObject* kind_key(ElementKind kind) {
   }
   return key;
 }
-
-}  // namespace
 
 template <ElementKind K>
 Element<K> extract_element(PyObject* object) {
@@ -241,6 +248,8 @@ PyRef element_to_py(const Element<K>& value) {
   } else if constexpr (K == ElementKind::I128) {
     return int128_to_py(value);
   } else if constexpr (K == ElementKind::I) {
+    // Most values fit a C long, which builds the same int without the byte exchange.
+    if (mpz_fits_slong_p(value.raw())) return checked_new(PyLong_FromLong(mpz_get_si(value.raw())));
     const std::vector<std::uint8_t> bytes = value.to_le_signed_bytes();
     return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
@@ -281,6 +290,42 @@ PyRef xvec_to_py_dict(const XVec& point) {
     }
   });
   return dict;
+}
+
+PyRef DecimalMemo::to_py(std::size_t dimension, const Decimal& value) {
+  if (dimension >= objects_.size()) {
+    values_.resize(dimension + 1);
+    objects_.resize(dimension + 1);
+  }
+  PyRef& object = objects_[dimension];
+  // Identical, not merely equal: 1.0 and 1.00 are different decimal objects.
+  if (!object || !values_[dimension].identical(value)) {
+    object = element_to_py<ElementKind::D>(value);
+    values_[dimension] = value;
+  }
+  return object.share();
+}
+
+std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
+                             std::uint32_t& kinds, DecimalMemo& memo) {
+  std::size_t count = 0;
+  kinds = 0;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& components = point.list<K>();
+    if (components.empty()) return;
+    if constexpr (K == ElementKind::D) {
+      PyRef list = checked_new(PyList_New(static_cast<Py_ssize_t>(components.size())));
+      for (std::size_t j = 0; j < components.size(); ++j) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
+                        memo.to_py(j, components[j]).release());
+      }
+      lists[count++] = std::move(list);
+    } else {
+      lists[count++] = components_to_py_list<K>(components);
+    }
+    kinds |= std::uint32_t{1} << kind_index(K);
+  });
+  return count;
 }
 
 // Every kind's conversions are instantiated here, once.

@@ -1,6 +1,9 @@
 // Conversions between Python objects and element values, component lists and whole points.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "boundary.hpp"
@@ -27,5 +30,26 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components);
 
 // A dict with one list per kind that has components, keys in kind order ("i8" ... "d").
 PyRef xvec_to_py_dict(const XVec& point);
+
+// The decimal objects most recently made for each "d" dimension of the points of one search.
+// A decimal.Decimal is immutable and costly to build, and a component often keeps its value
+// from one evaluation to the next (held at a bound, or a particle at rest), so the same object
+// is handed out again instead of being rebuilt; the lists stay fresh.
+class DecimalMemo {
+ public:
+  PyRef to_py(std::size_t dimension, const Decimal& value);
+
+ private:
+  std::vector<Decimal> values_;
+  std::vector<PyRef> objects_;
+};
+
+// The same lists without the dict, for a call with keyword names: lists[0..count) in kind
+// order; `kinds` gets bit k set for every kind k that has components.
+std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
+                             std::uint32_t& kinds, DecimalMemo& memo);
+
+// The interned name of a kind ("i8" ... "d"), created once per process and never released.
+PyObject* kind_key(ElementKind kind);
 
 }  // namespace swarmtuner

@@ -1,6 +1,8 @@
 // Calling the objective, and ordering and negating the values it returns.
 #include "prelude/py_wrapper.hpp"
 
+#include <array>
+#include <bit>
 #include <string>
 
 #include "prelude/py_convert.hpp"
@@ -27,12 +29,6 @@ PyObject* neg_method_name() {
   return name;
 }
 
-PyObject* empty_tuple() {
-  static PyObject* const tuple = PyTuple_New(0);
-  if (tuple == nullptr) throw_python_error();
-  return tuple;
-}
-
 }  // namespace
 
 std::optional<Ordering> PyWrapper::compare(const PyWrapper& a, const PyWrapper& b) {
@@ -54,9 +50,30 @@ PyWrapper PyWrapper::negate(PyWrapper a) {
   return PyWrapper(std::move(negated));
 }
 
-PyWrapper call_objective(PyObject* f, const XVec& position) {
-  const PyRef kwargs = xvec_to_py_dict(position);
-  PyRef result = PyRef::steal(PyObject_Call(f, empty_tuple(), kwargs.get()));
+PyObject* KeywordNames::for_kinds(std::uint32_t kinds) {
+  if (names_ && kinds == kinds_) return names_.get();
+  PyRef names = PyRef::steal(PyTuple_New(std::popcount(kinds)));
+  if (!names) fail_python_api_call();
+  Py_ssize_t slot = 0;
+  for (ElementKind kind : all_kinds) {
+    if ((kinds >> kind_index(kind) & 1) == 0) continue;
+    PyTuple_SET_ITEM(names.get(), slot++, PyRef::borrow(kind_key(kind)).release());
+  }
+  names_ = std::move(names);
+  kinds_ = kinds;
+  return names_.get();
+}
+
+PyWrapper call_objective(PyObject* f, const XVec& position, CallCache& cache) {
+  std::array<PyRef, kind_count> lists;
+  std::uint32_t kinds = 0;
+  const std::size_t count = xvec_to_py_lists(position, lists, kinds, cache.decimals);
+  // Slot 0 is left free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET); the lists follow.
+  std::array<PyObject*, kind_count + 1> arguments{};
+  for (std::size_t k = 0; k < count; ++k) arguments[k + 1] = lists[k].get();
+  PyObject* const keywords = count == 0 ? nullptr : cache.names.for_kinds(kinds);
+  PyRef result = PyRef::steal(
+      PyObject_Vectorcall(f, arguments.data() + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, keywords));
   if (!result) fail("failed to call f: " + fetch_python_error().describe());
   return PyWrapper(std::move(result));
 }

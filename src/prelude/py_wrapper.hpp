@@ -1,9 +1,11 @@
 // Objective values as Python objects: calling f, ordering values with Python's operators, negation.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "boundary.hpp"
+#include "prelude/py_convert.hpp"
 #include "particle_swarm_optimization/objective.hpp"
 #include "prelude/x_vec.hpp"
 
@@ -34,15 +36,33 @@ class PyWrapper {
   PyRef object_;
 };
 
-// f(**point) with fresh lists per kind; fails with "failed to call f: ...".
-PyWrapper call_objective(PyObject* f, const XVec& position);
+// The tuple of keyword names for the kinds a point has, kept while the kinds stay the same
+// (they do for a whole search).
+class KeywordNames {
+ public:
+  PyObject* for_kinds(std::uint32_t kinds);
+
+ private:
+  PyRef names_;
+  std::uint32_t kinds_ = 0;
+};
+
+// f(**point) with fresh lists per kind; fails with "failed to call f: ...". The lists are
+// passed as keyword arguments through the vectorcall protocol, which gives f exactly what a
+// call with a dict would, without building the dict.
+struct CallCache {
+  KeywordNames names;
+  DecimalMemo decimals;
+};
+PyWrapper call_objective(PyObject* f, const XVec& position, CallCache& cache);
 
 // The search's view of a Python objective.
 struct PyObjective {
   using Value = PyWrapper;
   PyObject* f;  // borrowed; the solve call owns the reference
+  CallCache cache;
 
-  Value evaluate(const XVec& position) { return call_objective(f, position); }
+  Value evaluate(const XVec& position) { return call_objective(f, position, cache); }
   std::optional<Ordering> compare(const Value& a, const Value& b) {
     return PyWrapper::compare(a, b);
   }

@@ -3,6 +3,7 @@
 #include "prelude/rng.hpp"
 
 #include <sys/random.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -137,8 +138,15 @@ std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source) {
 
 std::shared_ptr<ChaChaRng> thread_rng() {
   // A failed first keying leaves the slot empty, so a later call on this thread tries again.
+  // A child made by fork() inherits this thread's generator mid-stream; it takes a key of its
+  // own, or parent and children (parallel restarts, say) would draw the same starts.
   thread_local std::shared_ptr<ChaChaRng> rng;
-  if (!rng) rng = new_thread_rng(&ChaChaRng::os_key_source);
+  thread_local pid_t owner = 0;
+  const pid_t process = getpid();
+  if (!rng || owner != process) {
+    rng = new_thread_rng(&ChaChaRng::os_key_source);
+    owner = process;
+  }
   return rng;
 }
 

@@ -49,22 +49,26 @@ void shorten_to(std::vector<T>& a, std::size_t n) {
 }
 
 template <class T>
-void scale_list(std::vector<T>& a, double factor) {
+void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
   T* out = a.data();
   const std::size_t n = a.size();
+  if (n == 0) return;
   if constexpr (std::same_as<T, Decimal>) {
     // The factor converts the same way for every element, so it is converted once, and only
     // when there is an element to scale: an empty list never fails.
-    if (n == 0) {
-      return;
-    }
-    const Decimal decimal = decimal_factor(factor);
+    const Decimal decimal = factor.decimal();
     for (std::size_t j = 0; j < n; ++j) {
       out[j] = scale_element(out[j], decimal);
     }
-  } else {
+  } else if constexpr (std::same_as<T, BigInt>) {
+    const double x = factor.value();
     for (std::size_t j = 0; j < n; ++j) {
-      out[j] = scale_element(out[j], factor);
+      scale_assign_element(out[j], x);
+    }
+  } else {
+    const double x = factor.value();
+    for (std::size_t j = 0; j < n; ++j) {
+      out[j] = scale_element(out[j], x);
     }
   }
 }
@@ -133,23 +137,33 @@ bool XVec::empty() const noexcept {
   return all_empty;
 }
 
-XVec XVec::add(XVec a, const XVec& b) {
+void XVec::add_in_place(const XVec& b) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    auto& out = a.list<K>();
+    auto& out = list<K>();
+    if (out.empty()) return;
     const auto& in = b.list<K>();
     add_list(out, in);
     shorten_to(out, in.size());
   });
-  return a;
 }
 
-XVec XVec::sub(XVec a, const XVec& b) {
+void XVec::sub_in_place(const XVec& b) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    auto& out = a.list<K>();
+    auto& out = list<K>();
+    if (out.empty()) return;
     const auto& in = b.list<K>();
     sub_list(out, in);
     shorten_to(out, in.size());
   });
+}
+
+XVec XVec::add(XVec a, const XVec& b) {
+  a.add_in_place(b);
+  return a;
+}
+
+XVec XVec::sub(XVec a, const XVec& b) {
+  a.sub_in_place(b);
   return a;
 }
 
@@ -162,7 +176,7 @@ void XVec::add_assign(const XVec& b) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) { add_list(list<K>(), b.list<K>()); });
 }
 
-void XVec::mul_assign(double factor) {
+void XVec::mul_assign(const ScaleFactor& factor) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) { scale_list(list<K>(), factor); });
 }
 
@@ -171,6 +185,7 @@ void clamp_particle(XVec& position, XVec& velocity, const XVec& lower, const XVe
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     if constexpr (!is_complex_kind(K)) {
       auto& x = position.list<K>();
+      if (x.empty()) return;
       auto& v = velocity.list<K>();
       const auto& lo = lower.list<K>();
       const auto& hi = upper.list<K>();

@@ -1,12 +1,30 @@
 // The mixed-kind vector: one contiguous list per element kind, and the whole-vector operations.
 #pragma once
 
+#include <optional>
 #include <tuple>
 #include <vector>
 
 #include "prelude/element.hpp"
 
 namespace swarmtuner {
+
+// A factor for XVec::mul_assign whose decimal form is converted once, on first use, so that
+// a search scaling by the same coefficient again and again converts it only once. A factor
+// without a decimal form fails only where a decimal component is scaled, as a plain double would.
+class ScaleFactor {
+ public:
+  explicit ScaleFactor(double value) noexcept : value_(value) {}
+  double value() const noexcept { return value_; }
+  Decimal decimal() const {
+    if (!decimal_) decimal_ = decimal_factor(value_);
+    return *decimal_;
+  }
+
+ private:
+  double value_;
+  mutable std::optional<Decimal> decimal_;
+};
 
 // A point, a velocity, a bound or a velocity limit. Lists are independent in length; binary
 // operations pair them per kind over the shorter one. Copies are explicit (clone).
@@ -40,6 +58,15 @@ struct XVec {
 
   // Deep copy.
   XVec clone() const { return XVec(*this); }
+  // Deep copy into this vector's storage, reusing what it already holds (no allocation when
+  // the lengths fit and, for big integers, the digits fit).
+  void assign(const XVec& other) {
+    for_each_kind([&]<ElementKind K>(KindTag<K>) {
+      auto& to = list<K>();
+      const auto& from = other.list<K>();
+      if (!(to.empty() && from.empty())) to = from;
+    });
+  }
   // Same list lengths, every element the zero of its kind (decimal zero has scale 0).
   XVec zeros_like() const;
   // True when every list is empty.
@@ -48,12 +75,16 @@ struct XVec {
   // a + b and a - b per kind over the shorter list, written into a's storage.
   static XVec add(XVec a, const XVec& b);
   static XVec sub(XVec a, const XVec& b);
+  // The same, with this vector as a: this = this + b and this = this - b.
+  void add_in_place(const XVec& b);
+  void sub_in_place(const XVec& b);
   // -a, in a's storage.
   static XVec neg(XVec a);
   // a[j] += b[j] for j below the shorter length; a keeps its lengths.
   void add_assign(const XVec& b);
   // Every element scaled by factor with its kind's rule.
-  void mul_assign(double factor);
+  void mul_assign(const ScaleFactor& factor);
+  void mul_assign(double factor) { mul_assign(ScaleFactor(factor)); }
 
  private:
   XVec(const XVec&) = default;

@@ -148,3 +148,62 @@ def test_reference_counts_stable_on_failure():
         with pytest.raises(BaseException):
             pso.min(f, f64_min=[0.0], f64_max=[1.0])
     assert sys.getrefcount(f) == before
+
+
+NESTED_SEARCH = """
+import sys, threading, swarmtuner
+pso = swarmtuner.PSO(n_iters=1, n_particles=1)
+depth = [0]
+def f(**kw):
+    depth[0] += 1
+    return pso.min(f, f64_min=[0.0], f64_max=[1.0])[0]
+def run():
+    try:
+        pso.min(f, f64_min=[0.0], f64_max=[1.0])
+    except BaseException as e:
+        print(type(e).__name__, "RecursionError" in str(e), depth[0] > 3)
+{setup}
+"""
+
+
+@pytest.mark.parametrize(
+    "setup",
+    [
+        "sys.setrecursionlimit(10**6); run()",
+        "sys.setrecursionlimit(10**6); threading.stack_size(256 * 1024); "
+        "t = threading.Thread(target=run); t.start(); t.join()",
+    ],
+    ids=["main-thread", "small-thread-stack"],
+)
+def test_unbounded_nesting_ends_with_recursion_error_not_a_crash(setup):
+    from conftest import run_python
+
+    done = run_python(NESTED_SEARCH.replace("{setup}", setup))
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.split() == ["PanicException", "True", "True"]
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork()")
+def test_forked_children_draw_their_own_starts():
+    def starts():
+        seen = []
+        swarmtuner.PSO(n_iters=0, n_particles=3).min(
+            lambda **kw: seen.append(kw["f64"][0]) or 0, f64_min=[0.0], f64_max=[1.0]
+        )
+        return seen
+
+    starts()  # the parent's generator exists before the fork
+    children = []
+    for _ in range(2):
+        read_end, write_end = os.pipe()
+        pid = os.fork()
+        if pid == 0:  # pragma: no cover - runs in the child
+            os.close(read_end)
+            os.write(write_end, repr(starts()).encode())
+            os._exit(0)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            children.append(pipe.read())
+        os.waitpid(pid, 0)
+    parent = repr(starts())
+    assert len({parent, *children}) == 3

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "failure_message.hpp"
+
 namespace swarmtuner {
 namespace {
 
@@ -48,15 +50,6 @@ PsoSettings small_settings(std::uint64_t n_particles, std::uint64_t n_iters) {
   s.n_particles = n_particles;
   s.n_iters = n_iters;
   return s;
-}
-
-std::string failure_of(auto&& run) {
-  try {
-    run();
-  } catch (const InternalFailure& failure) {
-    return failure.message();
-  }
-  return "";
 }
 
 TEST(SwarmSearch, CallsObjectiveOncePerParticlePerSweepPlusStart) {

@@ -9,21 +9,11 @@
 #include <limits>
 #include <string>
 
+#include "failure_message.hpp"
 #include "prelude/failure.hpp"
 
 namespace swarmtuner {
 namespace {
-
-// Runs `body` and returns the message of the InternalFailure it throws ("" if none).
-template <class F>
-std::string failure_of(F&& body) {
-  try {
-    body();
-  } catch (const InternalFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
 
 template <class T>
 constexpr T max_of() {

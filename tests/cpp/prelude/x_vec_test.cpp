@@ -9,22 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "failure_message.hpp"
 #include "prelude/failure.hpp"
 
 namespace swarmtuner {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-
-template <class F>
-std::string failure_of(F&& body) {
-  try {
-    body();
-  } catch (const InternalFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
 
 template <class T>
 T from_int(std::int64_t v) {

@@ -1,0 +1,444 @@
+"""swarmtuner against other particle swarm libraries on the same problems and the same budget.
+
+Every library minimises the same pure-Python objective body on a list (a peer hands it its numpy
+row as row.tolist()), with a global-best topology and, where the library lets them be set, the
+same inertia, coefficients, velocity limit and bound rule. Each peer runs in its own process
+(scikit-opt changes the multiprocessing start method when imported), and in that process
+swarmtuner runs alternately with it, so every time ratio is taken within one run. A peer's own
+fastest mode, a numpy objective, is reported as a separate row.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import json
+import logging
+import math
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import traceback
+from pathlib import Path
+from typing import Any, Callable
+
+from bench_common import (
+    PROBLEMS,
+    arg_parser,
+    counting,
+    load_swarmtuner,
+    machine_info,
+    package_versions,
+    summary,
+    timed,
+    write_json,
+)
+from plain_pso import PlainPSO
+
+# The shared settings: swarmtuner's defaults for the coefficients.
+INERTIA = 0.5
+COEFF = 2.0  # both the social and the cognitive factor, so naming conventions cannot swap them
+MAX_V = 0.2  # fraction of the bound width
+
+PEERS = ["plain", "pygmo", "pyswarm", "pyswarms", "sko"]
+PEER_PACKAGES = {
+    "plain": None,
+    "pygmo": "pygmo",
+    "pyswarm": "pyswarm",
+    "pyswarms": "pyswarms",
+    "sko": "scikit-opt",
+}
+
+# What each peer lets us set, for the report.
+PEER_NOTES = {
+    "plain": "this repository's plain-Python version of the same algorithm: identical settings "
+             "and sweeps, f64 lists, no random factors",
+    "pygmo": "pg.pso variant 1 (inertia weight), neighb_type 1 (gbest), omega 0.5, eta1 = eta2 "
+             "= 2.0, max_vel 0.2; random factors r1, r2 per component",
+    "pyswarm": "omega 0.5, phip = phig = 2.0, minstep = minfunc = -1 (no early stop); velocity "
+               "limit fixed by the library at the full bound width, random starting velocities "
+               "and random factors",
+    "pyswarms": "GlobalBestPSO, w 0.5, c1 = c2 = 2.0, velocity_clamp +-0.2 x width, bh_strategy "
+                "nearest (clip to bounds), vh_strategy zero; n x T evaluations (no separate "
+                "evaluation of the starting swarm); random factors",
+    "sko": "sko.PSO.PSO, w 0.5, c1 = c2 = 2.0; no velocity limit can be set, random starting "
+           "velocities within the full width, positions clipped; random factors",
+}
+
+
+# ---------------------------------------------------------------------------------------------
+# numpy forms of the objectives, for the peers' own fastest modes
+
+
+def _numpy_rows(problem: str, np: Any) -> Callable:
+    """Objective over a whole swarm (one value per row)."""
+    if problem == "sphere":
+        return lambda X: (X * X).sum(axis=1)
+    two_pi = 2.0 * math.pi
+    return lambda X: 10.0 * X.shape[1] + (X * X - 10.0 * np.cos(two_pi * X)).sum(axis=1)
+
+
+def _numpy_point(problem: str, np: Any) -> Callable:
+    """Objective of one numpy point."""
+    if problem == "sphere":
+        return lambda x: float(np.dot(x, x))
+    two_pi = 2.0 * math.pi
+    return lambda x: 10.0 * x.shape[0] + float(np.sum(x * x - 10.0 * np.cos(two_pi * x)))
+
+
+# ---------------------------------------------------------------------------------------------
+# One search per library. Each returns the best value found; the evaluation count is read from
+# the counter that the objective goes through.
+
+
+def run_swarmtuner(pso_class, body, lo, hi, dims, n, iters, seed):
+    # The module draws its starting positions from its own per-thread generator, seeded from
+    # the operating system; there is no seed to hand it.
+    del seed
+    counted, calls = counting(body)
+
+    def objective(f64):
+        return counted(f64)
+
+    pso = pso_class(n_iters=iters, n_particles=n, c1=COEFF, c2=COEFF, inertia=INERTIA, max_v=MAX_V)
+    value, _ = pso.min(objective, f64_min=[lo] * dims, f64_max=[hi] * dims)
+    return value, calls
+
+
+def run_plain(body, lo, hi, dims, n, iters, seed):
+    counted, calls = counting(body)
+
+    def objective(f64):
+        return counted(f64)
+
+    pso = PlainPSO(n_iters=iters, n_particles=n, c1=COEFF, c2=COEFF, inertia=INERTIA,
+                   max_v=MAX_V, rng=random.Random(seed))
+    value, _ = pso.min(objective, f64_min=[lo] * dims, f64_max=[hi] * dims)
+    return value, calls
+
+
+def make_pygmo_runner(numpy_mode: bool, problem: str):
+    import numpy as np  # noqa: PLC0415
+    import pygmo as pg  # noqa: PLC0415
+
+    point_np = _numpy_point(problem, np)
+
+    class Problem:
+        def __init__(self, fitness_of, dims, lo, hi):
+            self.fitness_of = fitness_of
+            self.bounds = ([lo] * dims, [hi] * dims)
+
+        def fitness(self, x):
+            return [self.fitness_of(x)]
+
+        def get_bounds(self):
+            return self.bounds
+
+    def run(body, lo, hi, dims, n, iters, seed):
+        if numpy_mode:
+            calls = [0]
+
+            def fitness_of(x):
+                calls[0] += 1
+                return point_np(x)
+        else:
+            counted, calls = counting(body)
+
+            def fitness_of(x):
+                return counted(x.tolist())
+
+        prob = pg.problem(Problem(fitness_of, dims, lo, hi))
+        algo = pg.algorithm(pg.pso(gen=iters, omega=INERTIA, eta1=COEFF, eta2=COEFF,
+                                   max_vel=MAX_V, variant=1, neighb_type=1, memory=False,
+                                   seed=seed))
+        pop = pg.population(prob, size=n, seed=seed)
+        pop = algo.evolve(pop)
+        return float(pop.champion_f[0]), calls
+
+    return run
+
+
+def make_pyswarm_runner(numpy_mode: bool, problem: str):
+    import numpy as np  # noqa: PLC0415
+    from pyswarm import pso  # noqa: PLC0415
+
+    point_np = _numpy_point(problem, np)
+
+    def run(body, lo, hi, dims, n, iters, seed):
+        if numpy_mode:
+            calls = [0]
+
+            def objective(x):
+                calls[0] += 1
+                return point_np(x)
+        else:
+            counted, calls = counting(body)
+
+            def objective(x):
+                return counted(x.tolist())
+
+        result = pso(objective, [lo] * dims, [hi] * dims, swarmsize=n, omega=INERTIA,
+                     phip=COEFF, phig=COEFF, maxiter=iters, minstep=-1.0, minfunc=-1.0,
+                     seed=seed)
+        return float(result.fun), calls
+
+    return run
+
+
+def make_pyswarms_runner(numpy_mode: bool, problem: str):
+    import numpy as np  # noqa: PLC0415
+    from pyswarms.single import GlobalBestPSO  # noqa: PLC0415
+
+    rows_np = _numpy_rows(problem, np)
+
+    def run(body, lo, hi, dims, n, iters, seed):
+        if numpy_mode:
+            calls = [0]
+
+            def objective(X):
+                calls[0] += X.shape[0]
+                return rows_np(X)
+        else:
+            counted, calls = counting(body)
+
+            def objective(X):
+                return np.array([counted(row.tolist()) for row in X])
+
+        np.random.seed(seed)
+        vmax = MAX_V * (hi - lo)
+        opt = GlobalBestPSO(n_particles=n, dimensions=dims,
+                            options={"c1": COEFF, "c2": COEFF, "w": INERTIA},
+                            bounds=(np.full(dims, lo), np.full(dims, hi)),
+                            velocity_clamp=(-vmax, vmax), bh_strategy="nearest",
+                            vh_strategy="zero")
+        cost, _ = opt.optimize(objective, iters=iters, verbose=False)
+        return float(cost), calls
+
+    return run
+
+
+def make_sko_runner(numpy_mode: bool, problem: str):
+    import numpy as np  # noqa: PLC0415
+    from sko.PSO import PSO  # noqa: PLC0415
+    from sko.tools import set_run_mode  # noqa: PLC0415
+
+    rows_np = _numpy_rows(problem, np)
+
+    def run(body, lo, hi, dims, n, iters, seed):
+        if numpy_mode:
+            calls = [0]
+
+            def objective(X):
+                calls[0] += X.shape[0]
+                return rows_np(X)
+
+            set_run_mode(objective, "vectorization")
+        else:
+            counted, calls = counting(body)
+
+            def objective(x):
+                return counted(x.tolist())
+
+        np.random.seed(seed)
+        opt = PSO(func=objective, n_dim=dims, pop=n, max_iter=iters, lb=[lo] * dims,
+                  ub=[hi] * dims, w=INERTIA, c1=COEFF, c2=COEFF)
+        opt.run()
+        return float(opt.gbest_y), calls
+
+    return run
+
+
+PEER_FACTORIES = {
+    "pygmo": make_pygmo_runner,
+    "pyswarm": make_pyswarm_runner,
+    "pyswarms": make_pyswarms_runner,
+    "sko": make_sko_runner,
+}
+
+
+# ---------------------------------------------------------------------------------------------
+# Worker: one peer against swarmtuner in one process
+
+
+def sizes(smoke: bool) -> dict[str, int]:
+    if smoke:
+        return {"dims": 10, "n": 10, "iters": 5, "runs": 1}
+    return {"dims": 10, "n": 30, "iters": 100, "runs": 10}
+
+
+def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: Any,
+            size: dict[str, int]) -> dict[str, Any]:
+    """Alternate runs of the peer and of swarmtuner on one problem; times, counts, best values."""
+    spec = PROBLEMS[problem]
+    body, lo, hi = spec["body"], spec["lower"], spec["upper"]
+    dims, n, iters, runs = size["dims"], size["n"], size["iters"], size["runs"]
+    ours_t, peer_t, ours_best, peer_best, ratios = [], [], [], [], []
+    ours_cpu, peer_cpu, cpu_ratios = [], [], []
+    ours_evals = peer_evals = None
+    # One untimed run of each side first, so lazy set-up inside a library is not timed.
+    with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
+        peer_run(body, lo, hi, dims, n, iters, 999)
+    if pso_class is not None:
+        run_swarmtuner(pso_class, body, lo, hi, dims, n, iters, 999)
+    for i in range(runs):
+        seed = 1000 + i
+
+        def one_peer(seed=seed):
+            with contextlib.redirect_stdout(io.StringIO()), \
+                    contextlib.redirect_stderr(io.StringIO()):
+                return peer_run(body, lo, hi, dims, n, iters, seed)
+
+        def one_ours(seed=seed):
+            return run_swarmtuner(pso_class, body, lo, hi, dims, n, iters, seed)
+
+        # Alternate who goes first, so neither side always runs on a warmer machine.
+        order = [("peer", one_peer), ("ours", one_ours)]
+        if i % 2:
+            order.reverse()
+        times: dict[str, tuple[float, float]] = {}
+        for who, fn in order:
+            if who == "ours" and pso_class is None:
+                continue
+            elapsed, cpu, (best, calls) = timed(fn)
+            times[who] = (elapsed, cpu)
+            if who == "ours":
+                ours_t.append(elapsed)
+                ours_cpu.append(cpu)
+                ours_best.append(best)
+                ours_evals = calls[0]
+            else:
+                peer_t.append(elapsed)
+                peer_cpu.append(cpu)
+                peer_best.append(best)
+                peer_evals = calls[0]
+        if "ours" in times:
+            ratios.append(times["ours"][0] / times["peer"][0])
+            cpu_ratios.append(times["ours"][1] / times["peer"][1])
+    row = {
+        "peer": peer,
+        "mode": mode,
+        "problem": problem,
+        "dims": dims,
+        "n_particles": n,
+        "n_iters": iters,
+        "runs": runs,
+        "peer_evaluations": peer_evals,
+        "ours_evaluations": ours_evals,
+        "peer_time_s": summary(peer_t),
+        "ours_time_s": summary(ours_t),
+        "ratio_ours_over_peer": summary(ratios),
+        "peer_cpu_s": summary(peer_cpu),
+        "ours_cpu_s": summary(ours_cpu),
+        "cpu_ratio_ours_over_peer": summary(cpu_ratios),
+        "peer_best": summary(peer_best),
+        "ours_best": summary(ours_best),
+    }
+    if ours_evals and peer_evals and ratios:
+        # Per-evaluation ratio: corrects for the peers whose budget is n x T.
+        row["per_eval_ratio_ours_over_peer"] = statistics.median(ratios) * (
+            peer_evals / ours_evals)
+    return row
+
+
+def worker(peer: str, smoke: bool) -> dict[str, Any]:
+    pso_class, reason = load_swarmtuner()
+    # Imports happen here, before any clock starts.
+    modes: dict[str, Callable[[str], Callable]] = {}
+    if peer == "plain":
+        modes["python objective"] = lambda problem: run_plain
+    else:
+        factory = PEER_FACTORIES[peer]
+        modes["python objective"] = lambda problem: factory(False, problem)
+        modes["numpy objective"] = lambda problem: factory(True, problem)
+    logging.disable(logging.CRITICAL)  # pyswarms reports through logging
+
+    size = sizes(smoke)
+    rows = []
+    for problem in PROBLEMS:
+        for mode, make in modes.items():
+            try:
+                rows.append(compare(peer, mode, problem, make(problem), pso_class, size))
+            except Exception:  # noqa: BLE001 (a peer that breaks is reported, not fatal)
+                rows.append({"peer": peer, "mode": mode, "problem": problem,
+                             "error": traceback.format_exc(limit=3)[-2000:]})
+    return {
+        "peer": peer,
+        "module_unavailable": reason,
+        "package": PEER_PACKAGES[peer],
+        "notes": PEER_NOTES[peer],
+        "rows": rows,
+    }
+
+
+def coefficient_sweep(smoke: bool) -> dict[str, Any]:
+    """swarmtuner's median best value for a few settings of both coefficients (quality only).
+
+    The search has no random factors, so the coefficients act at full strength on every step;
+    this shows how much of the quality gap to the peers comes from the shared setting 2.0.
+    """
+    pso_class, reason = load_swarmtuner()
+    if pso_class is None:
+        return {"module_unavailable": reason}
+    size = sizes(smoke)
+    rows = []
+    for coeff in (2.0, 1.0, 0.5):
+        for inertia in (0.5, 0.9):
+            row: dict[str, Any] = {"c1": coeff, "c2": coeff, "inertia": inertia}
+            for problem, spec in PROBLEMS.items():
+                pso = pso_class(n_iters=size["iters"], n_particles=size["n"], c1=coeff,
+                                c2=coeff, inertia=inertia, max_v=MAX_V)
+                body = spec["body"]
+                bests = [pso.min(lambda f64: body(f64), f64_min=[spec["lower"]] * size["dims"],
+                                 f64_max=[spec["upper"]] * size["dims"])[0]
+                         for _ in range(size["runs"])]
+                row[problem] = statistics.median(bests)
+            rows.append(row)
+    return {"rows": rows}
+
+
+def main() -> None:
+    parser = arg_parser(__doc__.splitlines()[0])
+    parser.add_argument("--worker", choices=PEERS, help="run one peer in this process")
+    parser.add_argument("--peers", nargs="*", default=PEERS, help="peers to run")
+    args = parser.parse_args()
+    if args.worker:
+        write_json(args.json, worker(args.worker, args.smoke))
+        return
+
+    versions = package_versions([p for p in PEER_PACKAGES.values() if p] + ["numpy"])
+    peers: dict[str, Any] = {}
+    for peer in args.peers:
+        package = PEER_PACKAGES[peer]
+        if package and versions.get(package) is None:
+            peers[peer] = {"peer": peer, "error": f"{package} is not installed in this environment"}
+            continue
+        with tempfile.TemporaryDirectory() as tmp:
+            out = Path(tmp) / "peer.json"
+            cmd = [sys.executable, __file__, "--worker", peer, "--json", str(out)]
+            if args.smoke:
+                cmd.append("--smoke")
+            proc = subprocess.run(cmd, capture_output=True, text=True, check=False)
+            if proc.returncode != 0 or not out.exists():
+                peers[peer] = {"peer": peer, "error": f"worker exited {proc.returncode}: "
+                               + proc.stderr.strip()[-2000:]}
+            else:
+                peers[peer] = json.loads(out.read_text(encoding="utf-8"))
+        print(f"peers: {peer} done", file=sys.stderr)
+    write_json(args.json, {
+        "machine": machine_info(),
+        "versions": versions,
+        "settings": {"inertia": INERTIA, "c1": COEFF, "c2": COEFF, "max_v": MAX_V,
+                     **sizes(args.smoke)},
+        "peers": peers,
+        "coefficients": coefficient_sweep(args.smoke),
+    })
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except Exception:
+        traceback.print_exc()
+        sys.exit(1)

@@ -1,0 +1,407 @@
+"""Gathers the benchmark outputs into out/results.json and renders them as a Markdown report."""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import math
+from pathlib import Path
+from typing import Any
+
+from bench_common import OUT_DIR, machine_info, package_versions, write_json
+
+SECTIONS = ["overhead", "peers", "memory", "scaling", "core_bench"]
+PROBLEM_NAMES = ["sphere", "rastrigin"]
+
+
+def load(path: Path) -> Any:
+    if not path.exists():
+        return None
+    try:
+        return json.loads(path.read_text(encoding="utf-8"))
+    except json.JSONDecodeError as exc:
+        return {"error": f"unreadable {path.name}: {exc}"}
+
+
+# ---------------------------------------------------------------------------------------------
+# Formatting
+
+
+def t(seconds: float | None) -> str:
+    """A duration with a unit that keeps three significant digits readable."""
+    if seconds is None or (isinstance(seconds, float) and math.isnan(seconds)):
+        return "n/a"
+    a = abs(seconds)
+    if a >= 1.0:
+        return f"{seconds:.3g} s"
+    if a >= 1e-3:
+        return f"{seconds * 1e3:.3g} ms"
+    if a >= 1e-6:
+        return f"{seconds * 1e6:.3g} µs"
+    return f"{seconds * 1e9:.3g} ns"
+
+
+def x(ratio: float | None, digits: int = 3) -> str:
+    if ratio is None:
+        return "n/a"
+    return f"{ratio:.{digits}g}"
+
+
+def spread(s: dict | None, fmt=t) -> str:
+    """median [min – max] of a summary, or just the median when there was one sample."""
+    if not s or s.get("median") is None:
+        return "n/a"
+    if s["n"] == 1:
+        return fmt(s["median"])
+    return f"{fmt(s['median'])} [{fmt(s['min'])} – {fmt(s['max'])}]"
+
+
+def b(n: float | None) -> str:
+    if n is None:
+        return "n/a"
+    return f"{n / 1e6:.1f} MB"
+
+
+def g(v: Any) -> str:
+    if v is None:
+        return "n/a"
+    if isinstance(v, float):
+        return f"{v:.4g}"
+    return str(v)
+
+
+def table(header: list[str], rows: list[list[str]]) -> list[str]:
+    out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    out += ["| " + " | ".join(r) + " |" for r in rows]
+    return out
+
+
+# ---------------------------------------------------------------------------------------------
+# Sections
+
+
+def overhead_section(data: dict | None) -> list[str]:
+    lines = ["## 1. Overhead per evaluation", ""]
+    if not data:
+        return lines + ["Not run.", ""]
+    lines += [
+        "A search with an objective that only returns `0.0`. Overhead per evaluation = (search "
+        "time − evaluations × call floor) / evaluations, where the call floor is one `f(**kw)` "
+        "call timed with `timeit` on prebuilt keyword lists of the same kinds and lengths. "
+        "Ratio = overhead / call floor, taken within each repeat; the CPU-time column does "
+        "the same subtraction with the search's process CPU time, which another process "
+        "sharing the core does not stretch. The direct call floor times `f(f64=a)` with "
+        "the keywords spelled out, Python's cheapest way to make the same call; `f(**kw)` "
+        "also pays for unpacking the dict, which a caller holding the keyword names (as "
+        "the module may) avoids, so the overhead over `f(**kw)` can come out near zero or "
+        "below. "
+        f"{data.get('repeats')} repeat(s); median [min – max]. `plain` is the plain-Python "
+        "version of the same algorithm (f64 only). The garbage collector is paused while "
+        "timing, as `timeit` pauses it.",
+        "",
+    ]
+    if data.get("module_unavailable"):
+        lines += [f"swarmtuner: not measured ({data['module_unavailable']}).", ""]
+    replay = data.get("baseline_replay") or {}
+    if replay.get("checked"):
+        verdict = ("makes the same calls, in the same order, and returns the same result"
+                   if replay["same_calls_and_result"]
+                   else f"DIFFERS from the module (first differing call: "
+                        f"{replay['first_mismatch']}, calls {replay['calls']})")
+        lines += ["Baseline check: started from the module's own starting positions, the "
+                  f"plain-Python version {verdict}.", ""]
+    rows = []
+    for c in data.get("cases", []):
+        ours = c["runners"].get("swarmtuner")
+        plain = c["runners"].get("plain")
+        floor = (ours or plain)["floor_s"]
+        rows.append([
+            c["case"],
+            f"{c['n_particles']} x {c['n_iters'] + 1}",
+            str(ours["evaluations"] if ours else plain["evaluations"]),
+            t(floor["median"]),
+            spread(ours["overhead_s"]) if ours else "n/a",
+            spread(ours["ratio"], x) if ours else "n/a",
+            x(ours["ratio_cpu"]["median"]) if ours and "ratio_cpu" in ours else "n/a",
+            t(ours["direct_floor_s"]["median"]) if ours and "direct_floor_s" in ours else "n/a",
+            x(ours["ratio_direct"]["median"]) if ours and "ratio_direct" in ours else "n/a",
+            spread(plain["overhead_s"]) if plain else "—",
+            spread(plain["ratio"], x) if plain else "—",
+        ])
+    lines += table(["case", "particles x evaluations each", "evaluations (counted)",
+                    "call floor", "swarmtuner overhead / eval", "swarmtuner overhead / floor",
+                    "same, from CPU time", "direct call floor", "overhead / direct floor",
+                    "plain overhead / eval", "plain overhead / floor"],
+                   rows)
+    return lines + [""]
+
+
+def peers_section(data: dict | None) -> list[str]:
+    lines = ["## 2. Against other libraries", ""]
+    if not data:
+        return lines + ["Not run.", ""]
+    s = data["settings"]
+    lines += [
+        f"Sphere and Rastrigin in {s['dims']} dimensions on [−5.12, 5.12], {s['n']} particles, "
+        f"{s['iters']} iterations, {s['runs']} runs per library and problem. Every library "
+        "minimises the same pure-Python body on a list (a peer converts its numpy row with "
+        "`.tolist()`); evaluations are counted by a wrapper that every body goes through. "
+        f"Shared settings where a library lets them be set: inertia {s['inertia']}, both "
+        f"coefficients {s['c1']}, velocity limit {s['max_v']} × bound width, global-best "
+        "topology, positions clipped into the bounds. Each peer runs in its own process "
+        "with swarmtuner alternating with it, so each ratio comes from the same process; "
+        "ratio = median of the per-run ratios swarmtuner time / peer time (below 1: "
+        "swarmtuner is faster). The per-evaluation ratio corrects for differing budgets; the "
+        "CPU ratio compares process CPU times of the same runs. "
+        "'numpy objective' rows give the peer its own fastest form of the objective "
+        "(numpy on the point or on the whole swarm); swarmtuner still runs the Python body.",
+        "",
+    ]
+    rows = []
+    notes = []
+    unavailable = None
+    for peer, pd in data["peers"].items():
+        if "error" in pd:
+            rows.append([peer, "", "", f"failed: {pd['error'][:200]}"] + [""] * 7)
+            continue
+        unavailable = unavailable or pd.get("module_unavailable")
+        notes.append(f"- **{peer}**: {pd['notes']}.")
+        for r in pd["rows"]:
+            if "error" in r:
+                rows.append([peer, r["mode"], r["problem"],
+                             "failed: " + r["error"].strip().splitlines()[-1][:200]] + [""] * 7)
+                continue
+            rows.append([
+                peer, r["mode"], r["problem"],
+                f"{r['peer_evaluations']} / {g(r['ours_evaluations'])}",
+                spread(r["peer_time_s"]),
+                spread(r["ours_time_s"]),
+                spread(r["ratio_ours_over_peer"], x),
+                x(r.get("per_eval_ratio_ours_over_peer")),
+                x((r.get("cpu_ratio_ours_over_peer") or {}).get("median")),
+                g(r["peer_best"]["median"]),
+                g(r["ours_best"]["median"]),
+            ])
+    if unavailable:
+        lines += [f"swarmtuner: not measured ({unavailable}); peers only.", ""]
+    lines += table(["library", "objective", "problem", "evaluations peer / ours",
+                    "peer time", "swarmtuner time", "swarmtuner / peer (wall)",
+                    "swarmtuner / peer (per eval)", "swarmtuner / peer (CPU)", "peer median best",
+                    "swarmtuner median best"], rows)
+    versions = data.get("versions", {})
+    coeffs = (data.get("coefficients") or {}).get("rows")
+    if coeffs:
+        lines += ["", "swarmtuner's velocity update has no random factors, so both pulls act at "
+                  "full strength on every step (the peers draw factors in [0, 1], halving them "
+                  "on average). Its median best value on the same problems and budget, by "
+                  "coefficient setting (max_v 0.2):", ""]
+        lines += table(["c1 = c2", "inertia", *PROBLEM_NAMES],
+                       [[g(r["c1"]), g(r["inertia"]), *(g(r[p]) for p in PROBLEM_NAMES)]
+                        for r in coeffs])
+    lines += ["", "Versions: " + ", ".join(f"{k} {v}" for k, v in versions.items()) + ".", ""]
+    lines += notes + [""]
+    return lines
+
+
+def memory_section(data: dict | None) -> list[str]:
+    lines = ["## 3. Memory", ""]
+    if not data:
+        return lines + ["Not run.", ""]
+    lg = data["large"]
+    lines += [
+        f"One search of {lg['n_particles']:,} particles x {lg['dims']} f64 dimensions, "
+        f"{lg['n_iters']} sweep(s), trivial objective, in a fresh process. Peak increase = "
+        "ru_maxrss after the search − resident set just before it. The particles' numbers "
+        f"(positions, velocities, best positions: 3 x {lg['n_particles']:,} x {lg['dims']} x "
+        f"8 bytes) take {b(lg['particle_number_bytes'])}. Per-particle overheads assumed for "
+        f"swarmtuner: three mixed-kind vectors of eleven 24-byte std::vector headers plus an "
+        f"8-byte value reference = {lg['per_particle_fixed_bytes']} bytes, and "
+        f"{lg['per_particle_malloc_bytes']} bytes of allocator headers for the three f64 "
+        f"buffers: {b(lg['expected_swarmtuner_bytes'])} expected.",
+        "",
+    ]
+    rows = []
+    for lib, r in lg["libs"].items():
+        if "error" in r:
+            rows.append([lib, f"not measured: {r['error'][:200]}", "", ""])
+            continue
+        inc = r["search_peak_increase"]
+        rows.append([lib, b(inc), x(inc / lg["particle_number_bytes"]),
+                     x(inc / lg["expected_swarmtuner_bytes"]) if lib == "swarmtuner" else "—"])
+    lines += table(["library", "peak increase", "÷ particle numbers",
+                    "÷ expected (with overheads)"], rows)
+    lines += ["", "Resident memory over repeated small searches (5 particles, 5 sweeps, "
+              "alternating min and max; 'all' uses every element kind). Growth is measured "
+              "from the first tenth of the searches (warm-up) to the end; allocated blocks "
+              "are CPython's own object count (sys.getallocatedblocks).", ""]
+    rows = []
+    for kinds, r in data["repeated"].items():
+        if "error" in r:
+            rows.append([kinds, "", f"not measured: {r['error'][:200]}", "", ""])
+            continue
+        n = r["searches_after_warmup"]
+        rows.append([kinds, f"{r['searches']:,}", f"{r['rss_growth_after_warmup'] / 1024:.0f} KiB",
+                     f"{r['rss_growth_after_warmup'] / max(n, 1):.1f} B",
+                     str(r["blocks_growth_after_warmup"])])
+    lines += table(["kinds", "searches", "RSS growth after warm-up", "per search",
+                    "allocated blocks growth"], rows)
+    return lines + [""]
+
+
+def scaling_section(data: dict | None) -> list[str]:
+    lines = ["## 4. Scaling", ""]
+    if not data:
+        return lines + ["Not run.", ""]
+    lines += ["Overhead per evaluation as the f64 dimensions grow (trivial objective, "
+              "measured as in section 1):", ""]
+    rows = []
+    for c in data["dims"]:
+        ours = c["runners"].get("swarmtuner")
+        plain = c["runners"].get("plain")
+        d = c["layout"][0][1]
+        rows.append([
+            str(d), t((ours or plain)["floor_s"]["median"]),
+            spread(ours["overhead_s"]) if ours else "n/a",
+            t(ours["overhead_s"]["median"] / d) if ours else "n/a",
+            spread(ours["ratio"], x) if ours else "n/a",
+            spread(plain["overhead_s"]) if plain else "n/a",
+            t(plain["overhead_s"]["median"] / d) if plain else "n/a",
+        ])
+    lines += table(["f64 dims", "call floor", "swarmtuner overhead / eval",
+                    "… per dimension", "swarmtuner overhead / floor", "plain overhead / eval",
+                    "… per dimension"], rows)
+    lines += ["", "Search time as particles x sweeps grows (10 f64 dimensions, trivial "
+              "objective, call time included):", ""]
+    rows = []
+    for r in data["budget"]:
+        ours = r["runners"].get("swarmtuner")
+        plain = r["runners"].get("plain")
+        rows.append([
+            f"{r['n_particles']} x {r['n_iters']}", f"{r['evaluations']:,}",
+            spread(ours["time_s"]) if ours else "n/a",
+            t(ours["per_eval_s"]["median"]) if ours else "n/a",
+            spread(plain["time_s"]) if plain else "n/a",
+            t(plain["per_eval_s"]["median"]) if plain else "n/a",
+        ])
+    lines += table(["particles x sweeps", "evaluations", "swarmtuner time",
+                    "swarmtuner per eval", "plain time", "plain per eval"], rows)
+    return lines + [""]
+
+
+def core_section(data: dict | None, skipped: str | None) -> list[str]:
+    lines = ["## 5. Numeric core (C++ micro-benchmarks)", ""]
+    if not data:
+        return lines + [f"Skipped: {skipped or 'no output'}.", ""]
+    ctx = data.get("context", {})
+    lines += ["`swarmtuner_core_bench` (Google Benchmark; the numeric core built as Release; "
+              f"the benchmark library itself reports {ctx.get('library_build_type', '?')}), "
+              f"{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz.", ""]
+    rows = []
+    for bm in data.get("benchmarks", []):
+        if bm.get("run_type") == "aggregate" and bm.get("aggregate_name") != "median":
+            continue
+        unit = bm.get("time_unit", "ns")
+        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}.get(unit, 1e-9)
+        ips = bm.get("items_per_second")
+        rows.append([bm["name"], t(bm["real_time"] * scale), t(bm["cpu_time"] * scale),
+                     str(bm.get("iterations", "")), f"{ips:.3g}" if ips else ""])
+    lines += table(["benchmark", "time", "CPU", "iterations", "items/s"], rows)
+    return lines + [""]
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+def headline(results: dict) -> list[str]:
+    """The few numbers worth reading first."""
+    out = []
+    ov = results.get("overhead") or {}
+    parts = []
+    for c in ov.get("cases", []):
+        ours = c["runners"].get("swarmtuner")
+        if ours:
+            parts.append(f"{c['case']}: {x(ours['ratio']['median'])}")
+    if parts:
+        out.append("- Overhead / call floor (median): " + "; ".join(parts) + ".")
+    pe = results.get("peers") or {}
+    parts = []
+    for peer, pd in (pe.get("peers") or {}).items():
+        for r in pd.get("rows", []):
+            if "error" not in r and r["ratio_ours_over_peer"].get("median") is not None:
+                parts.append(f"{peer} ({r['mode']}, {r['problem']}): "
+                             f"{x(r['ratio_ours_over_peer']['median'])}")
+    if parts:
+        out.append("- swarmtuner / peer wall time (median): " + "; ".join(parts) + ".")
+    mem = results.get("memory") or {}
+    lg = (mem.get("large") or {}).get("libs", {}).get("swarmtuner")
+    if lg and "error" not in lg:
+        out.append(f"- Large search peak increase: {b(lg['search_peak_increase'])} for "
+                   f"{b(mem['large']['particle_number_bytes'])} of particle numbers.")
+    for kinds, r in (mem.get("repeated") or {}).items():
+        if "error" not in r:
+            out.append(f"- RSS growth over {r['searches']:,} small searches ({kinds}): "
+                       f"{r['rss_growth_after_warmup'] / 1024:.0f} KiB.")
+    return out
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--smoke", action="store_true")
+    parser.add_argument("--out", type=Path, default=OUT_DIR)
+    parser.add_argument("--markdown", type=Path, required=True)
+    parser.add_argument("--command", default="benchmarks/run.sh")
+    parser.add_argument("--revision", default="unknown", help="the commit that was measured")
+    parser.add_argument("--core-skipped", default=None, help="why the C++ benchmarks did not run")
+    parser.add_argument("--failed", nargs="*", default=[], help="benchmark steps that failed")
+    args = parser.parse_args()
+
+    results: dict[str, Any] = {
+        "mode": "smoke" if args.smoke else "full",
+        "revision": args.revision,
+        "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "machine": machine_info(),
+        "versions": package_versions(["swarmtuner", "pygmo", "pyswarm", "pyswarms",
+                                      "scikit-opt", "numpy"]),
+        "failed_steps": args.failed,
+        "core_skipped": args.core_skipped,
+    }
+    for name in SECTIONS:
+        results[name] = load(args.out / f"{name}.json")
+    write_json(args.out / "results.json", results)
+
+    m = results["machine"]
+    lines = [
+        "# swarmtuner benchmarks",
+        "",
+        f"Produced by `{args.command}` ({results['mode']} run) on {results['date']}, "
+        f"measuring the module as of commit {args.revision}.",
+        "",
+        f"Machine: {m['cpu']}, {m['cores']} cores, {m['memory_gib']} GiB, {m['os']}; "
+        f"{m['implementation']} {m['python']}. Times are wall-clock medians with [min – max] "
+        "over the repeats; nothing here is asserted, the numbers are only reported.",
+        "",
+    ]
+    loads = [f"{name} {results[name]['machine']['load_average'][0]}"
+             for name in SECTIONS
+             if isinstance(results[name], dict) and "load_average" in
+             (results[name].get("machine") or {})]
+    if loads:
+        lines += ["One-minute load average at the end of each section (the machine has "
+                  f"{m['cores']} cores; above that, other work shared them): "
+                  + ", ".join(loads) + ".", ""]
+    if args.failed:
+        lines += [f"Steps that failed: {', '.join(args.failed)}.", ""]
+    head = headline(results)
+    if head:
+        lines += ["## Headline", "", *head, ""]
+    lines += overhead_section(results["overhead"])
+    lines += peers_section(results["peers"])
+    lines += memory_section(results["memory"])
+    lines += scaling_section(results["scaling"])
+    lines += core_section(results["core_bench"], args.core_skipped)
+    args.markdown.write_text("\n".join(lines), encoding="utf-8")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Runs every benchmark of swarmtuner and writes benchmarks/out/results.json and the report.
+#
+#   benchmarks/run.sh           full run; rewrites benchmarks/RESULTS.md
+#   benchmarks/run.sh --smoke   tiny sizes and one repeat, for CI; writes out/RESULTS.smoke.md
+#
+# The benchmark environment is benchmarks/.venv (CPython 3.10, created when missing; set
+# PYTHON to choose the interpreter). The peers are installed there only, from requirements.txt,
+# and the module is built from this checkout into it. Nothing here judges a time: a step fails
+# only when it cannot produce its numbers.
+set -uo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(dirname "$here")"
+out="$here/out"
+smoke=0
+for arg in "$@"; do
+  case "$arg" in
+    --smoke) smoke=1 ;;
+    *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
+  esac
+done
+mkdir -p "$out"
+rm -f "$out"/{overhead,peers,memory,scaling,core_bench}.json
+
+step() { echo "== $(date +%T) $*" >&2; }
+
+# --- environment ------------------------------------------------------------------------------
+python="${PYTHON:-/root/.pyenv/versions/3.10.13/bin/python3.10}"
+if [[ ! -x "$python" ]]; then python="$(command -v python3.10 || true)"; fi
+venv="$here/.venv"
+if [[ ! -x "$venv/bin/python" ]]; then
+  if [[ -z "$python" ]]; then echo "CPython 3.10 not found; set PYTHON" >&2; exit 1; fi
+  step "creating $venv"
+  "$python" -m venv "$venv" || exit 1
+fi
+py="$venv/bin/python"
+step "installing the peers"
+"$py" -m pip install --quiet -r "$here/requirements.txt" || exit 1
+
+step "building swarmtuner into the benchmark environment"
+if "$py" -m pip install --no-build-isolation --no-deps --force-reinstall --quiet "$root" \
+    >"$out/module_install.log" 2>&1; then
+  echo "swarmtuner installed" >&2
+else
+  # The peers and the baseline are still measured; the report says the module is missing.
+  echo "swarmtuner did not build (see $out/module_install.log); measuring without it" >&2
+  "$py" -m pip uninstall --quiet --yes swarmtuner >/dev/null 2>&1 || true
+fi
+
+# --- C++ micro-benchmarks of the numeric core -------------------------------------------------
+core_skipped=""
+shopt -s nullglob
+cpp_benches=("$here"/*_bench.cpp)
+shopt -u nullglob
+if [[ ${#cpp_benches[@]} -eq 0 ]]; then
+  core_skipped="no *_bench.cpp in benchmarks/"
+else
+  step "building the numeric core micro-benchmarks"
+  build="$root/build/bench"
+  if cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSWARMTUNER_BUILD_BENCHMARKS=ON \
+        -DSWARMTUNER_BUILD_MODULE=OFF -DSWARMTUNER_BUILD_TESTS=OFF >"$out/core_build.log" 2>&1 \
+      && cmake --build "$build" -j2 --target swarmtuner_core_bench >>"$out/core_build.log" 2>&1; then
+    step "running swarmtuner_core_bench"
+    min_time=()
+    if [[ $smoke -eq 1 ]]; then min_time=(--benchmark_min_time=0.01); fi
+    if ! "$build/swarmtuner_core_bench" "${min_time[@]}" --benchmark_out="$out/core_bench.json" \
+        --benchmark_out_format=json; then
+      core_skipped="swarmtuner_core_bench exited with an error"
+    fi
+  else
+    core_skipped="the micro-benchmarks did not build (see out/core_build.log)"
+  fi
+fi
+if [[ -n "$core_skipped" ]]; then echo "C++ micro-benchmarks skipped: $core_skipped" >&2; fi
+
+# --- Python benchmarks ------------------------------------------------------------------------
+flags=()
+if [[ $smoke -eq 1 ]]; then flags=(--smoke); fi
+failed=()
+cd "$here" || exit 1
+for name in overhead peers memory scaling; do
+  step "bench_$name"
+  if ! "$py" "bench_$name.py" "${flags[@]}" --json "$out/$name.json"; then
+    failed+=("bench_$name")
+  fi
+done
+
+# --- report -----------------------------------------------------------------------------------
+if [[ $smoke -eq 1 ]]; then
+  markdown="$out/RESULTS.smoke.md"
+  command="benchmarks/run.sh --smoke"
+else
+  markdown="$here/RESULTS.md"
+  command="benchmarks/run.sh"
+fi
+step "writing $markdown"
+revision="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+if [[ -n "$(git -C "$root" status --porcelain --untracked-files=no -- src CMakeLists.txt 2>/dev/null)" ]]; then
+  revision="$revision with local changes"
+fi
+"$py" bench_report.py "${flags[@]}" --markdown "$markdown" --command "$command" \
+  --revision "$revision" \
+  --core-skipped "$core_skipped" --failed "${failed[@]}" || exit 1
+echo "results: $out/results.json and $markdown" >&2
+if [[ ${#failed[@]} -gt 0 ]]; then
+  echo "failed: ${failed[*]}" >&2
+  exit 1
+fi
