@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "particle_swarm_optimization/step.hpp"
 #include "prelude/x_vec.hpp"
 
 namespace swarmtuner {
@@ -60,15 +61,14 @@ void BM_ParticleStep(benchmark::State& state) {
   XVec position = filled<K>(n, 3);
   XVec velocity = position.zeros_like();
 
+  const ScaleFactor c1(2.0);
+  const ScaleFactor c2(2.0);
+  const ScaleFactor inertia(0.5);
+  const ParticleLimits limits{lower, upper, velocity_min, velocity_max};
+  StepScratch scratch;
   for (auto _ : state) {
-    XVec social = XVec::sub(global_best.clone(), position);
-    social.mul_assign(2.0);
-    XVec cognitive = XVec::sub(best.clone(), position);
-    cognitive.mul_assign(2.0);
-    velocity = XVec::add(std::move(velocity), XVec::add(std::move(social), cognitive));
-    position.add_assign(velocity);
-    clamp_particle(position, velocity, lower, upper, velocity_min, velocity_max);
-    velocity.mul_assign(0.5);
+    step_particle(position, velocity, best, global_best, c1, c2, limits, scratch);
+    velocity.mul_assign(inertia);
     benchmark::DoNotOptimize(position.list<K>().data());
     benchmark::ClobberMemory();
   }

@@ -10,6 +10,7 @@
 #include "particle_swarm_optimization/min_vec.hpp"
 #include "particle_swarm_optimization/objective.hpp"
 #include "particle_swarm_optimization/settings.hpp"
+#include "particle_swarm_optimization/step.hpp"
 #include "prelude/failure.hpp"
 #include "prelude/rng.hpp"
 #include "prelude/sampler.hpp"
@@ -87,26 +88,14 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   const ScaleFactor c1(settings.c1);
   const ScaleFactor c2(settings.c2);
   const ScaleFactor inertia(settings.inertia);
-  // The two pulls are built in scratch vectors that live across steps, so a step allocates
-  // nothing once the first one has sized them; the arithmetic is the same as on fresh copies.
-  XVec social;
-  XVec cognitive;
+  const ParticleLimits limits{lower, upper, velocity_min, velocity_max};
+  StepScratch scratch;
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     for (Particle<Value>& p : swarm) {
-      // c1 pulls towards the swarm's best, c2 towards the particle's own best.
-      social.assign(global_best_position);
-      social.sub_in_place(p.position);
-      social.mul_assign(c1);
-      cognitive.assign(p.best_position);
-      cognitive.sub_in_place(p.position);
-      cognitive.mul_assign(c2);
-      // The pulls are summed first, then added to the velocity.
-      social.add_in_place(cognitive);
-      p.velocity.add_in_place(social);
-
-      // The move uses the unlimited velocity; only the carried velocity is limited.
-      p.position.add_assign(p.velocity);
-      clamp_particle(p.position, p.velocity, lower, upper, velocity_min, velocity_max);
+      // c1 pulls towards the swarm's best, c2 towards the particle's own best; the move uses
+      // the unlimited velocity and only the carried velocity is limited.
+      step_particle(p.position, p.velocity, p.best_position, global_best_position, c1, c2,
+                    limits, scratch);
 
       Value value = evaluate_stored<Maximise>(objective, p.position);
       // Only a strict improvement counts; the swarm's best is only tested when the

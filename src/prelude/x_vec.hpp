@@ -1,30 +1,13 @@
 // The mixed-kind vector: one contiguous list per element kind, and the whole-vector operations.
 #pragma once
 
-#include <optional>
 #include <tuple>
 #include <vector>
 
 #include "prelude/element.hpp"
+#include "prelude/list_ops.hpp"
 
 namespace swarmtuner {
-
-// A factor for XVec::mul_assign whose decimal form is converted once, on first use, so that
-// a search scaling by the same coefficient again and again converts it only once. A factor
-// without a decimal form fails only where a decimal component is scaled, as a plain double would.
-class ScaleFactor {
- public:
-  explicit ScaleFactor(double value) noexcept : value_(value) {}
-  double value() const noexcept { return value_; }
-  Decimal decimal() const {
-    if (!decimal_) decimal_ = decimal_factor(value_);
-    return *decimal_;
-  }
-
- private:
-  double value_;
-  mutable std::optional<Decimal> decimal_;
-};
 
 // A point, a velocity, a bound or a velocity limit. Lists are independent in length; binary
 // operations pair them per kind over the shorter one. Copies are explicit (clone).
@@ -61,11 +44,7 @@ struct XVec {
   // Deep copy into this vector's storage, reusing what it already holds (no allocation when
   // the lengths fit and, for big integers, the digits fit).
   void assign(const XVec& other) {
-    for_each_kind([&]<ElementKind K>(KindTag<K>) {
-      auto& to = list<K>();
-      const auto& from = other.list<K>();
-      if (!(to.empty() && from.empty())) to = from;
-    });
+    for_each_kind([&]<ElementKind K>(KindTag<K>) { assign_list(list<K>(), other.list<K>()); });
   }
   // Same list lengths, every element the zero of its kind (decimal zero has scale 0).
   XVec zeros_like() const;

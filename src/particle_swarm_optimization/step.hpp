@@ -1,0 +1,39 @@
+// The move of one particle within a sweep: its new velocity and position, then the clamp.
+#pragma once
+
+#include "prelude/x_vec.hpp"
+
+namespace swarmtuner {
+
+// The box a particle moves in, and the limits of its velocity.
+struct ParticleLimits {
+  const XVec& lower;
+  const XVec& upper;
+  const XVec& velocity_min;
+  const XVec& velocity_max;
+};
+
+// The two pulls of a step are built here; the lists live across steps so that a step
+// allocates nothing once the first one has sized them.
+struct StepScratch {
+  XVec social;
+  XVec cognitive;
+};
+
+// One particle step, defined by this sequence of whole-vector operations:
+//
+//   social    = (global_best - position) * c1
+//   cognitive = (best_position - position) * c2
+//   velocity  = velocity + (social + cognitive)
+//   position  = position + velocity          (add_assign: position keeps its lengths)
+//   clamp_particle(position, velocity, limits)
+//
+// Kinds whose elements live in registers cannot fail, so where the four vectors agree in
+// length they are computed in one pass per element; big integers and decimals (and any kind
+// whose lengths differ) follow the sequence operation by operation, so the first failure is
+// the one the sequence reports.
+void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, StepScratch& scratch);
+
+}  // namespace swarmtuner

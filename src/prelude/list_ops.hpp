@@ -1,0 +1,183 @@
+// The operations on one kind's list that the whole-vector operations apply kind by kind.
+#pragma once
+
+#include <algorithm>
+#include <concepts>
+#include <cstddef>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "prelude/element.hpp"
+
+namespace swarmtuner {
+
+// A scaling factor whose decimal form is converted once, on first use, so that a search
+// scaling by the same coefficient again and again converts it only once. A factor without a
+// decimal form fails only where a decimal component is scaled, as a plain double would.
+class ScaleFactor {
+ public:
+  explicit ScaleFactor(double value) noexcept : value_(value) {}
+  double value() const noexcept { return value_; }
+  Decimal decimal() const {
+    if (!decimal_) decimal_ = decimal_factor(value_);
+    return *decimal_;
+  }
+
+ private:
+  double value_;
+  mutable std::optional<Decimal> decimal_;
+};
+
+// Every loop below visits positions from 0 upwards, so the first element that fails is the
+// one whose message is reported.
+
+// a[j] += b[j] for j below the shorter length; a keeps its length.
+template <class T>
+void add_list(std::vector<T>& a, const std::vector<T>& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  T* out = a.data();
+  const T* in = b.data();
+  for (std::size_t j = 0; j < n; ++j) {
+    add_assign_element(out[j], in[j]);
+  }
+}
+
+// a[j] -= b[j] for j below the shorter length; a keeps its length.
+template <class T>
+void sub_list(std::vector<T>& a, const std::vector<T>& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  T* out = a.data();
+  const T* in = b.data();
+  for (std::size_t j = 0; j < n; ++j) {
+    sub_assign_element(out[j], in[j]);
+  }
+}
+
+template <class T>
+void neg_list(std::vector<T>& a) {
+  T* out = a.data();
+  const std::size_t n = a.size();
+  for (std::size_t j = 0; j < n; ++j) {
+    out[j] = neg_element(std::move(out[j]));
+  }
+}
+
+// Drops the elements past the shorter operand's length; never reallocates.
+template <class T>
+void shorten_to(std::vector<T>& a, std::size_t n) {
+  if (a.size() > n) {
+    a.erase(a.begin() + static_cast<std::ptrdiff_t>(n), a.end());
+  }
+}
+
+// a = a + b and a = a - b over the shorter length: a ends with that length.
+template <class T>
+void add_list_in_place(std::vector<T>& a, const std::vector<T>& b) {
+  if (a.empty()) return;
+  add_list(a, b);
+  shorten_to(a, b.size());
+}
+
+template <class T>
+void sub_list_in_place(std::vector<T>& a, const std::vector<T>& b) {
+  if (a.empty()) return;
+  sub_list(a, b);
+  shorten_to(a, b.size());
+}
+
+// A deep copy into a's storage, reusing what it holds.
+template <class T>
+void assign_list(std::vector<T>& a, const std::vector<T>& b) {
+  if (!(a.empty() && b.empty())) a = b;
+}
+
+template <class T>
+void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
+  T* out = a.data();
+  const std::size_t n = a.size();
+  if (n == 0) return;
+  if constexpr (std::same_as<T, Decimal>) {
+    // The factor converts the same way for every element, so it is converted once, and only
+    // when there is an element to scale: an empty list never fails.
+    const Decimal decimal = factor.decimal();
+    for (std::size_t j = 0; j < n; ++j) {
+      out[j] = scale_element(out[j], decimal);
+    }
+  } else if constexpr (std::same_as<T, BigInt>) {
+    const double x = factor.value();
+    for (std::size_t j = 0; j < n; ++j) {
+      scale_assign_element(out[j], x);
+    }
+  } else {
+    const double x = factor.value();
+    for (std::size_t j = 0; j < n; ++j) {
+      out[j] = scale_element(out[j], x);
+    }
+  }
+}
+
+// The position and velocity limits of one register-kind component, written as selects so
+// that a loop around it has no branches to stop vectorisation. Rules in order: below lower,
+// above upper (both put the position on the bound and zero the velocity), then the velocity
+// limits.
+template <FixedSizeNumber T>
+inline void clamp_element(T& position, T& velocity, T lower, T upper, T velocity_min,
+                          T velocity_max) noexcept {
+  // The conditions are combined without short circuits: conditional loads would keep the
+  // compiler from turning the rules into selects.
+  const T x = position;
+  const T v = velocity;
+  const bool below = less_element(x, lower);
+  const bool above = greater_element(x, upper);
+  // Later selects take precedence, so the rules are applied last to first.
+  T new_v = greater_element(v, velocity_max) ? velocity_max : v;
+  new_v = less_element(v, velocity_min) ? velocity_min : new_v;
+  new_v = (below | above) ? T{} : new_v;
+  T new_x = above ? upper : x;
+  new_x = below ? lower : new_x;
+  position = new_x;
+  velocity = new_v;
+}
+
+template <FixedSizeNumber T>
+void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const T* velocity_min,
+                const T* velocity_max, std::size_t n) {
+  for (std::size_t j = 0; j < n; ++j) {
+    clamp_element(position[j], velocity[j], lower[j], upper[j], velocity_min[j],
+                  velocity_max[j]);
+  }
+}
+
+// The same rules for big integers and decimals, where a copy is not free.
+template <class T>
+void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const T* velocity_min,
+                const T* velocity_max, std::size_t n) {
+  for (std::size_t j = 0; j < n; ++j) {
+    if (less_element(position[j], lower[j])) {
+      position[j] = lower[j];
+      velocity[j] = zero_element<T>();
+    } else if (greater_element(position[j], upper[j])) {
+      position[j] = upper[j];
+      velocity[j] = zero_element<T>();
+    } else if (less_element(velocity[j], velocity_min[j])) {
+      velocity[j] = velocity_min[j];
+    } else if (greater_element(velocity[j], velocity_max[j])) {
+      velocity[j] = velocity_max[j];
+    }
+  }
+}
+
+// Clamps one ordered kind's lists over the shortest of the six.
+template <class T>
+void clamp_lists(std::vector<T>& position, std::vector<T>& velocity, const std::vector<T>& lower,
+                 const std::vector<T>& upper, const std::vector<T>& velocity_min,
+                 const std::vector<T>& velocity_max) {
+  if (position.empty()) return;
+  const std::size_t n = std::min({position.size(), velocity.size(), lower.size(), upper.size(),
+                                  velocity_min.size(), velocity_max.size()});
+  clamp_list(position.data(), velocity.data(), lower.data(), upper.data(), velocity_min.data(),
+             velocity_max.data(), n);
+}
+
+}  // namespace swarmtuner

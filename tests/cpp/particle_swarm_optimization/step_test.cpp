@@ -1,0 +1,242 @@
+// The particle step against its definition: the sequence of whole-vector operations.
+#include "particle_swarm_optimization/step.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "failure_message.hpp"
+
+namespace swarmtuner {
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// The step as the search defines it, on fresh vectors.
+void reference_step(XVec& position, XVec& velocity, const XVec& best_position,
+                    const XVec& global_best, double c1, double c2, const ParticleLimits& limits) {
+  XVec social = XVec::sub(global_best.clone(), position);
+  social.mul_assign(c1);
+  XVec cognitive = XVec::sub(best_position.clone(), position);
+  cognitive.mul_assign(c2);
+  social.add_in_place(cognitive);
+  velocity.add_in_place(social);
+  position.add_assign(velocity);
+  clamp_particle(position, velocity, limits.lower, limits.upper, limits.velocity_min,
+                 limits.velocity_max);
+}
+
+// Bit for bit: float zeros and NaN payloads, decimal scales.
+template <class T>
+bool same_element(const T& a, const T& b) {
+  if constexpr (std::same_as<T, float>) {
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+  } else if constexpr (std::same_as<T, double>) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  } else if constexpr (ComplexElement<T>) {
+    return same_element(a.re, b.re) && same_element(a.im, b.im);
+  } else if constexpr (std::same_as<T, Decimal>) {
+    return a.identical(b);
+  } else {
+    return a == b;
+  }
+}
+
+// The first kind and position where two vectors differ, or "" when they are identical.
+std::string difference(const XVec& a, const XVec& b) {
+  std::string found;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& x = a.list<K>();
+    const auto& y = b.list<K>();
+    if (!found.empty()) return;
+    if (x.size() != y.size()) {
+      found = std::string(kind_name(K)) + " lengths " + std::to_string(x.size()) + " and " +
+              std::to_string(y.size());
+      return;
+    }
+    for (std::size_t j = 0; j < x.size(); ++j) {
+      if (!same_element(x[j], y[j])) {
+        found = std::string(kind_name(K)) + "[" + std::to_string(j) + "]";
+        return;
+      }
+    }
+  });
+  return found;
+}
+
+// Values that reach every rule: saturation, NaN, infinities, signed zeros, decimal scales and
+// coefficients near 2^96, big integers of several limbs and beyond binary64.
+class Values {
+ public:
+  explicit Values(std::uint64_t seed) : rng_(seed) {}
+
+  std::uint64_t below(std::uint64_t n) { return rng_() % n; }
+
+  template <ElementKind K>
+  Element<K> draw() {
+    using T = Element<K>;
+    if constexpr (FixedWidthInt<T>) {
+      const UInt128 bits = (UInt128{rng_()} << 64) | rng_();
+      switch (below(4)) {
+        case 0: return static_cast<T>(bits);  // anywhere in the range
+        case 1: return static_cast<T>(static_cast<std::int64_t>(below(41)) - 20);
+        case 2: return element_detail::int_max<T>;
+        default: return element_detail::int_min<T>;
+      }
+    } else if constexpr (std::floating_point<T>) {
+      return static_cast<T>(draw_double());
+    } else if constexpr (ComplexElement<T>) {
+      using F = decltype(T{}.re);
+      return T{static_cast<F>(draw_double()), static_cast<F>(draw_double())};
+    } else if constexpr (std::same_as<T, BigInt>) {
+      // One to three 32-bit words; now and then a value beyond binary64, whose scaling fails.
+      std::vector<std::uint32_t> words(1 + below(3));
+      for (auto& word : words) word = static_cast<std::uint32_t>(rng_());
+      if (below(20) == 0) words.assign(33, 0xFFFFFFFFu);
+      const BigInt value = BigInt::from_le_words(words);
+      return below(2) == 0 ? value : -value;
+    } else {
+      static_assert(std::same_as<T, Decimal>);
+      const std::uint32_t scale = static_cast<std::uint32_t>(below(29));
+      UInt128 coefficient = below(4) == 0 ? ((UInt128{rng_()} << 64) | rng_()) & Decimal::max_coefficient
+                                          : UInt128{below(100000)};
+      return *Decimal::from_parts(coefficient, scale, below(2) == 0);
+    }
+  }
+
+  template <ElementKind K>
+  std::vector<Element<K>> list(std::size_t n) {
+    std::vector<Element<K>> out;
+    for (std::size_t j = 0; j < n; ++j) out.push_back(draw<K>());
+    return out;
+  }
+
+  double coefficient() {
+    static constexpr double choices[] = {0.7, 2.0, -1.5, 0.0, -0.0, 0.3333, 1e300, 1e-300, inf, nan};
+    return choices[below(std::size(choices))];
+  }
+
+ private:
+  double draw_double() {
+    switch (below(8)) {
+      case 0: return nan;
+      case 1: return below(2) == 0 ? inf : -inf;
+      case 2: return below(2) == 0 ? 0.0 : -0.0;
+      case 3: return std::bit_cast<double>(rng_());  // any bit pattern
+      default: return (static_cast<double>(below(2001)) - 1000.0) / 8.0;
+    }
+  }
+
+  std::mt19937_64 rng_;
+};
+
+struct StepCase {
+  XVec position, velocity, best_position, global_best, lower, upper, velocity_min, velocity_max;
+  double c1 = 0.0;
+  double c2 = 0.0;
+};
+
+// Usually one length per kind shared by the four step vectors (the search's case); sometimes
+// one of them, or one limit list, differs.
+StepCase draw_case(Values& values) {
+  StepCase c;
+  XVec* const step_vectors[] = {&c.position, &c.velocity, &c.best_position, &c.global_best};
+  XVec* const limit_vectors[] = {&c.lower, &c.upper, &c.velocity_min, &c.velocity_max};
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const std::size_t n = values.below(3) == 0 ? 0 : values.below(6);
+    for (XVec* v : step_vectors) {
+      const std::size_t length = values.below(8) == 0 ? values.below(6) : n;
+      v->list<K>() = values.list<K>(length);
+    }
+    for (XVec* v : limit_vectors) {
+      const std::size_t length = values.below(8) == 0 ? values.below(6) : n;
+      v->list<K>() = values.list<K>(length);
+    }
+  });
+  c.c1 = values.coefficient();
+  c.c2 = values.coefficient();
+  return c;
+}
+
+TEST(StepParticleTest, AgreesWithTheSequenceBitForBitIncludingItsFirstFailure) {
+  Values values(20261207);
+  StepScratch scratch;  // reused across cases of every shape, as in a search
+  int failures = 0;
+  for (int trial = 0; trial < 5000; ++trial) {
+    const StepCase c = draw_case(values);
+    XVec expected_position = c.position.clone();
+    XVec expected_velocity = c.velocity.clone();
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    const std::string expected_failure = failure_of([&] {
+      reference_step(expected_position, expected_velocity, c.best_position, c.global_best, c.c1,
+                     c.c2, limits);
+    });
+
+    XVec position = c.position.clone();
+    XVec velocity = c.velocity.clone();
+    const ScaleFactor c1(c.c1);
+    const ScaleFactor c2(c.c2);
+    const std::string failure = failure_of([&] {
+      step_particle(position, velocity, c.best_position, c.global_best, c1, c2, limits, scratch);
+    });
+
+    ASSERT_EQ(failure, expected_failure) << "trial " << trial;
+    if (!failure.empty()) {
+      ++failures;
+      continue;
+    }
+    ASSERT_EQ(difference(position, expected_position), "") << "position, trial " << trial;
+    ASSERT_EQ(difference(velocity, expected_velocity), "") << "velocity, trial " << trial;
+  }
+  // Both outcomes must be well represented for the comparison to mean anything.
+  EXPECT_GT(failures, 500);
+  EXPECT_LT(failures, 4500);
+}
+
+// Where both the big integers and the decimals fail, the earlier operation decides, and in the
+// same operation the big integers come first.
+TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
+  const BigInt huge = BigInt::from_le_words(std::vector<std::uint32_t>(33, 0xFFFFFFFFu));
+  const Decimal max = *Decimal::from_parts(Decimal::max_coefficient, 0, false);
+
+  XVec zeros;
+  zeros.i = {BigInt(0)};
+  zeros.d = {Decimal{}};
+  const ParticleLimits limits{zeros, zeros, zeros, zeros};
+  StepScratch scratch;
+  const ScaleFactor one(1.0);
+
+  // Decimal subtraction (first operation) against big integer scaling (second).
+  XVec position = zeros.clone();
+  position.d = {-max};
+  XVec global_best = zeros.clone();
+  global_best.i = {huge};
+  global_best.d = {max};
+  XVec velocity = zeros.clone();
+  EXPECT_EQ(failure_of([&] {
+              step_particle(position, velocity, zeros, global_best, one, one, limits, scratch);
+            }),
+            "Subtraction overflowed");
+
+  // Both fail in the scaling: the big integers are scaled first.
+  position = zeros.clone();
+  global_best.d = {max};
+  const ScaleFactor big_factor(1e28);
+  velocity = zeros.clone();
+  global_best.i = {huge};
+  EXPECT_EQ(failure_of([&] {
+              step_particle(position, velocity, zeros, global_best, big_factor, one, limits,
+                            scratch);
+            }),
+            "f64 can not to BigInt");
+}
+
+}  // namespace
+}  // namespace swarmtuner
