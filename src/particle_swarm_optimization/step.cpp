@@ -29,7 +29,7 @@ struct FusedStep {
   double c1;
   double c2;
 
-  void move(std::size_t j, T& new_x, T& new_v) const noexcept {
+  [[gnu::always_inline]] void move(std::size_t j, T& new_x, T& new_v) const noexcept {
     const T social = scale_element(sub_element(g[j], x[j]), c1);
     const T cognitive = scale_element(sub_element(b[j], x[j]), c2);
     new_v = add_element(v[j], add_element(social, cognitive));

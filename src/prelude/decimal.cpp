@@ -176,37 +176,17 @@ std::optional<Decimal> round_to_fit(U192 m, std::uint32_t scale, bool negative) 
   }
 }
 
-// Sum of two signed magnitudes at a common scale, then rounded into range.
-std::optional<Decimal> signed_sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept {
-  const std::uint32_t sa = a.scale();
-  const std::uint32_t sb = b.scale();
-  const std::uint32_t scale = sa > sb ? sa : sb;
-  if (sa == sb) {
-    // Both below 2^96, so the sum fits 128 bits; the common case needs no wide arithmetic.
-    const UInt128 ca = a.coefficient();
-    const UInt128 cb = b.coefficient();
-    if (a_negative == b_negative) {
-      if (ca + cb <= max_coefficient) return Decimal::from_parts(ca + cb, scale, a_negative);
-    } else if (ca >= cb) {
-      return Decimal::from_parts(ca - cb, scale, a_negative && ca != cb);
-    } else {
-      return Decimal::from_parts(cb - ca, scale, b_negative);
-    }
-  }
-  U192 ma = U192::from(a.coefficient());
-  U192 mb = U192::from(b.coefficient());
-  ma.mul_pow10(scale - sa);
-  mb.mul_pow10(scale - sb);
-  if (a_negative == b_negative) {
-    ma.add(mb);
-    return round_to_fit(ma, scale, a_negative);
-  }
-  if (ma >= mb) {
-    ma.sub(mb);
-    return round_to_fit(ma, scale, a_negative);
-  }
-  mb.sub(ma);
-  return round_to_fit(mb, scale, b_negative);
+// m * 10^exponent for exponent <= 19, one wide product instead of a multiplication loop.
+U192 times_pow10(UInt128 m, std::uint32_t exponent) noexcept {
+  return U192::product(m, pow10_u64[exponent]);
+}
+
+// A coefficient brought up to a larger scale, exactly.
+U192 rescale_up(UInt128 coefficient, std::uint32_t by) noexcept {
+  if (by <= max_pow10_step) return times_pow10(coefficient, by);
+  U192 m = U192::from(coefficient);
+  m.mul_pow10(by);
+  return m;
 }
 
 }  // namespace
@@ -398,80 +378,76 @@ DecimalParseResult Decimal::parse(std::string_view text) noexcept {
   return DecimalParseResult{make(coefficient, scale, negative), {}};
 }
 
-std::string Decimal::to_string() const {
+std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noexcept {
   // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added.
-  std::array<char, 40> digits{};
+  std::array<char, 29> digits{};
   std::size_t n = 0;
   UInt128 c = coefficient();
+  // Two words of at most 19 digits each cover 96 bits, so most of the work divides 64-bit words.
+  constexpr std::uint64_t ten19 = pow10_u64[19];
+  std::uint64_t low = static_cast<std::uint64_t>(c);
+  std::uint64_t high = 0;
+  if (c >= ten19) {
+    low = static_cast<std::uint64_t>(c % ten19);
+    high = static_cast<std::uint64_t>(c / ten19);
+  }
   do {
-    digits[n++] = static_cast<char>('0' + static_cast<int>(c % 10));
-    c /= 10;
-  } while (c != 0);
+    digits[n++] = static_cast<char>('0' + low % 10);
+    low /= 10;
+  } while (low != 0);
+  if (high != 0) {
+    while (n < 19) digits[n++] = '0';
+    do {
+      digits[n++] = static_cast<char>('0' + high % 10);
+      high /= 10;
+    } while (high != 0);
+  }
   const std::uint32_t s = scale();
   while (n <= s) digits[n++] = '0';
 
-  std::string out;
-  out.reserve(n + 2);
-  if (is_negative()) out.push_back('-');
+  std::size_t length = 0;
+  if (is_negative()) out[length++] = '-';
   for (std::size_t k = n; k-- > 0;) {
-    out.push_back(digits[k]);
-    if (k == s && k != 0) out.push_back('.');
+    out[length++] = digits[k];
+    if (k == s && k != 0) out[length++] = '.';
   }
-  return out;
+  return length;
 }
 
-std::optional<Decimal> Decimal::checked_add(Decimal a, Decimal b) noexcept {
-  if (a.is_zero()) return b;
-  if (b.is_zero()) return a;
-  return signed_sum(a, a.is_negative(), b, b.is_negative());
+std::string Decimal::to_string() const {
+  std::array<char, max_text_length> text;
+  return std::string(text.data(), write_text(text));
 }
 
-std::optional<Decimal> Decimal::checked_sub(Decimal a, Decimal b) noexcept {
-  if (a.is_zero()) return b.is_zero() ? b : -b;
-  if (b.is_zero()) return a;
-  return signed_sum(a, a.is_negative(), b, !b.is_negative());
-}
-
-std::optional<Decimal> Decimal::checked_mul(Decimal a, Decimal b) noexcept {
-  if (a.is_zero() || b.is_zero()) return Decimal{};
-  const bool negative = a.is_negative() != b.is_negative();
-  const std::uint32_t scale = a.scale() + b.scale();
-  if (a.hi_ == 0 && b.hi_ == 0) {
-    // Two 64-bit coefficients: the product fits 128 bits and often needs no rounding.
-    const UInt128 p = UInt128{a.lo_} * b.lo_;
-    if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
+std::optional<Decimal> Decimal::rescaled_sum(Decimal a, bool a_negative, Decimal b,
+                                              bool b_negative) noexcept {
+  const std::uint32_t sa = a.scale();
+  const std::uint32_t sb = b.scale();
+  const std::uint32_t scale = sa > sb ? sa : sb;
+  U192 ma = rescale_up(a.coefficient(), scale - sa);
+  U192 mb = rescale_up(b.coefficient(), scale - sb);
+  if (a_negative == b_negative) {
+    ma.add(mb);
+    return round_to_fit(ma, scale, a_negative);
   }
+  if (ma >= mb) {
+    ma.sub(mb);
+    return round_to_fit(ma, scale, a_negative);
+  }
+  mb.sub(ma);
+  return round_to_fit(mb, scale, b_negative);
+}
+
+std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
+                                                bool negative) noexcept {
   return round_to_fit(U192::product(a.coefficient(), b.coefficient()), scale, negative);
 }
 
-std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept {
-  const bool a_zero = a.is_zero();
-  const bool b_zero = b.is_zero();
-  if (a_zero && b_zero) return std::weak_ordering::equivalent;
-  // The sign of a zero does not count; a non-zero value's sign decides against a zero or
-  // against a value of the other sign.
-  const bool a_negative = !a_zero && a.is_negative();
-  const bool b_negative = !b_zero && b.is_negative();
-  if (a_negative != b_negative) {
-    return a_negative ? std::weak_ordering::less : std::weak_ordering::greater;
-  }
+std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
-  if (sa == sb) {
-    const UInt128 ca = a.coefficient();
-    const UInt128 cb = b.coefficient();
-    return a_negative ? cb <=> ca : ca <=> cb;
-  }
-  const std::uint32_t scale = sa > sb ? sa : sb;
-  U192 ma = U192::from(a.coefficient());
-  U192 mb = U192::from(b.coefficient());
-  ma.mul_pow10(scale - sa);
-  mb.mul_pow10(scale - sb);
-  return a_negative ? mb <=> ma : ma <=> mb;
-}
-
-bool operator==(const Decimal& a, const Decimal& b) noexcept {
-  return (a <=> b) == 0;
+  if (sa < sb) return rescale_up(a.coefficient(), sb - sa) <=> U192::from(b.coefficient());
+  return U192::from(a.coefficient()) <=> rescale_up(b.coefficient(), sa - sb);
 }
 
 Decimal Decimal::rescaled_up(std::uint32_t target_scale) const noexcept {

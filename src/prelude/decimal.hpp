@@ -3,7 +3,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -58,12 +60,35 @@ class Decimal {
   // Plain positional text with all digits of the scale: coefficient 250, scale 2 reads "2.50";
   // a leading '-' when the sign bit is set; never an exponent.
   std::string to_string() const;
+  // The same text written into `out`, without allocating; returns its length. A sign, 29
+  // digits and a point are the most it takes.
+  static constexpr std::size_t max_text_length = 31;
+  std::size_t write_text(std::span<char, max_text_length> out) const noexcept;
 
   // Exact result, then fractional digits dropped with round-half-even until it fits.
-  // nullopt when it cannot fit even with no fractional digits.
-  static std::optional<Decimal> checked_add(Decimal a, Decimal b) noexcept;
-  static std::optional<Decimal> checked_sub(Decimal a, Decimal b) noexcept;
-  static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept;
+  // nullopt when it cannot fit even with no fractional digits. The common cases (operands at
+  // one scale, small coefficients) are handled here inline; the rest out of line.
+  static std::optional<Decimal> checked_add(Decimal a, Decimal b) noexcept {
+    if (a.is_zero()) return b;
+    if (b.is_zero()) return a;
+    return signed_sum(a, a.is_negative(), b, b.is_negative());
+  }
+  static std::optional<Decimal> checked_sub(Decimal a, Decimal b) noexcept {
+    if (a.is_zero()) return b.is_zero() ? b : -b;
+    if (b.is_zero()) return a;
+    return signed_sum(a, a.is_negative(), b, !b.is_negative());
+  }
+  static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept {
+    if (a.is_zero() || b.is_zero()) return Decimal{};
+    const bool negative = a.is_negative() != b.is_negative();
+    const std::uint32_t scale = a.scale() + b.scale();
+    if (a.hi_ == 0 && b.hi_ == 0) {
+      // Two 64-bit coefficients: the product fits 128 bits and often needs no rounding.
+      const UInt128 p = UInt128{a.lo_} * b.lo_;
+      if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
+    }
+    return rounded_product(a, b, scale, negative);
+  }
 
   // Sign flip: a zero becomes negative zero and back.
   Decimal operator-() const noexcept {
@@ -73,8 +98,26 @@ class Decimal {
   }
 
   // Numeric comparison: scale and the sign of a zero do not matter.
-  friend std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept;
-  friend bool operator==(const Decimal& a, const Decimal& b) noexcept;
+  friend std::weak_ordering operator<=>(const Decimal& a, const Decimal& b) noexcept {
+    const bool a_zero = a.is_zero();
+    const bool b_zero = b.is_zero();
+    if (a_zero && b_zero) return std::weak_ordering::equivalent;
+    // The sign of a zero does not count; a non-zero value's sign decides against a zero or
+    // against a value of the other sign.
+    const bool a_negative = !a_zero && a.is_negative();
+    const bool b_negative = !b_zero && b.is_negative();
+    if (a_negative != b_negative) {
+      return a_negative ? std::weak_ordering::less : std::weak_ordering::greater;
+    }
+    if (a.scale() == b.scale()) {
+      const UInt128 ca = a.coefficient();
+      const UInt128 cb = b.coefficient();
+      return a_negative ? cb <=> ca : ca <=> cb;
+    }
+    const std::weak_ordering magnitudes = compare_magnitudes(a, b);
+    return a_negative ? 0 <=> magnitudes : magnitudes;
+  }
+  friend bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
 
   // Same coefficient, scale and sign bit (1.0 and 1.00 are equal but not identical).
   bool identical(const Decimal& other) const noexcept {
@@ -92,6 +135,30 @@ class Decimal {
  private:
   static constexpr std::uint32_t scale_shift = 16;
   static constexpr std::uint32_t sign_bit = 1u << 31;
+
+  // Sum of two signed magnitudes, rounded into range.
+  static std::optional<Decimal> signed_sum(Decimal a, bool a_negative, Decimal b,
+                                           bool b_negative) noexcept {
+    const std::uint32_t scale = a.scale();
+    if (scale != b.scale()) return rescaled_sum(a, a_negative, b, b_negative);
+    // Both below 2^96, so the sum fits 128 bits and needs no wide arithmetic.
+    const UInt128 ca = a.coefficient();
+    const UInt128 cb = b.coefficient();
+    if (a_negative == b_negative) {
+      if (ca + cb <= max_coefficient) return make(ca + cb, scale, a_negative);
+      return rescaled_sum(a, a_negative, b, b_negative);
+    }
+    if (ca >= cb) return make(ca - cb, scale, a_negative && ca != cb);
+    return make(cb - ca, scale, b_negative);
+  }
+
+  // The out-of-line cases of the arithmetic and the comparison.
+  static std::optional<Decimal> rescaled_sum(Decimal a, bool a_negative, Decimal b,
+                                             bool b_negative) noexcept;
+  static std::optional<Decimal> rounded_product(Decimal a, Decimal b, std::uint32_t scale,
+                                                bool negative) noexcept;
+  // Coefficients compared at a common scale; the scales differ.
+  static std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
 
   // Callers guarantee coefficient <= max_coefficient and scale <= max_scale.
   static Decimal make(UInt128 coefficient, std::uint32_t scale, bool negative) noexcept {

@@ -23,29 +23,21 @@ void scale_assign_element(BigInt& a, double x) {
   mpz_set_d(a.raw(), product);  // truncates toward zero; exact for every finite double
 }
 
-Decimal add_element(Decimal a, Decimal b) {
-  const std::optional<Decimal> sum = Decimal::checked_add(a, b);
-  if (!sum) {
-    fail("Addition overflowed");
-  }
-  return *sum;
+namespace element_detail {
+
+void fail_decimal_addition() {
+  fail("Addition overflowed");
 }
 
-Decimal sub_element(Decimal a, Decimal b) {
-  const std::optional<Decimal> difference = Decimal::checked_sub(a, b);
-  if (!difference) {
-    fail("Subtraction overflowed");
-  }
-  return *difference;
+void fail_decimal_subtraction() {
+  fail("Subtraction overflowed");
 }
 
-void add_assign_element(Decimal& a, Decimal b) {
-  a = add_element(a, b);
+void fail_decimal_multiplication() {
+  fail("Multiplication overflowed");
 }
 
-void sub_assign_element(Decimal& a, Decimal b) {
-  a = sub_element(a, b);
-}
+}  // namespace element_detail
 
 Decimal decimal_factor(double x) {
   const std::optional<Decimal> factor = Decimal::from_f64(x);
@@ -53,14 +45,6 @@ Decimal decimal_factor(double x) {
     fail("Failed to convert to Decimal");
   }
   return *factor;
-}
-
-Decimal scale_element(Decimal a, Decimal factor) {
-  const std::optional<Decimal> product = Decimal::checked_mul(a, factor);
-  if (!product) {
-    fail("Multiplication overflowed");
-  }
-  return *product;
 }
 
 }  // namespace swarmtuner

@@ -5,6 +5,7 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -253,23 +254,46 @@ void scale_assign_element(BigInt& a, double x);
 
 // ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
 
+namespace element_detail {
+// The failures of decimal arithmetic, kept out of line so the inline operations stay small.
+[[noreturn]] void fail_decimal_addition();
+[[noreturn]] void fail_decimal_subtraction();
+[[noreturn]] void fail_decimal_multiplication();
+}  // namespace element_detail
+
 // Throws "Addition overflowed".
-Decimal add_element(Decimal a, Decimal b);
+inline Decimal add_element(Decimal a, Decimal b) {
+  const std::optional<Decimal> sum = Decimal::checked_add(a, b);
+  if (!sum) [[unlikely]] element_detail::fail_decimal_addition();
+  return *sum;
+}
 // Throws "Subtraction overflowed".
-Decimal sub_element(Decimal a, Decimal b);
+inline Decimal sub_element(Decimal a, Decimal b) {
+  const std::optional<Decimal> difference = Decimal::checked_sub(a, b);
+  if (!difference) [[unlikely]] element_detail::fail_decimal_subtraction();
+  return *difference;
+}
 inline Decimal neg_element(Decimal a) noexcept {
   return -a;
 }
 // Throws "Addition overflowed".
-void add_assign_element(Decimal& a, Decimal b);
+inline void add_assign_element(Decimal& a, Decimal b) {
+  a = add_element(a, b);
+}
 // Throws "Subtraction overflowed".
-void sub_assign_element(Decimal& a, Decimal b);
+inline void sub_assign_element(Decimal& a, Decimal b) {
+  a = sub_element(a, b);
+}
 
 // The decimal form of a scaling factor; throws "Failed to convert to Decimal" for NaN,
 // infinities and factors whose integer part exceeds 96 bits.
 Decimal decimal_factor(double x);
 // a × factor; throws "Multiplication overflowed".
-Decimal scale_element(Decimal a, Decimal factor);
+inline Decimal scale_element(Decimal a, Decimal factor) {
+  const std::optional<Decimal> product = Decimal::checked_mul(a, factor);
+  if (!product) [[unlikely]] element_detail::fail_decimal_multiplication();
+  return *product;
+}
 // a × decimal_factor(x).
 inline Decimal scale_element(Decimal a, double x) {
   return scale_element(a, decimal_factor(x));

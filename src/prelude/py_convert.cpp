@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <cstdint>
 #include <span>
@@ -260,9 +261,11 @@ PyRef element_to_py(const Element<K>& value) {
   } else {
     static_assert(K == ElementKind::D);
     PyObject* const cls = decimal_class();
-    const std::string text = value.to_string();
-    const PyRef argument = checked_new(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    // The text is written straight into an ASCII string object.
+    std::array<char, Decimal::max_text_length> text;
+    const std::size_t length = value.write_text(text);
+    const PyRef argument = checked_new(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+    std::memcpy(PyUnicode_1BYTE_DATA(argument.get()), text.data(), length);
     PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
     if (!result) fail("failed to call decimal.Decimal(value): " + fetch_python_error().describe());
     return result;
