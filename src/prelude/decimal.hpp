@@ -119,6 +119,11 @@ class Decimal {
   }
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
 
+  // The 128 bits of the representation, for hashing: the low coefficient word, then the high
+  // coefficient bits with the scale and the sign above them. Identical decimals agree in both.
+  std::uint64_t raw_low() const noexcept { return lo_; }
+  std::uint64_t raw_high() const noexcept { return (std::uint64_t{flags_} << 32) | hi_; }
+
   // Same coefficient, scale and sign bit (1.0 and 1.00 are equal but not identical).
   bool identical(const Decimal& other) const noexcept {
     return lo_ == other.lo_ && hi_ == other.hi_ && flags_ == other.flags_;

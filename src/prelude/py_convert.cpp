@@ -295,22 +295,21 @@ PyRef xvec_to_py_dict(const XVec& point) {
   return dict;
 }
 
-PyRef DecimalMemo::to_py(std::size_t dimension, const Decimal& value) {
-  if (dimension >= objects_.size()) {
-    values_.resize(dimension + 1);
-    objects_.resize(dimension + 1);
+PyRef DecimalObjects::to_py(const Decimal& value) {
+  if (slots_.empty()) slots_.resize(std::size_t{1} << slot_bits);
+  // Multiplicative hashing of the 128 bits: the top bits of the product pick the slot.
+  const std::uint64_t mixed =
+      (value.raw_low() ^ (value.raw_high() * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
+  Slot& slot = slots_[mixed >> (64 - slot_bits)];
+  if (!slot.object || !slot.value.identical(value)) {
+    slot.object = element_to_py<ElementKind::D>(value);
+    slot.value = value;
   }
-  PyRef& object = objects_[dimension];
-  // Identical, not merely equal: 1.0 and 1.00 are different decimal objects.
-  if (!object || !values_[dimension].identical(value)) {
-    object = element_to_py<ElementKind::D>(value);
-    values_[dimension] = value;
-  }
-  return object.share();
+  return slot.object.share();
 }
 
 std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
-                             std::uint32_t& kinds, DecimalMemo& memo) {
+                             std::uint32_t& kinds, DecimalObjects& decimals) {
   std::size_t count = 0;
   kinds = 0;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
@@ -320,7 +319,7 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
       PyRef list = checked_new(PyList_New(static_cast<Py_ssize_t>(components.size())));
       for (std::size_t j = 0; j < components.size(); ++j) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
-                        memo.to_py(j, components[j]).release());
+                        decimals.to_py(components[j]).release());
       }
       lists[count++] = std::move(list);
     } else {

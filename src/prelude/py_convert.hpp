@@ -32,22 +32,28 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components);
 PyRef xvec_to_py_dict(const XVec& point);
 
 // The decimal objects most recently made for each "d" dimension of the points of one search.
-// A decimal.Decimal is immutable and costly to build, and a component often keeps its value
-// from one evaluation to the next (held at a bound, or a particle at rest), so the same object
-// is handed out again instead of being rebuilt; the lists stay fresh.
-class DecimalMemo {
+// A decimal.Decimal is immutable and costly to build, and the same value often comes back
+// (a component held at a bound or at rest, particles gathering at the swarm's best), so the
+// objects of recent values are kept in a small table indexed by value and handed out again
+// instead of being rebuilt; the lists stay fresh. Only identical values (same coefficient,
+// scale and sign) share an object: 1.0 and 1.00 are different decimal objects.
+class DecimalObjects {
  public:
-  PyRef to_py(std::size_t dimension, const Decimal& value);
+  PyRef to_py(const Decimal& value);
 
  private:
-  std::vector<Decimal> values_;
-  std::vector<PyRef> objects_;
+  static constexpr std::size_t slot_bits = 10;
+  struct Slot {
+    Decimal value;
+    PyRef object;
+  };
+  std::vector<Slot> slots_;  // 2^slot_bits once the first decimal is converted
 };
 
 // The same lists without the dict, for a call with keyword names: lists[0..count) in kind
 // order; `kinds` gets bit k set for every kind k that has components.
 std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
-                             std::uint32_t& kinds, DecimalMemo& memo);
+                             std::uint32_t& kinds, DecimalObjects& decimals);
 
 // The interned name of a kind ("i8" ... "d"), created once per process and never released.
 PyObject* kind_key(ElementKind kind);

@@ -52,7 +52,7 @@ class KeywordNames {
 // call with a dict would, without building the dict.
 struct CallCache {
   KeywordNames names;
-  DecimalMemo decimals;
+  DecimalObjects decimals;
 };
 PyWrapper call_objective(PyObject* f, const XVec& position, CallCache& cache);
 
