@@ -96,6 +96,26 @@ std::vector<std::uint8_t> BigInt::to_le_signed_bytes() const {
   return bytes;
 }
 
+std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexcept {
+  static_assert(sizeof(mp_limb_t) == sizeof(std::uint64_t) && GMP_NAIL_BITS == 0,
+                "limbs are copied as 64-bit words");
+  const std::size_t limbs = mpz_size(value_);
+  const std::size_t count = limbs + 1;
+  if (out.size() < count) return count;
+  const mp_limb_t* magnitude = mpz_limbs_read(value_);
+  for (std::size_t k = 0; k < limbs; ++k) out[k] = magnitude[k];
+  out[limbs] = 0;
+  if (mpz_sgn(value_) < 0) {
+    // -m is ~m + 1: complement every word and carry the one up through the zero words.
+    bool carry = true;
+    for (std::size_t k = 0; k < count; ++k) {
+      out[k] = ~out[k] + (carry ? 1 : 0);
+      carry = carry && out[k] == 0;
+    }
+  }
+  return count;
+}
+
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
   BigInt result;
   if (!words.empty())

@@ -31,6 +31,10 @@ class BigInt {
   static BigInt from_le_signed_bytes(std::span<const std::uint8_t> bytes);
   // The shortest little-endian two's complement form; zero is one zero byte.
   std::vector<std::uint8_t> to_le_signed_bytes() const;
+  // The same two's complement form in 64-bit words, least significant first, one word more
+  // than the magnitude has limbs (so there is always room for the sign). Returns that count,
+  // and writes the words only when `out` has room for them.
+  std::size_t to_le_signed_words(std::span<std::uint64_t> out) const noexcept;
   // Unsigned little-endian 32-bit words, least significant first.
   static BigInt from_le_words(std::span<const std::uint32_t> words);
 

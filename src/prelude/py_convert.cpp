@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -251,8 +252,20 @@ PyRef element_to_py(const Element<K>& value) {
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a C long, which builds the same int without the byte exchange.
     if (mpz_fits_slong_p(value.raw())) return checked_new(PyLong_FromLong(mpz_get_si(value.raw())));
-    const std::vector<std::uint8_t> bytes = value.to_le_signed_bytes();
-    return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
+    // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
+    // little-endian bytes.
+    static_assert(std::endian::native == std::endian::little);
+    std::array<std::uint64_t, 16> stack_words;
+    std::vector<std::uint64_t> heap_words;
+    std::span<std::uint64_t> words(stack_words);
+    const std::size_t count = value.to_le_signed_words(words);
+    if (count > words.size()) {
+      heap_words.resize(count);
+      words = heap_words;
+      value.to_le_signed_words(words);
+    }
+    return checked_new(_PyLong_FromByteArray(reinterpret_cast<const unsigned char*>(words.data()),
+                                             count * sizeof(std::uint64_t), 1, 1));
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
     return checked_new(PyFloat_FromDouble(static_cast<double>(value)));
   } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {

@@ -64,6 +64,15 @@ TEST(BigIntTest, ByteExchangeMatchesPython) {
     auto padded = shortest;
     padded.push_back((shortest.back() & 0x80U) != 0 ? 0xFF : 0x00);
     EXPECT_EQ(BigInt::from_le_signed_bytes(padded), value);
+    // The word form is the shortest form sign-extended to whole words.
+    std::vector<std::uint64_t> words(value.to_le_signed_words({}));
+    ASSERT_EQ(value.to_le_signed_words(words), words.size());
+    ASSERT_GE(words.size() * 8, shortest.size());
+    for (std::size_t k = 0; k < words.size() * 8; ++k) {
+      const auto byte = static_cast<std::uint8_t>(words[k / 8] >> (8 * (k % 8)));
+      const std::uint8_t sign = (shortest.back() & 0x80U) != 0 ? 0xFF : 0x00;
+      EXPECT_EQ(byte, k < shortest.size() ? shortest[k] : sign) << "byte " << k;
+    }
   }
   EXPECT_EQ(BigInt::from_le_signed_bytes({}), BigInt());
 }
