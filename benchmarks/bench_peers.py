@@ -20,6 +20,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import timeit
 import traceback
 from pathlib import Path
 from typing import Any, Callable
@@ -41,6 +42,9 @@ from plain_pso import PlainPSO
 INERTIA = 0.5
 COEFF = 2.0  # both the social and the cognitive factor, so naming conventions cannot swap them
 MAX_V = 0.2  # fraction of the bound width
+
+# The rows where every library calls the same Python body once per point.
+PYTHON_MODE = "python objective"
 
 PEERS = ["plain", "pygmo", "pyswarm", "pyswarms", "sko"]
 PEER_PACKAGES = {
@@ -277,6 +281,7 @@ def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: A
     ours_t, peer_t, ours_best, peer_best, ratios = [], [], [], [], []
     ours_cpu, peer_cpu, cpu_ratios = [], [], []
     ours_evals = peer_evals = None
+    objective_s = objective_cost(body, lo, hi, dims, smoke=runs == 1)
     # One untimed run of each side first, so lazy set-up inside a library is not timed.
     with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()):
         peer_run(body, lo, hi, dims, n, iters, 999)
@@ -339,7 +344,28 @@ def compare(peer: str, mode: str, problem: str, peer_run: Callable, pso_class: A
         # Per-evaluation ratio: corrects for the peers whose budget is n x T.
         row["per_eval_ratio_ours_over_peer"] = statistics.median(ratios) * (
             peer_evals / ours_evals)
+    if mode == PYTHON_MODE and ours_evals and peer_evals and ours_t:
+        # What each library adds to an evaluation beyond the objective body itself (wrappers,
+        # conversions, the search), run by run.
+        ours_over = [t / ours_evals - objective_s for t in ours_t]
+        peer_over = [t / peer_evals - objective_s for t in peer_t]
+        row["objective_s"] = objective_s
+        row["ours_overhead_per_eval_s"] = summary(ours_over)
+        row["peer_overhead_per_eval_s"] = summary(peer_over)
+        row["overhead_ratio_ours_over_peer"] = summary(
+            [o / p for o, p in zip(ours_over, peer_over)])
     return row
+
+
+def objective_cost(body: Callable, lo: float, hi: float, dims: int, smoke: bool) -> float:
+    """Seconds per call of the objective body on a list of dims floats inside the bounds."""
+    rng = random.Random(7)
+    point = [rng.uniform(lo, hi) for _ in range(dims)]
+    timer = timeit.Timer("body(point)", globals={"body": body, "point": point})
+    if smoke:
+        return timer.timeit(number=1000) / 1000
+    number, _ = timer.autorange()
+    return min(timer.repeat(repeat=3, number=number)) / number
 
 
 def worker(peer: str, smoke: bool) -> dict[str, Any]:
@@ -347,10 +373,10 @@ def worker(peer: str, smoke: bool) -> dict[str, Any]:
     # Imports happen here, before any clock starts.
     modes: dict[str, Callable[[str], Callable]] = {}
     if peer == "plain":
-        modes["python objective"] = lambda problem: run_plain
+        modes[PYTHON_MODE] = lambda problem: run_plain
     else:
         factory = PEER_FACTORIES[peer]
-        modes["python objective"] = lambda problem: factory(False, problem)
+        modes[PYTHON_MODE] = lambda problem: factory(False, problem)
         modes["numpy objective"] = lambda problem: factory(True, problem)
     logging.disable(logging.CRITICAL)  # pyswarms reports through logging
 

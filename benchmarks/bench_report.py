@@ -189,6 +189,21 @@ def peers_section(data: dict | None) -> list[str]:
                     "peer time", "swarmtuner time", "swarmtuner / peer (wall)",
                     "swarmtuner / peer (per eval)", "swarmtuner / peer (CPU)", "peer median best",
                     "swarmtuner median best"], rows)
+    overhead_rows = [
+        [peer, r["problem"], t(r["objective_s"]), spread(r["peer_overhead_per_eval_s"]),
+         spread(r["ours_overhead_per_eval_s"]), spread(r["overhead_ratio_ours_over_peer"], x)]
+        for peer, pd in data["peers"].items() if "error" not in pd
+        for r in pd["rows"] if "overhead_ratio_ours_over_peer" in r
+    ]
+    if overhead_rows:
+        lines += ["", "Framework overhead per evaluation on the python-objective rows: time per "
+                  "evaluation less the objective body's own time (one call of the body on a list "
+                  "of floats, timed with `timeit` in the same process); everything else, the "
+                  "benchmark's own counting wrapper included, counts as overhead for every "
+                  "library. Ratio = median of the per-run ratios.", ""]
+        lines += table(["library", "problem", "objective body", "peer overhead / eval",
+                        "swarmtuner overhead / eval", "swarmtuner / peer overhead"],
+                       overhead_rows)
     versions = data.get("versions", {})
     coeffs = (data.get("coefficients") or {}).get("rows")
     if coeffs:
@@ -333,6 +348,12 @@ def headline(results: dict) -> list[str]:
                              f"{x(r['ratio_ours_over_peer']['median'])}")
     if parts:
         out.append("- swarmtuner / peer wall time (median): " + "; ".join(parts) + ".")
+    over = [f"{peer} ({r['problem']}): {x(r['overhead_ratio_ours_over_peer']['median'])}"
+            for peer, pd in (pe.get("peers") or {}).items() if "error" not in pd
+            for r in pd["rows"] if "overhead_ratio_ours_over_peer" in r]
+    if over:
+        out.append("- swarmtuner / peer framework overhead per evaluation (python objective, "
+                   "median): " + "; ".join(over) + ".")
     mem = results.get("memory") or {}
     lg = (mem.get("large") or {}).get("libs", {}).get("swarmtuner")
     if lg and "error" not in lg:
