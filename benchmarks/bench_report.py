@@ -190,20 +190,24 @@ def peers_section(data: dict | None) -> list[str]:
                     "swarmtuner / peer (per eval)", "swarmtuner / peer (CPU)", "peer median best",
                     "swarmtuner median best"], rows)
     overhead_rows = [
-        [peer, r["problem"], t(r["objective_s"]), spread(r["peer_overhead_per_eval_s"]),
-         spread(r["ours_overhead_per_eval_s"]), spread(r["overhead_ratio_ours_over_peer"], x)]
+        [peer, r["problem"], t(r["peer_objective_s"]), t(r["ours_objective_s"]),
+         spread(r["peer_overhead_per_eval_s"]), spread(r["ours_overhead_per_eval_s"]),
+         spread(r["overhead_ratio_ours_over_peer"], x)]
         for peer, pd in data["peers"].items() if "error" not in pd
         for r in pd["rows"] if "overhead_ratio_ours_over_peer" in r
     ]
     if overhead_rows:
         lines += ["", "Framework overhead per evaluation on the python-objective rows: time per "
-                  "evaluation less the objective body's own time (one call of the body on a list "
-                  "of floats, timed with `timeit` in the same process); everything else, the "
-                  "benchmark's own counting wrapper included, counts as overhead for every "
-                  "library. Ratio = median of the per-run ratios.", ""]
-        lines += table(["library", "problem", "objective body", "peer overhead / eval",
-                        "swarmtuner overhead / eval", "swarmtuner / peer overhead"],
-                       overhead_rows)
+                  "evaluation less the cost of the objective each library was handed, called "
+                  "as that library calls it (swarmtuner and plain: `f(f64=list)`; pygmo: the "
+                  "problem's `fitness(row)`; pyswarm and sko: `f(row)`, which converts the "
+                  "numpy row with `.tolist()`; pyswarms: `f(swarm)` over 30 rows, divided by "
+                  "30), timed with `timeit` in the same process on a point inside the bounds. "
+                  "The conversion a peer's objective makes is charged to the objective, not to "
+                  "the peer. Ratio = median of the per-run ratios.", ""]
+        lines += table(["library", "problem", "peer's objective", "swarmtuner's objective",
+                        "peer overhead / eval", "swarmtuner overhead / eval",
+                        "swarmtuner / peer overhead"], overhead_rows)
     versions = data.get("versions", {})
     coeffs = (data.get("coefficients") or {}).get("rows")
     if coeffs:

@@ -32,6 +32,14 @@ PyObject* neg_method_name() {
 }  // namespace
 
 std::optional<Ordering> PyWrapper::compare(const PyWrapper& a, const PyWrapper& b) {
+  // Two exact floats compare without side effects, so the three comparisons below can be made
+  // on the doubles themselves: equal, else less or not (NaN is neither equal nor less).
+  if (PyFloat_CheckExact(a.get()) && PyFloat_CheckExact(b.get())) {
+    const double x = PyFloat_AS_DOUBLE(a.get());
+    const double y = PyFloat_AS_DOUBLE(b.get());
+    if (x == y) return Ordering::Equal;
+    return x < y ? Ordering::Less : Ordering::Greater;
+  }
   if (compare_op(a.get(), b.get(), Py_EQ) == true) return Ordering::Equal;
   if (const std::optional<bool> less = compare_op(a.get(), b.get(), Py_LT)) {
     return *less ? Ordering::Less : Ordering::Greater;
@@ -43,6 +51,12 @@ std::optional<Ordering> PyWrapper::compare(const PyWrapper& a, const PyWrapper& 
 }
 
 PyWrapper PyWrapper::negate(PyWrapper a) {
+  // float.__neg__ of an exact float is just the negated double.
+  if (PyFloat_CheckExact(a.get())) {
+    PyObject* const negated = PyFloat_FromDouble(-PyFloat_AS_DOUBLE(a.get()));
+    if (negated == nullptr) fail_python_api_call();
+    return PyWrapper(PyRef::steal(negated));
+  }
   PyObject* const args[] = {a.get()};
   PyRef negated = PyRef::steal(PyObject_VectorcallMethod(
       neg_method_name(), args, 1, nullptr));

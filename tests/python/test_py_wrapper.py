@@ -92,6 +92,14 @@ def test_traceback_is_described_when_present():
     assert match.group(3).startswith("Some(<traceback object at ")
 
 
+class Reversed(float):
+    def __lt__(self, other):
+        return float(self) > float(other)
+
+    def __gt__(self, other):
+        return float(self) < float(other)
+
+
 @pytest.mark.parametrize(
     "values, chosen",
     [
@@ -103,6 +111,10 @@ def test_traceback_is_described_when_present():
         (["b", "a", "a"], 1),
         ([(1, 2), (1, 1), (0, 5)], 2),
         ([Decimal("1.0"), Decimal("1.00"), Decimal("0.5")], 2),
+        ([0.0, -0.0, 1.0], 0),
+        ([math.nan, 1.0, 0.5], 2),  # NaN is "greater" than what follows it
+        # A float subclass keeps its own operators: here larger is "less".
+        ([Reversed(1.0), Reversed(3.0), Reversed(2.0)], 1),
     ],
 )
 def test_starting_best_is_first_smallest(values, chosen):
@@ -237,3 +249,29 @@ def test_neg_that_raises_is_reported():
 def test_max_of_decimals_and_ints():
     assert swarmtuner.PSO(n_particles=1, n_iters=0).max(lambda **kw: Decimal("1.50"))[0] == Decimal("1.50")
     assert swarmtuner.PSO(n_particles=1, n_iters=0).max(lambda **kw: -3)[0] == -3
+
+
+class NegatesToTen(float):
+    def __neg__(self):
+        return 10.0
+
+
+@pytest.mark.parametrize(
+    "returned, expected",
+    [
+        ([0.0], 0.0),  # -(-0.0): the sign comes back
+        ([-0.0], -0.0),
+        ([1.0, 3.0, 2.0], 3.0),
+        ([1.0, math.inf], math.inf),
+        # A subclass negates through its own __neg__; the plain 10.0 it gives back is then
+        # negated as a float for the result.
+        ([NegatesToTen(5.0)], -10.0),
+    ],
+)
+def test_max_of_floats_negates_like_python(returned, expected):
+    values = iter(returned * 10)
+    value, _ = swarmtuner.PSO(n_particles=len(returned), n_iters=0).max(
+        lambda **kw: next(values), f64_min=[0.0], f64_max=[1.0]
+    )
+    assert type(value) is float
+    assert value == expected and math.copysign(1.0, value) == math.copysign(1.0, expected)

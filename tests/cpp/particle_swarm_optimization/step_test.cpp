@@ -200,6 +200,29 @@ TEST(StepParticleTest, AgreesWithTheSequenceBitForBitIncludingItsFirstFailure) {
   EXPECT_LT(failures, 4500);
 }
 
+// The same vector in several roles (never so in a search) still means the sequence.
+TEST(StepParticleTest, SharedVectorsFollowTheSequence) {
+  Values values(7);
+  StepScratch scratch;
+  for (int trial = 0; trial < 500; ++trial) {
+    const StepCase c = draw_case(values);
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    XVec expected = c.position.clone();
+    const std::string expected_failure = failure_of([&] {
+      reference_step(expected, expected, expected, expected, c.c1, c.c2, limits);
+    });
+    XVec shared = c.position.clone();
+    const std::string failure = failure_of([&] {
+      step_particle(shared, shared, shared, shared, ScaleFactor(c.c1), ScaleFactor(c.c2),
+                    limits, scratch);
+    });
+    ASSERT_EQ(failure, expected_failure) << "trial " << trial;
+    if (failure.empty()) {
+      ASSERT_EQ(difference(shared, expected), "") << "trial " << trial;
+    }
+  }
+}
+
 // Where both the big integers and the decimals fail, the earlier operation decides, and in the
 // same operation the big integers come first.
 TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
