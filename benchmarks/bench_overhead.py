@@ -42,8 +42,10 @@ def _values(kind: str, n: int, rng: random.Random) -> tuple[list, list, list]:
     raise ValueError(kind)
 
 
-def make_case(name: str, layout: list[tuple[str, int]], n_iters: int) -> dict[str, Any]:
-    """A search space of the given kinds and lengths, with its trivial objective and call arguments."""
+def make_case(name: str, layout: list[tuple[str, int]], n_iters: int,
+              settings: dict[str, float] | None = None) -> dict[str, Any]:
+    """A search space of the given kinds and lengths, with its trivial objective and call
+    arguments; `settings` are PSO keyword arguments beyond the sizes (default: none)."""
     rng = random.Random(20240601)
     bounds: dict[str, list] = {}
     kwargs: dict[str, list] = {}
@@ -62,7 +64,8 @@ def make_case(name: str, layout: list[tuple[str, int]], n_iters: int) -> dict[st
         "kwargs": kwargs,
         "f": trivial,
         "n_iters": n_iters,
-        "f64_only": all(kind == "f64" for kind, _ in layout),
+        "settings": settings or {},
+        "f64_only": all(kind == "f64" for kind, _ in layout) and not settings,
     }
 
 
@@ -81,6 +84,12 @@ def cases(smoke: bool) -> list[dict[str, Any]]:
         make_case("c128 x10", [("c128", 10)], other),
         make_case("d x10", [("d", 10)], other),
         make_case("mix i32 x4, f64 x4, d x2", [("i32", 4), ("f64", 4), ("d", 2)], other),
+        # With the default coefficients particles often rest on a bound, so decimal values
+        # repeat and their Python objects are reused; with these the swarm converges and
+        # nearly every decimal handed to f is a new value.
+        make_case("mix, c1 0.7, c2 1.0", [("i32", 4), ("f64", 4), ("d", 2)], other,
+                  {"c1": 0.7, "c2": 1.0}),
+        make_case("d x10, c1 0.7, c2 1.0", [("d", 10)], other, {"c1": 0.7, "c2": 1.0}),
     ]
 
 
@@ -161,7 +170,7 @@ def runners_for(case: dict[str, Any], pso_class: Any, n_particles: int) -> dict[
     runners: dict[str, Callable] = {}
     bounds = case["bounds"]
     if pso_class is not None:
-        ours = pso_class(n_iters=case["n_iters"], n_particles=n_particles)
+        ours = pso_class(n_iters=case["n_iters"], n_particles=n_particles, **case["settings"])
         runners["swarmtuner"] = lambda f: ours.min(f, **bounds)
     if case["f64_only"]:
         plain = PlainPSO(n_iters=case["n_iters"], n_particles=n_particles, rng=random.Random(1))
