@@ -285,16 +285,17 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
     bits *= 10;
     --e10;
   }
-  // Each dropped digit rounds half up on that digit alone.
+  // Each dropped digit rounds half up on that digit alone; a value that rounds to zero on the
+  // way is zero with scale 0.
   while (e10 < -static_cast<int>(max_scale)) {
     const auto digit = static_cast<std::uint32_t>(bits % 10);
     bits /= 10;
     ++e10;
+    if (digit >= 5) ++bits;
     if (bits == 0) {
       e10 = 0;
       break;
     }
-    if (digit >= 5) ++bits;
   }
   // A binary64 holds about 16 significant digits: keep the mantissa below 2^52, so that
   // 0.2 reads 0.2 and not the exact expansion of its binary value.

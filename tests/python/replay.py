@@ -116,12 +116,51 @@ class ComplexOps:
 
 
 def decimal_from_float(x):
-    """The decimal a simple factor (such as 0.2 or 2.0) converts to: shortest digits, no
-    trailing zeros, scale 0 for integers."""
-    d = Decimal(repr(x))
-    if d == d.to_integral_value():
-        return d.quantize(Decimal(1))
-    return d.normalize()
+    """The decimal a float factor converts to. The binary value is written as an integer
+    times a power of ten whose integer stays within 96 bits (low binary digits that do not
+    fit are given up); beyond 28 fractional digits, and then while there is a fraction and
+    the integer is 2^52 or more, digits are dropped one at a time, each rounding half up on
+    the dropped digit alone; trailing fractional zeros go last. (NaN, infinities and values
+    of 2^96 or more, which fail, are not replayed.)"""
+    m, e = math.frexp(abs(x))
+    bits, e2 = int(m * 2**53), e - 53
+    if bits == 0:
+        return Decimal((int(math.copysign(1, x) < 0), (0,), 0))
+    e5, e10 = -e2, e2
+    while e5 > 0:
+        if bits % 2 == 0 or bits * 5 > 2**96 - 1:
+            bits //= 2
+            e10 += 1
+        else:
+            bits *= 5
+        e5 -= 1
+    while e5 < 0:
+        if bits < 2**95:
+            bits *= 2
+            e10 -= 1
+        else:
+            bits //= 5
+        e5 += 1
+    bits *= 10 ** max(e10, 0)
+    e10 = min(e10, 0)
+
+    def drop_digit():
+        nonlocal bits, e10
+        digit = bits % 10
+        bits = bits // 10 + (digit >= 5)
+        e10 += 1
+
+    while e10 < -28:
+        drop_digit()
+        if bits == 0:
+            e10 = 0
+            break
+    while e10 < 0 and bits >= 2**52:
+        drop_digit()
+    while e10 < 0 and bits % 10 == 0:
+        bits //= 10
+        e10 += 1
+    return Decimal((int(x < 0), tuple(int(c) for c in str(bits)), e10))
 
 
 def _fit(d):

@@ -69,6 +69,9 @@ SETTINGS = [
     dict(n_particles=3, n_iters=40, c1=0.5, c2=2.0, inertia=0.9, max_v=0.5),
     dict(n_particles=4, n_iters=10, c1=0.0, c2=1.5, inertia=0.25, max_v=1.0),
     dict(n_particles=1, n_iters=8, c1=1.7, c2=0.3),
+    # Factors whose decimal forms are cut to 15 digits or rounded up from the 29th place.
+    dict(n_particles=3, n_iters=6, c1=2 / 3, c2=0.1 + 0.2, inertia=1 / 3, max_v=0.3),
+    dict(n_particles=3, n_iters=4, c1=7e-29, c2=0.0, inertia=0.9),
 ]
 
 
