@@ -75,6 +75,14 @@ void ParameterTable::match_keyword(PyObject* name, PyObject* value,
                                    std::span<PyObject*> slots) const {
   const std::size_t index = find(name);
   if (index == names_.size()) {
+    if (PyUnicode_Check(name)) {
+      // The name itself goes into the message, even with characters UTF-8 cannot carry.
+      const PyRef function = check(PyUnicode_FromStringAndSize(
+          full_name_.data(), static_cast<Py_ssize_t>(full_name_.size())));
+      PyRef text = check(PyUnicode_FromFormat("%U got an unexpected keyword argument '%U'",
+                                              function.get(), name));
+      throw PythonError(PyRef::borrow(PyExc_TypeError), std::move(text), PyRef());
+    }
     raise(PyExc_TypeError, std::string(full_name_) + " got an unexpected keyword argument '" +
                                display_name(name) + "'");
   }

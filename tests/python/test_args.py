@@ -174,3 +174,11 @@ class TestConversionErrorPrefix:
         with pytest.raises(NotIndexable) as caught:
             PSO(n_iters=Index())
         assert caught.value is error
+
+
+def test_unexpected_keyword_name_is_shown_as_given():
+    # A lone surrogate cannot be written as UTF-8; the message still holds the name itself.
+    name = "\ud800x"
+    with pytest.raises(TypeError) as excinfo:
+        PSO().min(lambda **kw: 0.0, **{name: 1})
+    assert str(excinfo.value) == f"PSO.min() got an unexpected keyword argument '{name}'"
