@@ -437,8 +437,8 @@ std::string Decimal::to_string() const {
   return std::string(text.data(), write_text(text));
 }
 
-std::optional<Decimal> Decimal::rescaled_sum(Decimal a, bool a_negative, Decimal b,
-                                              bool b_negative) noexcept {
+std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
+                                         bool b_negative) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
   const std::uint32_t scale = sa > sb ? sa : sb;

@@ -145,20 +145,21 @@ class Decimal {
   static std::optional<Decimal> signed_sum(Decimal a, bool a_negative, Decimal b,
                                            bool b_negative) noexcept {
     const std::uint32_t scale = a.scale();
-    if (scale != b.scale()) return rescaled_sum(a, a_negative, b, b_negative);
+    if (scale != b.scale()) return wide_sum(a, a_negative, b, b_negative);
     // Both below 2^96, so the sum fits 128 bits and needs no wide arithmetic.
     const UInt128 ca = a.coefficient();
     const UInt128 cb = b.coefficient();
     if (a_negative == b_negative) {
       if (ca + cb <= max_coefficient) return make(ca + cb, scale, a_negative);
-      return rescaled_sum(a, a_negative, b, b_negative);
+      return wide_sum(a, a_negative, b, b_negative);
     }
     if (ca >= cb) return make(ca - cb, scale, a_negative && ca != cb);
     return make(cb - ca, scale, b_negative);
   }
 
-  // The out-of-line cases of the arithmetic and the comparison.
-  static std::optional<Decimal> rescaled_sum(Decimal a, bool a_negative, Decimal b,
+  // The out-of-line cases of the arithmetic and the comparison. wide_sum brings both
+  // magnitudes to the larger scale in 192 bits, adds or subtracts them there and rounds.
+  static std::optional<Decimal> wide_sum(Decimal a, bool a_negative, Decimal b,
                                              bool b_negative) noexcept;
   static std::optional<Decimal> rounded_product(Decimal a, Decimal b, std::uint32_t scale,
                                                 bool negative) noexcept;
