@@ -160,7 +160,7 @@ class Decimal {
   // The out-of-line cases of the arithmetic and the comparison. wide_sum brings both
   // magnitudes to the larger scale in 192 bits, adds or subtracts them there and rounds.
   static std::optional<Decimal> wide_sum(Decimal a, bool a_negative, Decimal b,
-                                             bool b_negative) noexcept;
+                                         bool b_negative) noexcept;
   static std::optional<Decimal> rounded_product(Decimal a, Decimal b, std::uint32_t scale,
                                                 bool negative) noexcept;
   // Coefficients compared at a common scale; the scales differ.
