@@ -135,6 +135,24 @@ def run_plain(body, lo, hi, dims, n, iters, seed):
 run_plain.objective_call = keyword_call  # type: ignore[attr-defined]
 
 
+def row_objective(body: Callable) -> tuple[Callable, list[int]]:
+    """The counted body as a peer calls it on one point: f(row), row a numpy array."""
+    counted, calls = counting(body)
+
+    def objective(x):
+        return counted(x.tolist())
+
+    return objective, calls
+
+
+def row_call(body: Callable, point: list[float]) -> tuple[Callable[[], Any], int]:
+    import numpy as np  # noqa: PLC0415
+
+    objective, _ = row_objective(body)
+    x = np.array(point)
+    return (lambda: objective(x)), 1
+
+
 def make_pygmo_runner(numpy_mode: bool, problem: str):
     import numpy as np  # noqa: PLC0415
     import pygmo as pg  # noqa: PLC0415
@@ -160,10 +178,7 @@ def make_pygmo_runner(numpy_mode: bool, problem: str):
                 calls[0] += 1
                 return point_np(x)
         else:
-            counted, calls = counting(body)
-
-            def fitness_of(x):
-                return counted(x.tolist())
+            fitness_of, calls = row_objective(body)
 
         prob = pg.problem(Problem(fitness_of, dims, lo, hi))
         algo = pg.algorithm(pg.pso(gen=iters, omega=INERTIA, eta1=COEFF, eta2=COEFF,
@@ -174,8 +189,8 @@ def make_pygmo_runner(numpy_mode: bool, problem: str):
         return float(pop.champion_f[0]), calls
 
     def objective_call(body, point):
-        counted, _ = counting(body)
-        problem = Problem(lambda x: counted(x.tolist()), len(point), -1.0, 1.0)
+        fitness_of, _ = row_objective(body)
+        problem = Problem(fitness_of, len(point), -1.0, 1.0)
         x = np.array(point)
         return (lambda: problem.fitness(x)), 1
 
@@ -197,22 +212,14 @@ def make_pyswarm_runner(numpy_mode: bool, problem: str):
                 calls[0] += 1
                 return point_np(x)
         else:
-            counted, calls = counting(body)
-
-            def objective(x):
-                return counted(x.tolist())
+            objective, calls = row_objective(body)
 
         result = pso(objective, [lo] * dims, [hi] * dims, swarmsize=n, omega=INERTIA,
                      phip=COEFF, phig=COEFF, maxiter=iters, minstep=-1.0, minfunc=-1.0,
                      seed=seed)
         return float(result.fun), calls
 
-    def objective_call(body, point):
-        counted, _ = counting(body)
-        x = np.array(point)
-        return (lambda: counted(x.tolist())), 1
-
-    run.objective_call = objective_call
+    run.objective_call = row_call
     return run
 
 
@@ -272,10 +279,7 @@ def make_sko_runner(numpy_mode: bool, problem: str):
 
             set_run_mode(objective, "vectorization")
         else:
-            counted, calls = counting(body)
-
-            def objective(x):
-                return counted(x.tolist())
+            objective, calls = row_objective(body)
 
         np.random.seed(seed)
         opt = PSO(func=objective, n_dim=dims, pop=n, max_iter=iters, lb=[lo] * dims,
@@ -283,12 +287,7 @@ def make_sko_runner(numpy_mode: bool, problem: str):
         opt.run()
         return float(opt.gbest_y), calls
 
-    def objective_call(body, point):
-        counted, _ = counting(body)
-        x = np.array(point)
-        return (lambda: counted(x.tolist())), 1
-
-    run.objective_call = objective_call
+    run.objective_call = row_call
     return run
 
 

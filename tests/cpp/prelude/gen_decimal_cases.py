@@ -13,8 +13,11 @@ import decimal
 import math
 import os
 import random
-import struct
+import sys
 from decimal import Decimal as PD
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
+from replay import decimal_from_float  # noqa: E402
 
 MAX = 2**96 - 1
 MAX_SCALE = 28
@@ -253,61 +256,15 @@ def rescale_cases():
     return out
 
 
-# ---- float to decimal: a plain-Python replay of the conversion --------------------------------
+# ---- float to decimal: the search replay's conversion ------------------------------------------
 
 def f64_replay(x):
+    """(negative, coefficient, scale) of the conversion, or None where it fails. The rule itself
+    is replayed once, in the Python tests' search replay."""
     if math.isnan(x) or math.isinf(x) or abs(x) >= 2**96:
         return None
-    raw = struct.unpack('<Q', struct.pack('<d', x))[0]
-    neg = raw >> 63 != 0
-    biased = (raw >> 52) & 0x7FF
-    frac = raw & ((1 << 52) - 1)
-    if biased == 0 and frac == 0:
-        return (neg, 0, 0)
-    bits = frac if biased == 0 else frac | (1 << 52)
-    e2 = -1074 if biased == 0 else biased - 1075
-    e5, e10 = -e2, e2
-    while e5 > 0:
-        if bits % 2 == 0:
-            bits //= 2
-            e10 += 1
-        elif bits * 5 <= MAX:
-            bits *= 5
-        else:
-            bits //= 2
-            e10 += 1
-        e5 -= 1
-    while e5 < 0:
-        if bits < 2**95:
-            bits *= 2
-            e10 -= 1
-        else:
-            bits //= 5
-        e5 += 1
-    while e10 > 0:
-        bits *= 10
-        if bits > MAX:
-            return None
-        e10 -= 1
-    while e10 < -MAX_SCALE:
-        d = bits % 10
-        bits //= 10
-        e10 += 1
-        if d >= 5:
-            bits += 1
-        if bits == 0:
-            e10 = 0
-            break
-    while e10 < 0 and bits >= 2**52:
-        d = bits % 10
-        bits //= 10
-        e10 += 1
-        if d >= 5:
-            bits += 1
-    while e10 < 0 and bits % 10 == 0:
-        bits //= 10
-        e10 += 1
-    return (neg, bits, -e10)
+    sign, digits, exponent = decimal_from_float(x).as_tuple()
+    return (sign == 1, int("".join(map(str, digits))), -exponent)
 
 
 def f64_cases():
