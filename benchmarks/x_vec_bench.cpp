@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "particle_swarm_optimization/step.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -6,7 +6,7 @@
 #include <source_location>
 #include <string>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 #include "py_ref.hpp"
 
 namespace swarmtuner {

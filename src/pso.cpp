@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "args.hpp"
-#include "prelude/py_convert.hpp"
+#include "element_conversion.hpp"
 #include "solve.hpp"
 
 namespace swarmtuner {

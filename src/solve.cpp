@@ -1,9 +1,9 @@
 // The search behind PSO.min and PSO.max, run with a Python objective.
 #include "solve.hpp"
 
-#include "particle_swarm_optimization/mod.hpp"
-#include "prelude/py_convert.hpp"
-#include "prelude/py_wrapper.hpp"
+#include "particle_swarm_optimization/swarm_search.hpp"
+#include "element_conversion.hpp"
+#include "python_objective.hpp"
 
 namespace swarmtuner {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "particle_swarm_optimization/settings.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 #include "py_ref.hpp"
 
 namespace swarmtuner {

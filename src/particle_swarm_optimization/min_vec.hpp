@@ -5,7 +5,7 @@
 #include <span>
 
 #include "particle_swarm_optimization/objective.hpp"
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

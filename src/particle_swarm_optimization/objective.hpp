@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

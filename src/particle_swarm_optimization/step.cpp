@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "prelude/list_ops.hpp"
+#include "numeric_core/list_ops.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -1,7 +1,7 @@
 // The move of one particle within a sweep: its new velocity and position, then the clamp.
 #pragma once
 
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

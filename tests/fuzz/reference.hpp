@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "prelude/decimal.hpp"
+#include "numeric_core/decimal.hpp"
 
 namespace swarmtuner::fuzz {
 

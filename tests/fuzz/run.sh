@@ -32,8 +32,8 @@ for harness in "${harnesses[@]}"; do
   binary="$out/${harness}_fuzz"
   source="tests/fuzz/${harness}_fuzz.cpp"
   if [ ! -x "$binary" ] || [ "$source" -nt "$binary" ] || [ tests/fuzz/reference.hpp -nt "$binary" ] ||
-     [ src/prelude/decimal.cpp -nt "$binary" ] || [ src/prelude/decimal.hpp -nt "$binary" ]; then
-    clang++ "${flags[@]}" "$source" src/prelude/decimal.cpp -lgmp -o "$binary"
+     [ src/numeric_core/decimal.cpp -nt "$binary" ] || [ src/numeric_core/decimal.hpp -nt "$binary" ]; then
+    clang++ "${flags[@]}" "$source" src/numeric_core/decimal.cpp -lgmp -o "$binary"
   fi
   corpus="$out/corpus/$harness"
   mkdir -p "$corpus"

@@ -4,8 +4,8 @@
 #include <tuple>
 #include <vector>
 
-#include "prelude/element.hpp"
-#include "prelude/list_ops.hpp"
+#include "numeric_core/element.hpp"
+#include "numeric_core/list_ops.hpp"
 
 namespace swarmtuner {
 

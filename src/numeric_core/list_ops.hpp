@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "prelude/element.hpp"
+#include "numeric_core/element.hpp"
 
 namespace swarmtuner {
 

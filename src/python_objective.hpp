@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "boundary.hpp"
-#include "prelude/py_convert.hpp"
+#include "element_conversion.hpp"
 #include "particle_swarm_optimization/objective.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

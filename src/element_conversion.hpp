@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "boundary.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

@@ -6,7 +6,7 @@ exactly (a huge precision), then quantized to the largest scale <= 28 whose coef
 96 bits. The float conversion and the text parser are replayed in plain Python integers, and
 each replayed result is checked against the exact value with `decimal` before it is written.
 
-Run: python3 tests/cpp/prelude/gen_decimal_cases.py   (rewrites decimal_cases.inc beside it)
+Run: python3 tests/cpp/numeric_core/gen_decimal_cases.py   (rewrites decimal_cases.inc beside it)
 """
 
 import decimal

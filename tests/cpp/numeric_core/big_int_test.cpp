@@ -1,5 +1,5 @@
 // Tests of BigInt: float conversions at their edges, the byte exchange and exact arithmetic.
-#include "prelude/big_int.hpp"
+#include "numeric_core/big_int.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-#include "prelude/big_int_reference.inc"
+#include "numeric_core/big_int_reference.inc"
 
 std::vector<std::uint8_t> from_hex(const std::string& hex) {
   std::vector<std::uint8_t> bytes;

@@ -1,5 +1,5 @@
 // Tests of the 96-bit decimal against results computed by gen_decimal_cases.py.
-#include "prelude/decimal.hpp"
+#include "numeric_core/decimal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +54,7 @@ struct ParseCase {
   const char* error;
 };
 
-#include "prelude/decimal_cases.inc"
+#include "numeric_core/decimal_cases.inc"
 
 std::string digits_of(UInt128 v) {
   std::string s;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "prelude/element_kind.hpp"
+#include "numeric_core/element_kind.hpp"
 
 namespace swarmtuner {
 

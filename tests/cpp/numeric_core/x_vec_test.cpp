@@ -1,5 +1,5 @@
 // Tests of the whole-vector operations: length rules, storage reuse, failure order and clamping.
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "failure_message.hpp"
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -1,5 +1,5 @@
 // Tests of the ChaCha generator: published known-answer vectors, draw order, refills and reseeding.
-#include "prelude/rng.hpp"
+#include "numeric_core/rng.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -1,9 +1,9 @@
 // The element primitives of the two heap or library backed kinds, big integer and decimal.
-#include "prelude/element.hpp"
+#include "numeric_core/element.hpp"
 
 #include <cmath>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

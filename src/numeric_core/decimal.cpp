@@ -1,5 +1,5 @@
 // Arithmetic, rounding, conversions and text form of the 96-bit decimal, on fixed-width words.
-#include "prelude/decimal.hpp"
+#include "numeric_core/decimal.hpp"
 
 #include <array>
 #include <bit>

@@ -1,5 +1,5 @@
 // Internal failures carry their message and the position of the check that raised them.
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ TEST(InternalFailureTest, FailRecordsTheCallersPositionAndMessage) {
 TEST(InternalFailureTest, SourcePositionsAreRelativeToTheProjectRoot) {
   // Reports must not leak the build machine's directories.
   const std::string_view file = std::source_location::current().file_name();
-  EXPECT_EQ(file, "tests/cpp/prelude/failure_test.cpp");
+  EXPECT_EQ(file, "tests/cpp/numeric_core/failure_test.cpp");
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // BigInt on GMP: construction, the two's complement byte exchange and the binary64 conversions.
-#include "prelude/big_int.hpp"
+#include "numeric_core/big_int.hpp"
 
 #include <climits>
 #include <cmath>
 #include <limits>
 #include <utility>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

@@ -9,10 +9,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "prelude/big_int.hpp"
-#include "prelude/complex.hpp"
-#include "prelude/decimal.hpp"
-#include "prelude/element_kind.hpp"
+#include "numeric_core/big_int.hpp"
+#include "numeric_core/complex.hpp"
+#include "numeric_core/decimal.hpp"
+#include "numeric_core/element_kind.hpp"
 
 namespace swarmtuner {
 

@@ -1,5 +1,5 @@
 // Conversions between Python objects and element values, component lists and whole points.
-#include "prelude/py_convert.hpp"
+#include "element_conversion.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // The whole-vector operations of XVec: each applies its element primitive kind by kind.
-#include "prelude/x_vec.hpp"
+#include "numeric_core/x_vec.hpp"
 
 #include <utility>
 

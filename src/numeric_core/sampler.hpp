@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "prelude/rng.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/rng.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

@@ -11,10 +11,10 @@
 #include "particle_swarm_optimization/objective.hpp"
 #include "particle_swarm_optimization/settings.hpp"
 #include "particle_swarm_optimization/step.hpp"
-#include "prelude/failure.hpp"
-#include "prelude/rng.hpp"
-#include "prelude/sampler.hpp"
-#include "prelude/x_vec.hpp"
+#include "numeric_core/failure.hpp"
+#include "numeric_core/rng.hpp"
+#include "numeric_core/sampler.hpp"
+#include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
 

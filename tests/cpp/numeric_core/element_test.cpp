@@ -1,5 +1,5 @@
 // Tests of the element primitives: saturating integers, IEEE kinds, big integers and decimals.
-#include "prelude/element.hpp"
+#include "numeric_core/element.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "failure_message.hpp"
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 namespace {

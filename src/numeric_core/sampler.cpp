@@ -1,5 +1,5 @@
 // Per-kind span records built once from the bounds, and the uniform draws made from them.
-#include "prelude/sampler.hpp"
+#include "numeric_core/sampler.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

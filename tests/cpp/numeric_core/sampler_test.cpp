@@ -1,5 +1,5 @@
 // Tests of XVecSampler: a replay of the draw rules, ranges and coverage, failures and their order.
-#include "prelude/sampler.hpp"
+#include "numeric_core/sampler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 namespace {
 
-#include "prelude/sampler_reference.inc"
+#include "numeric_core/sampler_reference.inc"
 
 std::string int128_to_string(Int128 value) {
   const bool negative = value < 0;

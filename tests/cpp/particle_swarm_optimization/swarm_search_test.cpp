@@ -1,5 +1,5 @@
 // Tests of the swarm search loop with a plain C++ objective.
-#include "particle_swarm_optimization/mod.hpp"
+#include "particle_swarm_optimization/swarm_search.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The ChaCha stream generator: block function, buffered output, periodic reseeding, per-thread
 // instance.
-#include "prelude/rng.hpp"
+#include "numeric_core/rng.hpp"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "prelude/failure.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 

@@ -1,11 +1,11 @@
 // Calling the objective, and ordering and negating the values it returns.
-#include "prelude/py_wrapper.hpp"
+#include "python_objective.hpp"
 
 #include <array>
 #include <bit>
 #include <string>
 
-#include "prelude/py_convert.hpp"
+#include "element_conversion.hpp"
 
 namespace swarmtuner {
 namespace {
