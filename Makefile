@@ -8,6 +8,8 @@ PYTHON_VERSION ?= 3.10
 VENV ?= $(if $(filter 3.10,$(PYTHON_VERSION)),.venv,.venv$(subst .,,$(PYTHON_VERSION)))
 BUILD_TYPE ?= Debug
 JOBS ?= 2
+# WERROR=ON turns compiler warnings into errors in every build below (CI sets it).
+WERROR ?= OFF
 
 APT_PACKAGES := libgmp-dev libgtest-dev libbenchmark-dev
 PY := $(VENV)/bin/python
@@ -32,14 +34,14 @@ test: cpp-test python-test
 # The C++ unit tests of the numeric core, built without Python.
 cpp-test: system-deps $(VENV_STAMP)
 	$(CMAKE) -S . -B $(CPP_BUILD) -DSWARMTUNER_BUILD_TESTS=ON -DSWARMTUNER_BUILD_MODULE=OFF \
-	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSWARMTUNER_WERROR=$(WERROR)
 	$(CMAKE) --build $(CPP_BUILD) -j$(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure -j$(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: system-deps $(VENV_STAMP)
 	$(CMAKE) -S . -B $(ASAN_BUILD) -DSWARMTUNER_BUILD_TESTS=ON -DSWARMTUNER_BUILD_MODULE=OFF \
-	  -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	  -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DSWARMTUNER_WERROR=$(WERROR)
 	$(CMAKE) --build $(ASAN_BUILD) -j$(JOBS)
 	$(VENV)/bin/ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
@@ -48,7 +50,7 @@ asan-test: system-deps $(VENV_STAMP)
 # exceptions it must intercept) and Python's allocator is bypassed.
 asan-python-test: system-deps $(VENV_STAMP)
 	$(CMAKE) -S . -B $(ASAN_MODULE_BUILD) -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-	  -DPython_EXECUTABLE=$(abspath $(PY))
+	  -DSWARMTUNER_WERROR=$(WERROR) -DPython_EXECUTABLE=$(abspath $(PY))
 	$(CMAKE) --build $(ASAN_MODULE_BUILD) -j$(JOBS)
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" \
 	  PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 PYTHONPATH=$(abspath $(ASAN_MODULE_BUILD)) \
@@ -61,7 +63,8 @@ python-test: install
 # Builds the extension in place of any earlier build; the build directory is kept per
 # interpreter, so rebuilds are incremental.
 install: system-deps $(VENV_STAMP)
-	$(PY) -m pip install --no-build-isolation --no-deps -q .
+	$(PY) -m pip install --no-build-isolation --no-deps -q \
+	  --config-settings=cmake.define.SWARMTUNER_WERROR=$(WERROR) .
 
 $(VENV_STAMP):
 	@root=$$(pyenv root 2>/dev/null || echo "$$HOME/.pyenv"); \
