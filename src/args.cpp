@@ -2,24 +2,27 @@
 #include "args.hpp"
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "py_text.hpp"
 
 namespace swarmtuner {
 namespace {
 
 // The name as it appears in a message, even when it holds characters UTF-8 cannot carry.
 std::string display_name(PyObject* name) {
-  if (PyUnicode_Check(name)) return to_utf8_lossy(name);
+  if (PyUnicode_Check(name)) return utf8_lossy(name);
   PyRef text = PyRef::steal(PyObject_Str(name));
   if (!text) {
     PyErr_Clear();
     return "<unprintable object>";
   }
-  return to_utf8_lossy(text.get());
+  return utf8_lossy(text.get());
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
-std::string quoted_list(std::span<const char* const> names) {
+std::string quoted_list(std::span<const std::string> names) {
   std::string text;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (i != 0) {
@@ -34,6 +37,15 @@ std::string quoted_list(std::span<const char* const> names) {
 }
 
 }  // namespace
+
+ParameterTable::ParameterTable(std::string full_name, std::vector<std::string> names,
+                               std::size_t required)
+    : full_name_(std::move(full_name)), names_(std::move(names)), required_(required) {
+  interned_.reserve(names_.size());
+  for (const std::string& text : names_) {
+    interned_.push_back(steal_or_throw(PyUnicode_InternFromString(text.c_str())));
+  }
+}
 
 void ParameterTable::match_fastcall(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                                     std::span<PyObject*> slots) const {
@@ -63,7 +75,7 @@ void ParameterTable::match_tuple_dict(PyObject* args, PyObject* kwargs,
 void ParameterTable::match_positional(PyObject* const* args, std::size_t nargs,
                                       std::span<PyObject*> slots) const {
   if (nargs > names_.size()) {
-    raise(PyExc_TypeError, std::string(full_name_) + " takes from " + std::to_string(required_) +
+    raise(PyExc_TypeError, full_name_ + " takes from " + std::to_string(required_) +
                                " to " + std::to_string(names_.size()) +
                                " positional arguments but " + std::to_string(nargs) + " " +
                                (nargs == 1 ? "was" : "were") + " given");
@@ -77,29 +89,29 @@ void ParameterTable::match_keyword(PyObject* name, PyObject* value,
   if (index == names_.size()) {
     if (PyUnicode_Check(name)) {
       // The name itself goes into the message, even with characters UTF-8 cannot carry.
-      const PyRef function = check(PyUnicode_FromStringAndSize(
+      const PyRef function = steal_or_throw(PyUnicode_FromStringAndSize(
           full_name_.data(), static_cast<Py_ssize_t>(full_name_.size())));
-      PyRef text = check(PyUnicode_FromFormat("%U got an unexpected keyword argument '%U'",
+      PyRef text = steal_or_throw(PyUnicode_FromFormat("%U got an unexpected keyword argument '%U'",
                                               function.get(), name));
       throw PythonError(PyRef::borrow(PyExc_TypeError), std::move(text), PyRef());
     }
-    raise(PyExc_TypeError, std::string(full_name_) + " got an unexpected keyword argument '" +
+    raise(PyExc_TypeError, full_name_ + " got an unexpected keyword argument '" +
                                display_name(name) + "'");
   }
   if (slots[index] != nullptr) {
     raise(PyExc_TypeError,
-          std::string(full_name_) + " got multiple values for argument '" + names_[index] + "'");
+          full_name_ + " got multiple values for argument '" + names_[index] + "'");
   }
   slots[index] = value;
 }
 
 void ParameterTable::check_required(std::span<PyObject* const> slots) const {
-  std::vector<const char*> missing;
+  std::vector<std::string> missing;
   for (std::size_t i = 0; i < required_; ++i) {
     if (slots[i] == nullptr) missing.push_back(names_[i]);
   }
   if (missing.empty()) return;
-  raise(PyExc_TypeError, std::string(full_name_) + " missing " + std::to_string(missing.size()) +
+  raise(PyExc_TypeError, full_name_ + " missing " + std::to_string(missing.size()) +
                              " required positional argument" + (missing.size() == 1 ? "" : "s") +
                              ": " + quoted_list(missing));
 }
@@ -107,9 +119,8 @@ void ParameterTable::check_required(std::span<PyObject* const> slots) const {
 std::size_t ParameterTable::find(PyObject* name) const {
   // Keyword names in calls are nearly always interned by the compiler, so identity usually
   // decides; the comparison by value covers names built at run time.
-  const std::span<PyObject* const> interned_names = interned();
-  for (std::size_t i = 0; i < interned_names.size(); ++i) {
-    if (interned_names[i] == name) return i;
+  for (std::size_t i = 0; i < interned_.size(); ++i) {
+    if (interned_[i].get() == name) return i;
   }
   if (!PyUnicode_Check(name)) return names_.size();
   Py_ssize_t size = 0;
@@ -126,31 +137,19 @@ std::size_t ParameterTable::find(PyObject* name) const {
   return names_.size();
 }
 
-std::span<PyObject* const> ParameterTable::interned() const {
-  if (interned_.empty()) {
-    std::vector<PyRef> names;
-    names.reserve(names_.size());
-    for (const char* text : names_) names.push_back(check(PyUnicode_InternFromString(text)));
-    auto* storage = new PyObject*[names.size()];
-    for (std::size_t i = 0; i < names.size(); ++i) storage[i] = names[i].release();
-    interned_ = std::span<PyObject*>(storage, names.size());
-  }
-  return interned_;
-}
-
-PythonError argument_error(PythonError error, const char* name) {
+PythonError argument_error(PythonError error, const std::string& name) {
   error.normalize();
   if (error.type() != PyExc_TypeError) return error;
-  std::string text = std::string("argument '") + name + "': ";
+  std::string text = "argument '" + name + "': ";
   if (PyRef original = PyRef::steal(PyObject_Str(error.value()))) {
-    text += to_utf8_lossy(original.get());
+    text += utf8_lossy(original.get());
   } else {
     PyErr_WriteUnraisable(error.value());
     text += "<unprintable TypeError object>";
   }
   PyRef message =
-      check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-  PyRef replacement = check(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+      steal_or_throw(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  PyRef replacement = steal_or_throw(PyObject_CallOneArg(PyExc_TypeError, message.get()));
   // Setting the cause (even to nothing) also suppresses the context, as `raise ... from` does.
   PyException_SetCause(replacement.get(), PyException_GetCause(error.value()));
   return PythonError(PyRef::borrow(PyExc_TypeError), std::move(replacement), PyRef());

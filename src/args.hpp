@@ -1,27 +1,26 @@
 // Argument matching for the constructor and the methods: parameter tables and their error texts.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <span>
-#include <string_view>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "boundary.hpp"
 
 namespace swarmtuner {
 
 // The parameters of one callable: names in order, the leading `required` ones without a
-// default. Every parameter may be given by position or by keyword. Tables are static and live
-// for the whole process; their interned names are created on first use.
+// default. Every parameter may be given by position or by keyword. The tables are made with the
+// module state and live as long as the process; their names are interned when they are made.
 class ParameterTable {
  public:
-  ParameterTable(std::string_view full_name, std::span<const char* const> names,
-                 std::size_t required) noexcept
-      : full_name_(full_name), names_(names), required_(required) {}
+  // Throws PythonError when a name cannot be interned.
+  ParameterTable(std::string full_name, std::vector<std::string> names, std::size_t required);
 
   std::size_t size() const noexcept { return names_.size(); }
-  const char* name(std::size_t index) const noexcept { return names_[index]; }
+  const std::string& name(std::size_t index) const noexcept { return names_[index]; }
 
   // Matches a fast call (positional array, keyword names tuple whose values follow the
   // positional ones in `args`) into `slots`, one borrowed argument or null per parameter.
@@ -37,24 +36,21 @@ class ParameterTable {
   void check_required(std::span<PyObject* const> slots) const;
   // Index of the parameter called `name`, or size() when there is none.
   std::size_t find(PyObject* name) const;
-  std::span<PyObject* const> interned() const;
 
-  std::string_view full_name_;
-  std::span<const char* const> names_;
+  std::string full_name_;
+  std::vector<std::string> names_;
+  std::vector<PyRef> interned_;  // names_, interned, in the same order
   std::size_t required_;
-  // Interned names, filled on first use and kept (never released) for the life of the process,
-  // like the class objects: the interpreter may still call in during its shutdown.
-  mutable std::span<PyObject*> interned_;
 };
 
 // A PythonError raised while converting the argument `name`: a TypeError (the class itself,
 // not a subclass) becomes TypeError "argument 'name': <text>" keeping the original's cause;
 // anything else is returned unchanged.
-PythonError argument_error(PythonError error, const char* name);
+PythonError argument_error(PythonError error, const std::string& name);
 
 // Runs convert(); a PythonError it throws is passed through argument_error for `name`.
 template <class Convert>
-auto convert_argument(const char* name, Convert&& convert) {
+auto convert_argument(const std::string& name, Convert&& convert) {
   try {
     return std::forward<Convert>(convert)();
   } catch (PythonError& error) {

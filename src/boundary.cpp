@@ -4,25 +4,25 @@
 #include <cstdio>
 #include <string_view>
 
+#include "module_state.hpp"
+#include "py_text.hpp"
+
 namespace swarmtuner {
 namespace {
 
 constexpr std::string_view no_message_text = "the C++ code of swarmtuner failed without a message";
-
-// Null until the first internal failure needs it; never released.
-PyObject* panic_type_cache = nullptr;
 
 // repr(object) as text. A failing repr goes to the unraisable hook and a placeholder naming the
 // object's type takes its place, so describing an error never raises another one.
 std::string repr_or_placeholder(PyObject* object) {
   if (object == nullptr) return "<NULL>";
   PyRef repr = PyRef::steal(PyObject_Repr(object));
-  if (repr) return to_utf8_lossy(repr.get());
+  if (repr) return utf8_lossy(repr.get());
   PyErr_WriteUnraisable(object);
   PyRef name = PyRef::steal(
       PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
   if (name && PyUnicode_Check(name.get())) {
-    return "<unprintable " + to_utf8_lossy(name.get()) + " object>";
+    return "<unprintable " + utf8_lossy(name.get()) + " object>";
   }
   PyErr_Clear();
   return "<unprintable object>";
@@ -36,7 +36,7 @@ std::string repr_or_placeholder(PyObject* object) {
   if (value) {
     PyRef text = PyRef::steal(PyObject_Str(value.get()));
     if (text) {
-      message = to_utf8_lossy(text.get());
+      message = utf8_lossy(text.get());
     } else {
       PyErr_Clear();
     }
@@ -84,7 +84,11 @@ void raise_panic(std::string_view message) noexcept {
   // An internal failure ends the call; whatever Python error was pending is superseded.
   PyErr_Clear();
   PyObject* type = panic_exception_type();
-  if (type == nullptr) return;
+  if (type == nullptr) {
+    // Only before the module state exists, where nothing should fail this way.
+    PyErr_SetString(PyExc_SystemError, std::string(message).c_str());
+    return;
+  }
   PyRef text = PyRef::steal(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return;
@@ -145,7 +149,8 @@ PythonError fetch_python_error() {
     return make_python_error(PyExc_SystemError, "attempted to fetch exception but none was set");
   }
   // Only an exception of the class itself counts; before the class exists none can be pending.
-  if (panic_type_cache != nullptr && type.get() == panic_type_cache) {
+  PyObject* const panic_type = panic_exception_type();
+  if (panic_type != nullptr && type.get() == panic_type) {
     resume_panic(std::move(type), std::move(value), std::move(traceback));
   }
   return PythonError(std::move(type), std::move(value), std::move(traceback));
@@ -155,13 +160,13 @@ void throw_python_error() {
   throw fetch_python_error();
 }
 
-PyRef check(PyObject* result) {
+PyRef steal_or_throw(PyObject* result) {
   if (result == nullptr) throw_python_error();
   return PyRef::steal(result);
 }
 
 PythonError make_python_error(PyObject* type, const std::string& message) {
-  PyRef text = check(
+  PyRef text = steal_or_throw(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   return PythonError(PyRef::borrow(type), std::move(text), PyRef());
 }
@@ -170,45 +175,35 @@ void raise(PyObject* type, const std::string& message) {
   throw make_python_error(type, message);
 }
 
-void fail_python_api_call(std::source_location where) {
-  PyErr_Print();
-  throw InternalFailure("Python API call failed", where);
+PyRef steal_or_panic(PyObject* result, std::source_location where) {
+  if (result == nullptr) {
+    PyErr_Print();
+    throw InternalFailure("Python API call failed", where);
+  }
+  return PyRef::steal(result);
+}
+
+void panic_with_python_error(std::string_view context, std::source_location where) {
+  std::string message(context);
+  message += ": ";
+  message += fetch_python_error().describe();
+  throw InternalFailure(std::move(message), where);
+}
+
+PyRef create_panic_exception_type() {
+  return steal_or_throw(PyErr_NewExceptionWithDoc(
+      "pyo3_runtime.PanicException",
+      "The exception raised when the C++ code of swarmtuner, called from Python, fails.\n"
+      "\n"
+      "Like SystemExit, this exception is derived from BaseException so that\n"
+      "it will typically propagate all the way through the stack and cause the\n"
+      "Python interpreter to exit.",
+      PyExc_BaseException, nullptr));
 }
 
 PyObject* panic_exception_type() noexcept {
-  if (panic_type_cache == nullptr) {
-    panic_type_cache = PyErr_NewExceptionWithDoc(
-        "pyo3_runtime.PanicException",
-        "The exception raised when the C++ code of swarmtuner, called from Python, fails.\n"
-        "\n"
-        "Like SystemExit, this exception is derived from BaseException so that\n"
-        "it will typically propagate all the way through the stack and cause the\n"
-        "Python interpreter to exit.",
-        PyExc_BaseException, nullptr);
-  }
-  return panic_type_cache;
-}
-
-std::string to_utf8_lossy(PyObject* text) {
-  Py_ssize_t size = 0;
-  if (const char* data = PyUnicode_AsUTF8AndSize(text, &size)) {
-    return std::string(data, static_cast<std::size_t>(size));
-  }
-  PyErr_Clear();
-  // Lone surrogates: keep their bytes, then let the decoder replace each invalid byte.
-  PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-  if (!bytes) {
-    PyErr_Clear();
-    return {};
-  }
-  PyRef cleaned = PyRef::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
-                                                    PyBytes_GET_SIZE(bytes.get()), "replace"));
-  const char* data = cleaned ? PyUnicode_AsUTF8AndSize(cleaned.get(), &size) : nullptr;
-  if (data == nullptr) {
-    PyErr_Clear();
-    return {};
-  }
-  return std::string(data, static_cast<std::size_t>(size));
+  const ModuleState* state = published_module_state();
+  return state != nullptr ? state->panic_exception.get() : nullptr;
 }
 
 namespace detail {

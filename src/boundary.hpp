@@ -5,6 +5,7 @@
 #include <new>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 #include "numeric_core/failure.hpp"
 #include "py_ref.hpp"
@@ -43,6 +44,13 @@ class ResumedPanic : public InternalFailure {
   using InternalFailure::InternalFailure;
 };
 
+// Two failure policies run through the Python layer, and every helper says which one it follows:
+// - a Python error is passed on to the caller unchanged: thrown as PythonError, its helpers
+//   say "throw" or "raise" (throw_python_error, steal_or_throw, raise);
+// - an internal failure ends the whole call and reaches Python as PanicException after a report
+//   on standard error: its helpers say "panic" (steal_or_panic, panic_with_python_error), and
+//   the numeric core's fail() is the same failure.
+
 // Takes the pending Python exception. A pending PanicException is not returned: its text is
 // reported on standard error with the interpreter's report, and an InternalFailure with that
 // text is thrown instead. With nothing pending, SystemError
@@ -53,24 +61,27 @@ PythonError fetch_python_error();
 [[noreturn]] void throw_python_error();
 
 // Steals a new reference returned by the C API, or throws the pending error when it is null.
-PyRef check(PyObject* result);
+PyRef steal_or_throw(PyObject* result);
 
 // A new Python error of the given class and text, ready to throw.
 PythonError make_python_error(PyObject* type, const std::string& message);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 
-// For outbound conversions: prints the pending Python error to the interpreter's error stream
-// and fails with "Python API call failed".
-[[noreturn]] void fail_python_api_call(
-    std::source_location where = std::source_location::current());
+// Steals a new reference returned by the C API. A null result (the interpreter could not make
+// the object) prints the pending error to the interpreter's error stream and fails with
+// "Python API call failed".
+PyRef steal_or_panic(PyObject* result, std::source_location where = std::source_location::current());
 
-// The PanicException class, created on first use and cached for the life of the process.
-// Null with a Python exception set when the interpreter refuses to create it.
+// Fails with "<context>: <description of the pending Python error>".
+[[noreturn]] void panic_with_python_error(
+    std::string_view context, std::source_location where = std::source_location::current());
+
+// A new PanicException class ("pyo3_runtime.PanicException", derived from BaseException).
+// Made once, for the module state; throws PythonError when the interpreter refuses.
+PyRef create_panic_exception_type();
+
+// The PanicException class of the module state; null before the state exists.
 PyObject* panic_exception_type() noexcept;
-
-// UTF-8 text of a str object; characters that UTF-8 cannot carry (lone surrogates) become
-// U+FFFD. Leaves no exception pending; an object that is not a str gives an empty text.
-std::string to_utf8_lossy(PyObject* text);
 
 namespace detail {
 // Turns the in-flight exception into a Python exception: PythonError restored, InternalFailure

@@ -8,32 +8,24 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "module_state.hpp"
+#include "py_text.hpp"
+
 namespace swarmtuner {
 namespace {
 
-// Conversions below may not leave an exception pending, so every failed C API call goes
-// through check() or throw_python_error().
+// Inbound conversions pass every Python error on (steal_or_throw, throw_python_error) and may
+// not leave one pending; outbound ones have no error of their own, and a failure to make an
+// object ends the search (steal_or_panic).
 
-PyRef index_of(PyObject* object) { return check(PyNumber_Index(object)); }
-
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) throw_python_error();
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-std::string type_qualname(PyObject* object) {
-  const PyRef name = check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)),
-                                                  "__qualname__"));
-  return utf8_of(name.get());
-}
+PyRef index_of(PyObject* object) { return steal_or_throw(PyNumber_Index(object)); }
 
 // The 32-bit C long stage of the i8, i16 and i32 rules. The C long has 64 bits here, so the
 // 32-bit overflow is raised with the interpreter's own wording for a C long.
@@ -56,11 +48,19 @@ Int read_narrow_int(PyObject* object) {
   return static_cast<Int>(value);
 }
 
-std::int64_t read_i64(PyObject* object) {
-  const PyRef index = index_of(object);
+// The i64 rule, leaving its error pending on failure (for the decimal rule, which drops it).
+std::optional<std::int64_t> try_read_i64(PyObject* object) {
+  const PyRef index = PyRef::steal(PyNumber_Index(object));
+  if (!index) return std::nullopt;
   const long long value = PyLong_AsLongLong(index.get());
-  if (value == -1 && PyErr_Occurred()) throw_python_error();
+  if (value == -1 && PyErr_Occurred()) return std::nullopt;
   return value;
+}
+
+std::int64_t read_i64(PyObject* object) {
+  const std::optional<std::int64_t> value = try_read_i64(object);
+  if (!value) throw_python_error();
+  return *value;
 }
 
 // Little-endian two's complement bytes of an int; OverflowError when it needs more. Python
@@ -104,13 +104,6 @@ BigInt read_big_int(PyObject* object) {
   return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
 }
 
-double read_double(PyObject* object) {
-  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
-  const double value = PyFloat_AsDouble(object);
-  if (value == -1.0 && PyErr_Occurred()) throw_python_error();
-  return value;
-}
-
 // Round to nearest binary32; magnitudes that round past the largest float become infinite.
 // (A plain cast of such a value would be undefined behaviour.)
 float narrow_to_f32(double value) {
@@ -129,39 +122,14 @@ Py_complex read_complex(PyObject* object) {
 
 Decimal read_decimal(PyObject* object) {
   // Integers that fit 64 bits are taken exactly; anything else is read from its text.
-  if (PyRef index = PyRef::steal(PyNumber_Index(object))) {
-    const long long value = PyLong_AsLongLong(index.get());
-    if (!(value == -1 && PyErr_Occurred())) return Decimal::from_i64(value);
+  if (const std::optional<std::int64_t> value = try_read_i64(object)) {
+    return Decimal::from_i64(*value);
   }
   (void)fetch_python_error();
-  const PyRef text = check(PyObject_Str(object));
-  const DecimalParseResult parsed = Decimal::parse(utf8_of(text.get()));
+  const PyRef text = steal_or_throw(PyObject_Str(object));
+  const DecimalParseResult parsed = Decimal::parse(utf8_or_throw(text.get()));
   if (!parsed.value) raise(PyExc_ValueError, std::string(parsed.error));
   return *parsed.value;
-}
-
-// decimal.Decimal, imported once and kept for the life of the process.
-PyObject* decimal_class() {
-  static PyObject* cached = nullptr;
-  if (cached != nullptr) return cached;
-  try {
-    const PyRef module_name = check(PyUnicode_FromString("decimal"));
-    const PyRef module = check(PyImport_Import(module_name.get()));
-    PyRef cls = check(PyObject_GetAttrString(module.get(), "Decimal"));
-    if (!PyType_Check(cls.get())) {
-      raise(PyExc_TypeError,
-            "'" + type_qualname(cls.get()) + "' object cannot be converted to 'PyType'");
-    }
-    cached = cls.release();
-    return cached;
-  } catch (PythonError& error) {
-    fail("failed to load decimal.Decimal: " + error.describe());
-  }
-}
-
-PyRef checked_new(PyObject* object) {
-  if (object == nullptr) fail_python_api_call();
-  return PyRef::steal(object);
 }
 
 PyRef int128_to_py(Int128 value) {
@@ -171,20 +139,38 @@ PyRef int128_to_py(Int128 value) {
     byte = static_cast<unsigned char>(bits & 0xff);
     bits >>= 8;
   }
-  return checked_new(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
+  return steal_or_panic(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
 }
 
 }  // namespace
 
-PyObject* kind_key(ElementKind kind) {
-  static std::array<PyObject*, kind_count> keys{};
-  PyObject*& key = keys[kind_index(kind)];
-  if (key == nullptr) {
-    const std::string_view name = kind_name(kind);
-    key = PyUnicode_InternFromString(std::string(name).c_str());
-    if (key == nullptr) fail_python_api_call();
+double read_double(PyObject* object) {
+  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+std::uint64_t read_u64(PyObject* object) {
+  const PyRef index = index_of(object);
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+DecimalClass load_decimal_class() {
+  try {
+    const PyRef module_name = steal_or_throw(PyUnicode_FromString("decimal"));
+    const PyRef module = steal_or_throw(PyImport_Import(module_name.get()));
+    PyRef cls = steal_or_throw(PyObject_GetAttrString(module.get(), "Decimal"));
+    if (!PyType_Check(cls.get())) {
+      raise(PyExc_TypeError,
+            "'" + type_qualname(cls.get()) + "' object cannot be converted to 'PyType'");
+    }
+    return {std::move(cls), {}};
+  } catch (PythonError& error) {
+    return {PyRef(), error.describe()};
   }
-  return key;
 }
 
 template <ElementKind K>
@@ -233,7 +219,7 @@ std::vector<Element<K>> extract_component_list(PyObject* object) {
   // The length is only a hint: a sequence may lie about it, so a huge claim is not trusted.
   constexpr Py_ssize_t max_trusted_hint = Py_ssize_t{1} << 20;
   components.reserve(static_cast<std::size_t>(std::min(hint, max_trusted_hint)));
-  const PyRef iterator = check(PyObject_GetIter(object));
+  const PyRef iterator = steal_or_throw(PyObject_GetIter(object));
   while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
     components.push_back(extract_element<K>(item.get()));
   }
@@ -244,14 +230,14 @@ std::vector<Element<K>> extract_component_list(PyObject* object) {
 template <ElementKind K>
 PyRef element_to_py(const Element<K>& value) {
   if constexpr (K == ElementKind::I8 || K == ElementKind::I16 || K == ElementKind::I32) {
-    return checked_new(PyLong_FromLong(value));
+    return steal_or_panic(PyLong_FromLong(value));
   } else if constexpr (K == ElementKind::I64) {
-    return checked_new(PyLong_FromLongLong(value));
+    return steal_or_panic(PyLong_FromLongLong(value));
   } else if constexpr (K == ElementKind::I128) {
     return int128_to_py(value);
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a C long, which builds the same int without the byte exchange.
-    if (mpz_fits_slong_p(value.raw())) return checked_new(PyLong_FromLong(mpz_get_si(value.raw())));
+    if (mpz_fits_slong_p(value.raw())) return steal_or_panic(PyLong_FromLong(mpz_get_si(value.raw())));
     // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
     // little-endian bytes.
     static_assert(std::endian::native == std::endian::little);
@@ -264,30 +250,32 @@ PyRef element_to_py(const Element<K>& value) {
       words = heap_words;
       value.to_le_signed_words(words);
     }
-    return checked_new(_PyLong_FromByteArray(reinterpret_cast<const unsigned char*>(words.data()),
+    return steal_or_panic(_PyLong_FromByteArray(reinterpret_cast<const unsigned char*>(words.data()),
                                              count * sizeof(std::uint64_t), 1, 1));
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
-    return checked_new(PyFloat_FromDouble(static_cast<double>(value)));
+    return steal_or_panic(PyFloat_FromDouble(static_cast<double>(value)));
   } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {
-    return checked_new(
+    return steal_or_panic(
         PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im)));
   } else {
     static_assert(K == ElementKind::D);
-    PyObject* const cls = decimal_class();
+    const DecimalClass& decimal = module_state().decimal;
+    if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
+    PyObject* const cls = decimal.type.get();
     // The text is written straight into an ASCII string object.
     std::array<char, Decimal::max_text_length> text;
     const std::size_t length = value.write_text(text);
-    const PyRef argument = checked_new(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+    const PyRef argument = steal_or_panic(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
     std::memcpy(PyUnicode_1BYTE_DATA(argument.get()), text.data(), length);
     PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
-    if (!result) fail("failed to call decimal.Decimal(value): " + fetch_python_error().describe());
+    if (!result) panic_with_python_error("failed to call decimal.Decimal(value)");
     return result;
   }
 }
 
 template <ElementKind K>
 PyRef components_to_py_list(const std::vector<Element<K>>& components) {
-  PyRef list = checked_new(PyList_New(static_cast<Py_ssize_t>(components.size())));
+  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
   for (std::size_t j = 0; j < components.size(); ++j) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
                     element_to_py<K>(components[j]).release());
@@ -296,13 +284,14 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components) {
 }
 
 PyRef xvec_to_py_dict(const XVec& point) {
-  PyRef dict = checked_new(PyDict_New());
+  PyRef dict = steal_or_panic(PyDict_New());
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
     if (components.empty()) return;
     const PyRef list = components_to_py_list<K>(components);
-    if (PyDict_SetItem(dict.get(), kind_key(K), list.get()) < 0) {
-      fail("called `Result::unwrap()` on an `Err` value: " + fetch_python_error().describe());
+    const PyRef& key = module_state().kind_keys[kind_index(K)];
+    if (PyDict_SetItem(dict.get(), key.get(), list.get()) < 0) {
+      panic_with_python_error("called `Result::unwrap()` on an `Err` value");
     }
   });
   return dict;
@@ -329,7 +318,7 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
     const auto& components = point.list<K>();
     if (components.empty()) return;
     if constexpr (K == ElementKind::D) {
-      PyRef list = checked_new(PyList_New(static_cast<Py_ssize_t>(components.size())));
+      PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
       for (std::size_t j = 0; j < components.size(); ++j) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
                         decimals.to_py(components[j]).release());

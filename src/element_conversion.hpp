@@ -4,12 +4,22 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "boundary.hpp"
 #include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
+
+// The f64 rule: an exact float is read as it is, anything else through __float__ or __index__.
+// Also the rule of the coefficient settings (c1, c2, inertia, max_v).
+double read_double(PyObject* object);
+
+// The rule of the count settings (n_iters, n_particles): index conversion (int, bool and
+// anything with __index__, never float) to an unsigned 64-bit integer; negative values and
+// values of 2**64 or more raise the interpreter's OverflowError.
+std::uint64_t read_u64(PyObject* object);
 
 // One element of kind K from a Python object; throws PythonError with the interpreter's or
 // this module's exception on failure.
@@ -55,7 +65,14 @@ class DecimalObjects {
 std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
                              std::uint32_t& kinds, DecimalObjects& decimals);
 
-// The interned name of a kind ("i8" ... "d"), created once per process and never released.
-PyObject* kind_key(ElementKind kind);
+// decimal.Decimal, or why it could not be had.
+struct DecimalClass {
+  PyRef type;                // null when the import failed or gave no class
+  std::string load_failure;  // then the description of the Python error
+};
+
+// Imports decimal.Decimal, for the module state. A failure is not raised: it is kept, and
+// fails the first conversion of a decimal to Python with "failed to load decimal.Decimal: ...".
+DecimalClass load_decimal_class();
 
 }  // namespace swarmtuner

@@ -1,9 +1,12 @@
-// The module's initialisation: the module object, its __all__ and the PSO class in it.
+// The module's initialisation: the module object, the module state, and the PSO class in the
+// module's __all__ and namespace.
 #include <atomic>
 #include <string>
 
 #include "boundary.hpp"
+#include "module_state.hpp"
 #include "pso.hpp"
+#include "py_text.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -23,24 +26,23 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// Class objects and caches are per process, not per module, so the module may be initialised
-// only once: a second module object (after removal from sys.modules, or in a
-// sub-interpreter) would share them with the first.
+// The module state is per process, not per module, so the module may be initialised only
+// once: a second module object (after removal from sys.modules, or in a sub-interpreter)
+// would share it with the first.
 std::atomic_flag initialised;
 
 // The module's __all__, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {
-  PyRef all_name = check(PyUnicode_InternFromString("__all__"));
+  PyRef all_name = steal_or_throw(PyUnicode_InternFromString("__all__"));
   PyRef all = PyRef::steal(PyObject_GetAttr(module, all_name.get()));
   if (!all) {
     PythonError error = fetch_python_error();
     if (!error.matches(PyExc_AttributeError)) throw std::move(error);
-    all = check(PyList_New(0));
+    all = steal_or_throw(PyList_New(0));
     if (PyObject_SetAttr(module, all_name.get(), all.get()) < 0) throw_python_error();
   }
   if (!PyList_Check(all.get())) {
-    raise(PyExc_TypeError, "'" + std::string(Py_TYPE(all.get())->tp_name) +
-                               "' object cannot be converted to 'PyList'");
+    raise(PyExc_TypeError, "'" + type_qualname(all.get()) + "' object cannot be converted to 'PyList'");
   }
   return all;
 }
@@ -48,18 +50,19 @@ PyRef all_list(PyObject* module) {
 void add_pso_class(PyObject* module) {
   PyObject* type = reinterpret_cast<PyObject*>(pso_type());
   PyRef all = all_list(module);
-  PyRef name = check(PyUnicode_InternFromString("PSO"));
+  PyRef name = steal_or_throw(PyUnicode_InternFromString("PSO"));
   if (PyList_Append(all.get(), name.get()) < 0) {
-    fail("could not append __name__ to __all__: " + fetch_python_error().describe());
+    panic_with_python_error("could not append __name__ to __all__");
   }
   if (PyObject_SetAttr(module, name.get(), type) < 0) throw_python_error();
 }
 
 PyObject* initialise_module() {
-  PyRef module = check(PyModule_Create2(&module_definition, module_api_version));
+  PyRef module = steal_or_throw(PyModule_Create2(&module_definition, module_api_version));
   if (initialised.test_and_set()) {
     raise(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
   }
+  create_module_state();
   add_pso_class(module.get());
   return module.release();
 }

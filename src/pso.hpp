@@ -1,6 +1,7 @@
 // The PSO class: the settings record as a Python object, its borrow state and its class object.
 #pragma once
 
+#include "args.hpp"
 #include "boundary.hpp"
 #include "particle_swarm_optimization/settings.hpp"
 
@@ -15,10 +16,17 @@ struct PsoObject {
   Py_ssize_t borrow_state;
 };
 
-// The PSO class object, created on first use and cached for the life of the process. Throws
-// PythonError (RuntimeError "An error occurred while initializing class PSO") when the
-// interpreter refuses to create it.
-PyTypeObject* pso_type();
+// The PSO class object from its type specification, with the given method table (min and max,
+// which must outlive the class). Made once, for the module state. Throws PythonError
+// (RuntimeError "An error occurred while initializing class PSO") when the interpreter
+// refuses to create it.
+PyRef create_pso_type(PyMethodDef* methods);
+
+// The parameters of PSO.__new__(): the settings, in order, none required.
+ParameterTable constructor_parameters();
+
+// The PSO class object of the module state.
+PyTypeObject* pso_type() noexcept;
 
 // `self` as a PSO instance, or TypeError "'QUALNAME' object cannot be converted to 'PSO'".
 PsoObject& pso_receiver(PyObject* self);

@@ -1,13 +1,15 @@
-// The particle swarm search: the initial swarm, the sweeps and the result, over any objective.
+// The particle swarm search over any objective: the initial swarm and the choice of its best,
+// the sweeps and the result.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
-#include "particle_swarm_optimization/min_vec.hpp"
 #include "particle_swarm_optimization/objective.hpp"
 #include "particle_swarm_optimization/settings.hpp"
 #include "particle_swarm_optimization/step.hpp"
@@ -31,6 +33,21 @@ struct SwarmResult {
   Value value;
   XVec position;
 };
+
+// The swarm's starting best: the index of the first particle, in index order, with the
+// smallest best_value. The current best is always the left operand, so among equal values the
+// earliest wins; a pair without an ordering ends the search.
+template <class Member, class Compare>
+std::size_t min_vec(std::span<const Member> swarm, Compare&& compare) {
+  if (swarm.empty()) fail("n_particles is 0!");
+  std::size_t best = 0;
+  for (std::size_t k = 1; k < swarm.size(); ++k) {
+    const std::optional<Ordering> order = compare(swarm[best].best_value, swarm[k].best_value);
+    if (!order) fail("failed to compare");
+    if (*order == Ordering::Greater) best = k;
+  }
+  return best;
+}
 
 namespace detail {
 

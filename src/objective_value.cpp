@@ -1,0 +1,55 @@
+// Objective values: what f returned, ordered with Python's operators and negated by __neg__.
+#include "objective_value.hpp"
+
+#include "boundary.hpp"
+#include "module_state.hpp"
+
+namespace swarmtuner {
+namespace {
+
+// One rich comparison and its truth value; nullopt when either raised. The error is taken
+// (so a pending PanicException still ends the search) and dropped.
+std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
+  const PyRef result = PyRef::steal(PyObject_RichCompare(a, b, op));
+  if (result) {
+    const int truth = PyObject_IsTrue(result.get());
+    if (truth >= 0) return truth == 1;
+  }
+  (void)fetch_python_error();
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Ordering> ObjectiveValue::compare(const ObjectiveValue& a, const ObjectiveValue& b) {
+  // Two exact floats compare without side effects, so the three comparisons below can be made
+  // on the doubles themselves: equal, else less or not (NaN is neither equal nor less).
+  if (PyFloat_CheckExact(a.get()) && PyFloat_CheckExact(b.get())) {
+    const double x = PyFloat_AS_DOUBLE(a.get());
+    const double y = PyFloat_AS_DOUBLE(b.get());
+    if (x == y) return Ordering::Equal;
+    return x < y ? Ordering::Less : Ordering::Greater;
+  }
+  if (compare_op(a.get(), b.get(), Py_EQ) == true) return Ordering::Equal;
+  if (const std::optional<bool> less = compare_op(a.get(), b.get(), Py_LT)) {
+    return *less ? Ordering::Less : Ordering::Greater;
+  }
+  if (const std::optional<bool> greater = compare_op(a.get(), b.get(), Py_GT)) {
+    return *greater ? Ordering::Greater : Ordering::Less;
+  }
+  return std::nullopt;
+}
+
+ObjectiveValue ObjectiveValue::negate(ObjectiveValue a) {
+  // float.__neg__ of an exact float is just the negated double.
+  if (PyFloat_CheckExact(a.get())) {
+    return ObjectiveValue(steal_or_panic(PyFloat_FromDouble(-PyFloat_AS_DOUBLE(a.get()))));
+  }
+  PyObject* const args[] = {a.get()};
+  PyRef negated = PyRef::steal(
+      PyObject_VectorcallMethod(module_state().neg_name.get(), args, 1, nullptr));
+  if (!negated) panic_with_python_error("There is no __neg__ method");
+  return ObjectiveValue(std::move(negated));
+}
+
+}  // namespace swarmtuner

@@ -1,0 +1,154 @@
+// PSO.min and PSO.max: argument matching, the bounds, the swarm search with f, and the result.
+#include "pso_search.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "element_conversion.hpp"
+#include "module_state.hpp"
+#include "particle_swarm_optimization/swarm_search.hpp"
+#include "pso.hpp"
+#include "python_objective.hpp"
+
+namespace swarmtuner {
+namespace {
+
+// "f", then the lower and the upper bound of every kind in kind order.
+std::vector<std::string> search_parameter_names() {
+  std::vector<std::string> names{"f"};
+  for (const std::string_view kind : kind_names) {
+    names.push_back(std::string(kind) + "_min");
+    names.push_back(std::string(kind) + "_max");
+  }
+  return names;
+}
+
+constexpr std::size_t lower_bound_slot(ElementKind kind) { return 1 + 2 * kind_index(kind); }
+
+// The method's docstring, which is only its text signature: every parameter after f defaults.
+std::string text_signature(std::string_view method, const ParameterTable& parameters) {
+  std::string text(method);
+  text += "($self, ";
+  text += parameters.name(0);
+  for (std::size_t slot = 1; slot < parameters.size(); ++slot) {
+    text += ", ";
+    text += parameters.name(slot);
+    text += "=...";
+  }
+  text += ")\n--\n\n";
+  return text;
+}
+
+template <ElementKind K>
+void take_bound(const ParameterTable& parameters, std::span<PyObject* const> slots,
+                std::size_t slot, std::vector<Element<K>>& into) {
+  if (PyObject* argument = slots[slot]) {
+    into = convert_argument(parameters.name(slot),
+                            [&] { return extract_component_list<K>(argument); });
+  }
+}
+
+struct StackBounds {
+  std::uintptr_t low = 0;      // lowest address of the thread's stack; 0 when unknown
+  std::uintptr_t reserve = 0;  // room a search must leave for the code it calls
+};
+
+// The calling thread's stack, read once per thread.
+const StackBounds& stack_bounds() {
+  thread_local const StackBounds bounds = [] {
+    StackBounds result;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      void* low = nullptr;
+      std::size_t size = 0;
+      if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
+        result.low = reinterpret_cast<std::uintptr_t>(low);
+        // Half a megabyte, or a quarter of a small thread stack.
+        result.reserve = std::min<std::uintptr_t>(512 * 1024, size / 4);
+      }
+      pthread_attr_destroy(&attributes);
+    }
+    return result;
+  }();
+  return bounds;
+}
+
+// Searches nested inside f (a search in f in a search ...) use C stack at every level. With a
+// raised recursion limit the interpreter would let them run the stack out and crash, so a
+// search that would start with little stack left is refused like too deep a Python recursion.
+void check_stack_room() {
+  const StackBounds& bounds = stack_bounds();
+  const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  if (bounds.low != 0 && here - bounds.low < bounds.reserve) {
+    raise(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+  }
+}
+
+// Runs the swarm search over [lower, upper) with f as the objective; failures of the search
+// are internal failures (PanicException). Returns the tuple (best value, dict of the best point).
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                 bool maximise) {
+  check_stack_room();
+  const SearchMethods& methods = module_state().search_methods;
+  const ParameterTable& parameters =
+      maximise ? methods.max_parameters() : methods.min_parameters();
+  std::array<PyObject*, search_parameter_count> slots;
+  parameters.match_fastcall(args, nargs, kwnames, slots);
+  PsoObject& pso = pso_receiver(self);
+  const SharedBorrow borrow(pso);
+  const PyRef f = PyRef::borrow(slots[0]);
+
+  XVec lower;
+  XVec upper;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    take_bound<K>(parameters, slots, lower_bound_slot(K), lower.list<K>());
+    take_bound<K>(parameters, slots, lower_bound_slot(K) + 1, upper.list<K>());
+  });
+
+  PythonObjective objective{f.get(), {}};
+  SwarmResult<ObjectiveValue> result =
+      maximise ? swarm_max(pso.settings, objective, std::move(lower), std::move(upper))
+               : swarm_min(pso.settings, objective, std::move(lower), std::move(upper));
+  PyRef position = xvec_to_py_dict(result.position);
+  PyRef tuple = steal_or_panic(PyTuple_New(2));
+  PyTuple_SET_ITEM(tuple.get(), 0, std::move(result.value).into_ref().release());
+  PyTuple_SET_ITEM(tuple.get(), 1, position.release());
+  return tuple.release();
+}
+
+PyObject* pso_min(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+  return call_boundary([&] { return search(self, args, nargs, kwnames, false); });
+}
+
+PyObject* pso_max(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+  return call_boundary([&] { return search(self, args, nargs, kwnames, true); });
+}
+
+// The interpreter stores every method as PyCFunction and casts back by the flags.
+template <class Function>
+PyCFunction as_method(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace
+
+SearchMethods::SearchMethods()
+    : min_parameters_("PSO.min()", search_parameter_names(), 1),
+      max_parameters_("PSO.max()", search_parameter_names(), 1),
+      min_signature_(text_signature("min", min_parameters_)),
+      max_signature_(text_signature("max", max_parameters_)),
+      methods_{{
+          {"min", as_method(pso_min), METH_FASTCALL | METH_KEYWORDS, min_signature_.c_str()},
+          {"max", as_method(pso_max), METH_FASTCALL | METH_KEYWORDS, max_signature_.c_str()},
+          {nullptr, nullptr, 0, nullptr},
+      }} {}
+
+}  // namespace swarmtuner
