@@ -1,4 +1,4 @@
-"""PSO objects: construction, the six settings, their borrow rules and the min/max entry."""
+"""PSO objects: construction, the six settings and their borrow rules."""
 
 import math
 import operator
@@ -176,47 +176,3 @@ class TestAttributes:
             delattr(pso, name)
         assert str(caught.value) == "can't delete attribute"
         assert getattr(pso, name) == getattr(PSO(), name)
-
-
-@pytest.mark.parametrize("method", ["min", "max"])
-class TestSolveEntry:
-    def test_result_is_the_value_f_gave_and_the_point(self, pso, method):
-        token = float("12345.5")
-        pso.n_iters, pso.n_particles = 2, 3
-        result = getattr(pso, method)(lambda **point: token, f64_min=[0.0], f64_max=[1.0])
-        assert type(result) is tuple and len(result) == 2
-        value, point = result
-        assert value == token and (method == "max" or value is token)
-        assert list(point) == ["f64"] and 0.0 <= point["f64"][0] <= 1.0
-
-    def test_settings_are_readable_but_locked_during_a_search(self, pso, method):
-        seen = []
-
-        def f(**point):
-            seen.append(pso.c1)
-            with pytest.raises(RuntimeError) as locked:
-                pso.c1 = 1.0
-            seen.append(str(locked.value))
-            with pytest.raises(TypeError):
-                pso.c1 = "a"  # the value is judged before the lock
-            seen.append(getattr(pso, method)(lambda **inner: 1.0)[0])  # nested search
-            return 0.0
-
-        pso.n_iters, pso.n_particles = 1, 1
-        getattr(pso, method)(f, f64_min=[0.0], f64_max=[1.0])
-        assert seen[:3] == [2.0, "Already borrowed", 1.0]
-        pso.c1 = 1.5
-        assert pso.c1 == 1.5
-
-    def test_reference_counts_of_arguments_are_stable(self, pso, method):
-        def f(**point):
-            return 0.0
-
-        low, high = [0.0], [1.0]
-        before = [sys.getrefcount(f), sys.getrefcount(low), sys.getrefcount(high)]
-        pso.n_iters, pso.n_particles = 2, 2
-        for _ in range(50):
-            getattr(pso, method)(f, f64_min=low, f64_max=high)
-            with pytest.raises(TypeError):
-                getattr(pso, method)(f, f64_min=low, f64_max=high, d_min=None)
-        assert [sys.getrefcount(f), sys.getrefcount(low), sys.getrefcount(high)] == before
