@@ -169,6 +169,8 @@ DecimalClass load_decimal_class() {
     }
     return {std::move(cls), {}};
   } catch (PythonError& error) {
+    // Running out of memory (or an interrupt) says nothing about decimal: the import fails.
+    if (!error.matches(PyExc_Exception) || error.matches(PyExc_MemoryError)) throw;
     return {PyRef(), error.describe()};
   }
 }

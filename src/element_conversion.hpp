@@ -71,8 +71,10 @@ struct DecimalClass {
   std::string load_failure;  // then the description of the Python error
 };
 
-// Imports decimal.Decimal, for the module state. A failure is not raised: it is kept, and
-// fails the first conversion of a decimal to Python with "failed to load decimal.Decimal: ...".
+// Imports decimal.Decimal, for the module state. When decimal cannot be had (it cannot be
+// imported, or its Decimal is no class), the reason is kept instead and every conversion of a
+// decimal to Python fails with "failed to load decimal.Decimal: ..."; searches without decimals
+// still work. MemoryError and exceptions that are not Exceptions are thrown: the import fails.
 DecimalClass load_decimal_class();
 
 }  // namespace swarmtuner
