@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -29,7 +28,7 @@ typename SettingField<Member>::type convert_setting(PyObject* object) {
   }
 }
 
-// Calls f(SettingAt<I>{...}, I) for every setting I, in order.
+// Calls f(field, index) for every entry of setting_fields, in order.
 template <class F>
 void for_each_setting(F&& f) {
   [&]<std::size_t... I>(std::index_sequence<I...>) {
