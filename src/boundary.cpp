@@ -175,12 +175,9 @@ void raise(PyObject* type, const std::string& message) {
   throw make_python_error(type, message);
 }
 
-PyRef steal_or_panic(PyObject* result, std::source_location where) {
-  if (result == nullptr) {
-    PyErr_Print();
-    throw InternalFailure("Python API call failed", where);
-  }
-  return PyRef::steal(result);
+void panic_python_api_call_failed(std::source_location where) {
+  PyErr_Print();
+  throw InternalFailure("Python API call failed", where);
 }
 
 void panic_with_python_error(std::string_view context, std::source_location where) {

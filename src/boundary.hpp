@@ -67,10 +67,20 @@ PyRef steal_or_throw(PyObject* result);
 PythonError make_python_error(PyObject* type, const std::string& message);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 
-// Steals a new reference returned by the C API. A null result (the interpreter could not make
-// the object) prints the pending error to the interpreter's error stream and fails with
+// Prints the pending Python error to the interpreter's error stream and fails with
 // "Python API call failed".
-PyRef steal_or_panic(PyObject* result, std::source_location where = std::source_location::current());
+[[noreturn]] void panic_python_api_call_failed(std::source_location where);
+
+// Steals a new reference returned by the C API. A null result (the interpreter could not make
+// the object) is panic_python_api_call_failed. Inline: outbound conversions call it for every
+// element they hand to Python.
+inline PyRef steal_or_panic(PyObject* result,
+                            std::source_location where = std::source_location::current()) {
+  if (result == nullptr) [[unlikely]] {
+    panic_python_api_call_failed(where);
+  }
+  return PyRef::steal(result);
+}
 
 // Fails with "<context>: <description of the pending Python error>".
 [[noreturn]] void panic_with_python_error(
