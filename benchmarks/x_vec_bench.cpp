@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "particle_swarm_optimization/step.hpp"
 #include "numeric_core/x_vec.hpp"
+#include "particle_swarm_optimization/step.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -75,10 +75,10 @@ void ParameterTable::match_tuple_dict(PyObject* args, PyObject* kwargs,
 void ParameterTable::match_positional(PyObject* const* args, std::size_t nargs,
                                       std::span<PyObject*> slots) const {
   if (nargs > names_.size()) {
-    raise(PyExc_TypeError, full_name_ + " takes from " + std::to_string(required_) +
-                               " to " + std::to_string(names_.size()) +
-                               " positional arguments but " + std::to_string(nargs) + " " +
-                               (nargs == 1 ? "was" : "were") + " given");
+    raise(PyExc_TypeError, full_name_ + " takes from " + std::to_string(required_) + " to " +
+                               std::to_string(names_.size()) + " positional arguments but " +
+                               std::to_string(nargs) + " " + (nargs == 1 ? "was" : "were") +
+                               " given");
   }
   for (std::size_t i = 0; i < slots.size(); ++i) slots[i] = i < nargs ? args[i] : nullptr;
 }
@@ -91,12 +91,12 @@ void ParameterTable::match_keyword(PyObject* name, PyObject* value,
       // The name itself goes into the message, even with characters UTF-8 cannot carry.
       const PyRef function = steal_or_throw(PyUnicode_FromStringAndSize(
           full_name_.data(), static_cast<Py_ssize_t>(full_name_.size())));
-      PyRef text = steal_or_throw(PyUnicode_FromFormat("%U got an unexpected keyword argument '%U'",
-                                              function.get(), name));
+      PyRef text = steal_or_throw(
+          PyUnicode_FromFormat("%U got an unexpected keyword argument '%U'", function.get(), name));
       throw PythonError(PyRef::borrow(PyExc_TypeError), std::move(text), PyRef());
     }
-    raise(PyExc_TypeError, full_name_ + " got an unexpected keyword argument '" +
-                               display_name(name) + "'");
+    raise(PyExc_TypeError,
+          full_name_ + " got an unexpected keyword argument '" + display_name(name) + "'");
   }
   if (slots[index] != nullptr) {
     raise(PyExc_TypeError,
@@ -147,8 +147,8 @@ PythonError argument_error(PythonError error, const std::string& name) {
     PyErr_WriteUnraisable(error.value());
     text += "<unprintable TypeError object>";
   }
-  PyRef message =
-      steal_or_throw(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+  PyRef message = steal_or_throw(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   PyRef replacement = steal_or_throw(PyObject_CallOneArg(PyExc_TypeError, message.get()));
   // Setting the cause (even to nothing) also suppresses the context, as `raise ... from` does.
   PyException_SetCause(replacement.get(), PyException_GetCause(error.value()));

@@ -7,8 +7,8 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <span>
@@ -25,7 +25,9 @@ namespace {
 // not leave one pending; outbound ones have no error of their own, and a failure to make an
 // object ends the search (steal_or_panic).
 
-PyRef index_of(PyObject* object) { return steal_or_throw(PyNumber_Index(object)); }
+PyRef index_of(PyObject* object) {
+  return steal_or_throw(PyNumber_Index(object));
+}
 
 // The 32-bit C long stage of the i8, i16 and i32 rules. The C long has 64 bits here, so the
 // 32-bit overflow is raised with the interpreter's own wording for a C long.
@@ -239,7 +241,8 @@ PyRef element_to_py(const Element<K>& value) {
     return int128_to_py(value);
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a C long, which builds the same int without the byte exchange.
-    if (mpz_fits_slong_p(value.raw())) return steal_or_panic(PyLong_FromLong(mpz_get_si(value.raw())));
+    if (mpz_fits_slong_p(value.raw()))
+      return steal_or_panic(PyLong_FromLong(mpz_get_si(value.raw())));
     // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
     // little-endian bytes.
     static_assert(std::endian::native == std::endian::little);
@@ -252,8 +255,8 @@ PyRef element_to_py(const Element<K>& value) {
       words = heap_words;
       value.to_le_signed_words(words);
     }
-    return steal_or_panic(_PyLong_FromByteArray(reinterpret_cast<const unsigned char*>(words.data()),
-                                             count * sizeof(std::uint64_t), 1, 1));
+    return steal_or_panic(_PyLong_FromByteArray(
+        reinterpret_cast<const unsigned char*>(words.data()), count * sizeof(std::uint64_t), 1, 1));
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
     return steal_or_panic(PyFloat_FromDouble(static_cast<double>(value)));
   } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {
@@ -335,10 +338,10 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
 }
 
 // Every kind's conversions are instantiated here, once.
-#define SWARMTUNER_INSTANTIATE(K)                                                   \
-  template Element<K> extract_element<K>(PyObject*);                               \
-  template std::vector<Element<K>> extract_component_list<K>(PyObject*);           \
-  template PyRef element_to_py<K>(const Element<K>&);                              \
+#define SWARMTUNER_INSTANTIATE(K)                                        \
+  template Element<K> extract_element<K>(PyObject*);                     \
+  template std::vector<Element<K>> extract_component_list<K>(PyObject*); \
+  template PyRef element_to_py<K>(const Element<K>&);                    \
   template PyRef components_to_py_list<K>(const std::vector<Element<K>>&);
 SWARMTUNER_INSTANTIATE(ElementKind::I8)
 SWARMTUNER_INSTANTIATE(ElementKind::I16)

@@ -42,7 +42,8 @@ PyRef all_list(PyObject* module) {
     if (PyObject_SetAttr(module, all_name.get(), all.get()) < 0) throw_python_error();
   }
   if (!PyList_Check(all.get())) {
-    raise(PyExc_TypeError, "'" + type_qualname(all.get()) + "' object cannot be converted to 'PyList'");
+    raise(PyExc_TypeError,
+          "'" + type_qualname(all.get()) + "' object cannot be converted to 'PyList'");
   }
   return all;
 }

@@ -10,7 +10,9 @@
 namespace swarmtuner {
 namespace {
 
-PyRef intern(const char* text) { return steal_or_throw(PyUnicode_InternFromString(text)); }
+PyRef intern(const char* text) {
+  return steal_or_throw(PyUnicode_InternFromString(text));
+}
 
 std::array<PyRef, kind_count> intern_kind_keys() {
   std::array<PyRef, kind_count> keys;

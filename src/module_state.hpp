@@ -39,10 +39,14 @@ inline const ModuleState* published_state = nullptr;
 void create_module_state();
 
 // The state, or null when the module was never initialised (or its initialisation failed).
-inline const ModuleState* published_module_state() noexcept { return detail::published_state; }
+inline const ModuleState* published_module_state() noexcept {
+  return detail::published_state;
+}
 
 // The state, for code that runs only after a successful initialisation: the class's slots and
 // methods, and everything they call.
-inline const ModuleState& module_state() noexcept { return *detail::published_state; }
+inline const ModuleState& module_state() noexcept {
+  return *detail::published_state;
+}
 
 }  // namespace swarmtuner

@@ -46,8 +46,8 @@ ObjectiveValue ObjectiveValue::negate(ObjectiveValue a) {
     return ObjectiveValue(steal_or_panic(PyFloat_FromDouble(-PyFloat_AS_DOUBLE(a.get()))));
   }
   PyObject* const args[] = {a.get()};
-  PyRef negated = PyRef::steal(
-      PyObject_VectorcallMethod(module_state().neg_name.get(), args, 1, nullptr));
+  PyRef negated =
+      PyRef::steal(PyObject_VectorcallMethod(module_state().neg_name.get(), args, 1, nullptr));
   if (!negated) panic_with_python_error("There is no __neg__ method");
   return ObjectiveValue(std::move(negated));
 }

@@ -33,7 +33,8 @@ template <class F>
 void for_each_setting(F&& f) {
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (f(std::get<I>(setting_fields), I), ...);
-  }(std::make_index_sequence<setting_count>{});
+  }
+  (std::make_index_sequence<setting_count>{});
 }
 
 // ---- Constructor ---------------------------------------------------------------------------

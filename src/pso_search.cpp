@@ -29,7 +29,9 @@ std::vector<std::string> search_parameter_names() {
   return names;
 }
 
-constexpr std::size_t lower_bound_slot(ElementKind kind) { return 1 + 2 * kind_index(kind); }
+constexpr std::size_t lower_bound_slot(ElementKind kind) {
+  return 1 + 2 * kind_index(kind);
+}
 
 // The method's docstring, which is only its text signature: every parameter after f defaults.
 std::string text_signature(std::string_view method, const ParameterTable& parameters) {
@@ -96,8 +98,7 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
                  bool maximise) {
   check_stack_room();
   const SearchMethods& methods = module_state().search_methods;
-  const ParameterTable& parameters =
-      maximise ? methods.max_parameters() : methods.min_parameters();
+  const ParameterTable& parameters = maximise ? methods.max_parameters() : methods.min_parameters();
   std::array<PyObject*, search_parameter_count> slots;
   parameters.match_fastcall(args, nargs, kwnames, slots);
   PsoObject& pso = pso_receiver(self);

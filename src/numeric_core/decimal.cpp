@@ -406,8 +406,8 @@ std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noex
   std::uint64_t high = 0;
   if (c >= ten19) {
     // c < 2^96, so its high word is below 10^19 and the quotient fits one word.
-    high = divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19,
-                       low);
+    high =
+        divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
   }
   do {
     digits[n++] = static_cast<char>('0' + low % 10);

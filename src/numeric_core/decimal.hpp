@@ -2,8 +2,8 @@
 #pragma once
 
 #include <compare>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,9 +34,9 @@ class Decimal {
   static Decimal from_i64(std::int64_t value) noexcept;
 
   // Binary64 to decimal. nullopt for NaN, infinities and values whose integer part does not
-  // fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero with the sign bit. At most 28 fractional
-  // digits and a mantissa below 2^52 whenever there is a fraction; a value too small for 28
-  // fractional digits gives zero at scale 0, keeping the float's sign bit.
+  // fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero with the sign
+  // bit. At most 28 fractional digits and a mantissa below 2^52 whenever there is a fraction; a
+  // value too small for 28 fractional digits gives zero at scale 0, keeping the float's sign bit.
   static std::optional<Decimal> from_f64(double value) noexcept;
 
   // The text parser used for Python values: optional sign, digits, at most one point,

@@ -264,13 +264,15 @@ namespace element_detail {
 // Throws "Addition overflowed".
 inline Decimal add_element(Decimal a, Decimal b) {
   const std::optional<Decimal> sum = Decimal::checked_add(a, b);
-  if (!sum) [[unlikely]] element_detail::fail_decimal_addition();
+  if (!sum) [[unlikely]]
+    element_detail::fail_decimal_addition();
   return *sum;
 }
 // Throws "Subtraction overflowed".
 inline Decimal sub_element(Decimal a, Decimal b) {
   const std::optional<Decimal> difference = Decimal::checked_sub(a, b);
-  if (!difference) [[unlikely]] element_detail::fail_decimal_subtraction();
+  if (!difference) [[unlikely]]
+    element_detail::fail_decimal_subtraction();
   return *difference;
 }
 inline Decimal neg_element(Decimal a) noexcept {
@@ -291,7 +293,8 @@ Decimal decimal_factor(double x);
 // a × factor; throws "Multiplication overflowed".
 inline Decimal scale_element(Decimal a, Decimal factor) {
   const std::optional<Decimal> product = Decimal::checked_mul(a, factor);
-  if (!product) [[unlikely]] element_detail::fail_decimal_multiplication();
+  if (!product) [[unlikely]]
+    element_detail::fail_decimal_multiplication();
   return *product;
 }
 // a × decimal_factor(x).

@@ -21,15 +21,19 @@ enum class ElementKind : std::uint8_t { I8, I16, I32, I64, I128, I, F32, F64, C6
 inline constexpr std::size_t kind_count = 11;
 
 inline constexpr std::array<ElementKind, kind_count> all_kinds = {
-    ElementKind::I8,  ElementKind::I16, ElementKind::I32,  ElementKind::I64,
-    ElementKind::I128, ElementKind::I,  ElementKind::F32,  ElementKind::F64,
-    ElementKind::C64, ElementKind::C128, ElementKind::D};
+    ElementKind::I8,   ElementKind::I16,  ElementKind::I32, ElementKind::I64,
+    ElementKind::I128, ElementKind::I,    ElementKind::F32, ElementKind::F64,
+    ElementKind::C64,  ElementKind::C128, ElementKind::D};
 
 inline constexpr std::array<std::string_view, kind_count> kind_names = {
     "i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d"};
 
-constexpr std::size_t kind_index(ElementKind kind) noexcept { return static_cast<std::size_t>(kind); }
-constexpr std::string_view kind_name(ElementKind kind) noexcept { return kind_names[kind_index(kind)]; }
+constexpr std::size_t kind_index(ElementKind kind) noexcept {
+  return static_cast<std::size_t>(kind);
+}
+constexpr std::string_view kind_name(ElementKind kind) noexcept {
+  return kind_names[kind_index(kind)];
+}
 
 template <ElementKind K>
 using KindTag = std::integral_constant<ElementKind, K>;
@@ -39,7 +43,8 @@ template <class F>
 constexpr void for_each_kind(F&& f) {
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (f(KindTag<static_cast<ElementKind>(I)>{}), ...);
-  }(std::make_index_sequence<kind_count>{});
+  }
+  (std::make_index_sequence<kind_count>{});
 }
 
 }  // namespace swarmtuner

@@ -144,8 +144,7 @@ template <FixedSizeNumber T>
 void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const T* velocity_min,
                 const T* velocity_max, std::size_t n) {
   for (std::size_t j = 0; j < n; ++j) {
-    clamp_element(position[j], velocity[j], lower[j], upper[j], velocity_min[j],
-                  velocity_max[j]);
+    clamp_element(position[j], velocity[j], lower[j], upper[j], velocity_min[j], velocity_max[j]);
   }
 }
 

@@ -18,9 +18,9 @@ template <class O>
 concept Objective = std::copy_constructible<typename O::Value> &&
     requires(O& objective, const XVec& position, const typename O::Value& value,
              typename O::Value owned) {
-      { objective.evaluate(position) } -> std::same_as<typename O::Value>;
-      { objective.compare(value, value) } -> std::same_as<std::optional<Ordering>>;
-      { objective.negate(std::move(owned)) } -> std::same_as<typename O::Value>;
-    };
+  { objective.evaluate(position) } -> std::same_as<typename O::Value>;
+  { objective.compare(value, value) } -> std::same_as<std::optional<Ordering>>;
+  { objective.negate(std::move(owned)) } -> std::same_as<typename O::Value>;
+};
 
 }  // namespace swarmtuner

@@ -28,15 +28,19 @@ struct SettingField {
 // Every setting once, in the order of the constructor's parameters. Whatever lists the settings
 // (the constructor's parameters, the attributes, the class's text signature) is built from this.
 inline constexpr std::tuple setting_fields{
-    SettingField<&PsoSettings::n_iters>{"n_iters"}, SettingField<&PsoSettings::n_particles>{"n_particles"},
-    SettingField<&PsoSettings::c1>{"c1"},           SettingField<&PsoSettings::c2>{"c2"},
-    SettingField<&PsoSettings::inertia>{"inertia"}, SettingField<&PsoSettings::max_v>{"max_v"},
+    SettingField<&PsoSettings::n_iters>{"n_iters"},
+    SettingField<&PsoSettings::n_particles>{"n_particles"},
+    SettingField<&PsoSettings::c1>{"c1"},
+    SettingField<&PsoSettings::c2>{"c2"},
+    SettingField<&PsoSettings::inertia>{"inertia"},
+    SettingField<&PsoSettings::max_v>{"max_v"},
 };
 
 inline constexpr std::size_t setting_count = std::tuple_size_v<decltype(setting_fields)>;
 
 // The I-th entry of setting_fields, as a type (for code that needs the field at compile time).
 template <std::size_t I>
-using SettingAt = std::remove_const_t<std::tuple_element_t<I, std::remove_const_t<decltype(setting_fields)>>>;
+using SettingAt =
+    std::remove_const_t<std::tuple_element_t<I, std::remove_const_t<decltype(setting_fields)>>>;
 
 }  // namespace swarmtuner

@@ -33,10 +33,9 @@ template <FixedSizeNumber T>
 // so the pointers are restrict-qualified; that lets the compiler vectorise the loop without
 // checking a dozen pairs of ranges for overlap first.
 template <FixedSizeNumber T>
-void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b,
-                    const T* __restrict g, double c1, double c2, const T* __restrict lo,
-                    const T* __restrict hi, const T* __restrict v_lo,
-                    const T* __restrict v_hi, std::size_t n) noexcept {
+void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
+                    double c1, double c2, const T* __restrict lo, const T* __restrict hi,
+                    const T* __restrict v_lo, const T* __restrict v_hi, std::size_t n) noexcept {
   for (std::size_t j = 0; j < n; ++j) {
     T new_x = x[j];
     T new_v = v[j];
@@ -57,9 +56,8 @@ void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T*
 }
 
 template <ElementKind K>
-void step_fused(XVec& position, XVec& velocity, const XVec& best_position,
-                const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
-                const ParticleLimits& limits) {
+void step_fused(XVec& position, XVec& velocity, const XVec& best_position, const XVec& global_best,
+                const ScaleFactor& c1, const ScaleFactor& c2, const ParticleLimits& limits) {
   using T = Element<K>;
   T* const x = position.list<K>().data();
   T* const v = velocity.list<K>().data();
@@ -114,8 +112,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const ParticleLimits& limits, StepScratch& scratch) {
   // The fused pass writes position and velocity while it reads the other six, so it needs
   // them to be separate vectors, as they are in a search.
-  const XVec* const read[] = {&best_position, &global_best, &limits.lower, &limits.upper,
-                              &limits.velocity_min, &limits.velocity_max};
+  const XVec* const read[] = {&best_position, &global_best,         &limits.lower,
+                              &limits.upper,  &limits.velocity_min, &limits.velocity_max};
   bool separate = &position != &velocity;
   for (const XVec* operand : read) {
     separate = separate && operand != &position && operand != &velocity;
@@ -139,8 +137,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
   // big integers before decimals within each operation, as the sequence defines.
   const bool any_big = !(position.i.empty() && velocity.i.empty() && best_position.i.empty() &&
                          global_best.i.empty());
-  const bool any_decimal = !(position.d.empty() && velocity.d.empty() &&
-                             best_position.d.empty() && global_best.d.empty());
+  const bool any_decimal = !(position.d.empty() && velocity.d.empty() && best_position.d.empty() &&
+                             global_best.d.empty());
   if (any_big && any_decimal) {
     step_by_operation<ElementKind::I, ElementKind::D>(position, velocity, best_position,
                                                       global_best, c1, c2, limits, scratch);

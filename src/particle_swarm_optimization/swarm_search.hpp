@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "particle_swarm_optimization/objective.hpp"
-#include "particle_swarm_optimization/settings.hpp"
-#include "particle_swarm_optimization/step.hpp"
 #include "numeric_core/failure.hpp"
 #include "numeric_core/rng.hpp"
 #include "numeric_core/sampler.hpp"
 #include "numeric_core/x_vec.hpp"
+#include "particle_swarm_optimization/objective.hpp"
+#include "particle_swarm_optimization/settings.hpp"
+#include "particle_swarm_optimization/step.hpp"
 
 namespace swarmtuner {
 
@@ -71,8 +71,8 @@ typename O::Value evaluate_stored(O& objective, const XVec& position) {
 }
 
 template <bool Maximise, Objective O>
-SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& objective,
-                                            XVec lower, XVec upper) {
+SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& objective, XVec lower,
+                                            XVec upper) {
   using Value = typename O::Value;
 
   const std::shared_ptr<ChaChaRng> rng = thread_rng();
@@ -97,8 +97,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   const auto compare = [&objective](const Value& a, const Value& b) {
     return objective.compare(a, b);
   };
-  const std::size_t first_best =
-      min_vec(std::span<const Particle<Value>>(swarm), compare);
+  const std::size_t first_best = min_vec(std::span<const Particle<Value>>(swarm), compare);
   XVec global_best_position = swarm[first_best].best_position.clone();
   Value global_best_value = swarm[first_best].best_value;
 
@@ -111,8 +110,8 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
     for (Particle<Value>& p : swarm) {
       // c1 pulls towards the swarm's best, c2 towards the particle's own best; the move uses
       // the unlimited velocity and only the carried velocity is limited.
-      step_particle(p.position, p.velocity, p.best_position, global_best_position, c1, c2,
-                    limits, scratch);
+      step_particle(p.position, p.velocity, p.best_position, global_best_position, c1, c2, limits,
+                    scratch);
 
       Value value = evaluate_stored<Maximise>(objective, p.position);
       // Only a strict improvement counts; the swarm's best is only tested when the

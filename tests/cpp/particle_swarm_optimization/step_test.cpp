@@ -85,10 +85,14 @@ class Values {
     if constexpr (FixedWidthInt<T>) {
       const UInt128 bits = (UInt128{rng_()} << 64) | rng_();
       switch (below(4)) {
-        case 0: return static_cast<T>(bits);  // anywhere in the range
-        case 1: return static_cast<T>(static_cast<std::int64_t>(below(41)) - 20);
-        case 2: return element_detail::int_max<T>;
-        default: return element_detail::int_min<T>;
+        case 0:
+          return static_cast<T>(bits);  // anywhere in the range
+        case 1:
+          return static_cast<T>(static_cast<std::int64_t>(below(41)) - 20);
+        case 2:
+          return element_detail::int_max<T>;
+        default:
+          return element_detail::int_min<T>;
       }
     } else if constexpr (std::floating_point<T>) {
       return static_cast<T>(draw_double());
@@ -105,8 +109,9 @@ class Values {
     } else {
       static_assert(std::same_as<T, Decimal>);
       const std::uint32_t scale = static_cast<std::uint32_t>(below(29));
-      UInt128 coefficient = below(4) == 0 ? ((UInt128{rng_()} << 64) | rng_()) & Decimal::max_coefficient
-                                          : UInt128{below(100000)};
+      UInt128 coefficient = below(4) == 0
+                                ? ((UInt128{rng_()} << 64) | rng_()) & Decimal::max_coefficient
+                                : UInt128{below(100000)};
       return *Decimal::from_parts(coefficient, scale, below(2) == 0);
     }
   }
@@ -119,18 +124,24 @@ class Values {
   }
 
   double coefficient() {
-    static constexpr double choices[] = {0.7, 2.0, -1.5, 0.0, -0.0, 0.3333, 1e300, 1e-300, inf, nan};
+    static constexpr double choices[] = {0.7,    2.0,   -1.5,   0.0, -0.0,
+                                         0.3333, 1e300, 1e-300, inf, nan};
     return choices[below(std::size(choices))];
   }
 
  private:
   double draw_double() {
     switch (below(8)) {
-      case 0: return nan;
-      case 1: return below(2) == 0 ? inf : -inf;
-      case 2: return below(2) == 0 ? 0.0 : -0.0;
-      case 3: return std::bit_cast<double>(rng_());  // any bit pattern
-      default: return (static_cast<double>(below(2001)) - 1000.0) / 8.0;
+      case 0:
+        return nan;
+      case 1:
+        return below(2) == 0 ? inf : -inf;
+      case 2:
+        return below(2) == 0 ? 0.0 : -0.0;
+      case 3:
+        return std::bit_cast<double>(rng_());  // any bit pattern
+      default:
+        return (static_cast<double>(below(2001)) - 1000.0) / 8.0;
     }
   }
 
@@ -208,13 +219,12 @@ TEST(StepParticleTest, SharedVectorsFollowTheSequence) {
     const StepCase c = draw_case(values);
     const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
     XVec expected = c.position.clone();
-    const std::string expected_failure = failure_of([&] {
-      reference_step(expected, expected, expected, expected, c.c1, c.c2, limits);
-    });
+    const std::string expected_failure = failure_of(
+        [&] { reference_step(expected, expected, expected, expected, c.c1, c.c2, limits); });
     XVec shared = c.position.clone();
     const std::string failure = failure_of([&] {
-      step_particle(shared, shared, shared, shared, ScaleFactor(c.c1), ScaleFactor(c.c2),
-                    limits, scratch);
+      step_particle(shared, shared, shared, shared, ScaleFactor(c.c1), ScaleFactor(c.c2), limits,
+                    scratch);
     });
     ASSERT_EQ(failure, expected_failure) << "trial " << trial;
     if (failure.empty()) {

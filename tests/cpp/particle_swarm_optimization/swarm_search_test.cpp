@@ -86,7 +86,6 @@ TEST(MinVec, SingleParticleNeedsNoComparison) {
 
 // ---- The search loop -----------------------------------------------------------------------
 
-
 // Sum of squares of the f64 and i32 components; records every point it is shown.
 struct RecordingSphere {
   using Value = double;
@@ -181,13 +180,11 @@ TEST(SwarmSearch, EmptySpaceEvaluatesEmptyPoints) {
 
 TEST(SwarmSearch, EmptySwarmFailsAfterBoundsAreChecked) {
   RecordingSphere sphere;
-  EXPECT_EQ(failure_of([&] {
-              swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {}));
-            }),
+  EXPECT_EQ(failure_of(
+                [&] { swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {})); }),
             "n_particles is 0!");
-  EXPECT_EQ(failure_of([&] {
-              swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {}));
-            }),
+  EXPECT_EQ(failure_of(
+                [&] { swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {})); }),
             "Uniform::new called with `low >= high`");
   EXPECT_TRUE(sphere.points.empty());
 }
