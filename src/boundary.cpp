@@ -181,10 +181,20 @@ void panic_python_api_call_failed(std::source_location where) {
 }
 
 void panic_with_python_error(std::string_view context, std::source_location where) {
+  panic_with_python_error(context, fetch_python_error(), where);
+}
+
+void panic_with_python_error(std::string_view context, PythonError error,
+                             std::source_location where) {
   std::string message(context);
   message += ": ";
-  message += fetch_python_error().describe();
+  message += error.describe();
   throw InternalFailure(std::move(message), where);
+}
+
+void discard_ordinary_python_error() {
+  PythonError error = fetch_python_error();
+  if (!error.is_ordinary()) throw std::move(error);
 }
 
 PyRef create_panic_exception_type() {

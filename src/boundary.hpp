@@ -26,6 +26,9 @@ class PythonError : public std::exception {
   std::string describe();
   // True when the exception is an instance of `type` (a class object).
   bool matches(PyObject* type) const noexcept;
+  // True for subclasses of Exception: the errors a search may discard. KeyboardInterrupt,
+  // SystemExit and GeneratorExit are not ordinary.
+  bool is_ordinary() const noexcept { return matches(PyExc_Exception); }
 
   PyObject* type() const noexcept { return type_.get(); }
   PyObject* value() const noexcept { return value_.get(); }
@@ -60,6 +63,12 @@ PythonError fetch_python_error();
 // Throws fetch_python_error() (or the InternalFailure it raises).
 [[noreturn]] void throw_python_error();
 
+// Takes the pending Python error where an ordinary error may be dropped (a conversion that
+// falls back to another route, a length that is only a hint). Only subclasses of Exception are
+// dropped: KeyboardInterrupt, SystemExit and GeneratorExit are thrown on unchanged, so no
+// signal is lost.
+void discard_ordinary_python_error();
+
 // Steals a new reference returned by the C API, or throws the pending error when it is null.
 PyRef steal_or_throw(PyObject* result);
 
@@ -85,6 +94,10 @@ inline PyRef steal_or_panic(PyObject* result,
 // Fails with "<context>: <description of the pending Python error>".
 [[noreturn]] void panic_with_python_error(
     std::string_view context, std::source_location where = std::source_location::current());
+// The same with an error already fetched.
+[[noreturn]] void panic_with_python_error(
+    std::string_view context, PythonError error,
+    std::source_location where = std::source_location::current());
 
 // A new PanicException class ("pyo3_runtime.PanicException", derived from BaseException).
 // Made once, for the module state; throws PythonError when the interpreter refuses.

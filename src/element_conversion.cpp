@@ -127,7 +127,7 @@ Decimal read_decimal(PyObject* object) {
   if (const std::optional<std::int64_t> value = try_read_i64(object)) {
     return Decimal::from_i64(*value);
   }
-  (void)fetch_python_error();
+  discard_ordinary_python_error();
   const PyRef text = steal_or_throw(PyObject_Str(object));
   const DecimalParseResult parsed = Decimal::parse(utf8_or_throw(text.get()));
   if (!parsed.value) raise(PyExc_ValueError, std::string(parsed.error));
@@ -216,7 +216,7 @@ std::vector<Element<K>> extract_component_list(PyObject* object) {
   }
   Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
-    (void)fetch_python_error();
+    discard_ordinary_python_error();
     hint = 0;
   }
   std::vector<Element<K>> components;

@@ -7,15 +7,20 @@
 namespace swarmtuner {
 namespace {
 
-// One rich comparison and its truth value; nullopt when either raised. The error is taken
-// (so a pending PanicException still ends the search) and dropped.
+// One rich comparison and its truth value; nullopt when either raised an ordinary error,
+// which is dropped: a value that cannot be ordered is simply not better. A PanicException
+// still ends the search, and so does an exception that is not an Exception (Ctrl-C landing
+// while __lt__ runs), as "failed to compare: ...".
 std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
   const PyRef result = PyRef::steal(PyObject_RichCompare(a, b, op));
   if (result) {
     const int truth = PyObject_IsTrue(result.get());
     if (truth >= 0) return truth == 1;
   }
-  (void)fetch_python_error();
+  PythonError error = fetch_python_error();
+  if (!error.is_ordinary()) [[unlikely]] {
+    panic_with_python_error("failed to compare", std::move(error));
+  }
   return std::nullopt;
 }
 

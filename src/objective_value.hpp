@@ -24,8 +24,9 @@ class ObjectiveValue {
   PyObject* get() const noexcept { return object_.get(); }
   PyRef into_ref() && noexcept { return std::move(object_); }
 
-  // ==, then <, then >, each with a as the left operand; exceptions raised on the way are
-  // discarded (except a PanicException, which ends the search). nullopt: no ordering.
+  // ==, then <, then >, each with a as the left operand; ordinary exceptions raised on the way
+  // are discarded. A PanicException, or an exception that is not an Exception (KeyboardInterrupt,
+  // SystemExit, GeneratorExit), ends the search. nullopt: no ordering.
   static std::optional<Ordering> compare(const ObjectiveValue& a, const ObjectiveValue& b);
   // a.__neg__(), looked up by name; fails with "There is no __neg__ method: ...".
   static ObjectiveValue negate(ObjectiveValue a);

@@ -257,3 +257,53 @@ def test_objects_with_float_and_complex_protocols():
     assert first_point(Fraction(1, 2), math.nextafter(0.5, 1), "f64") == 0.5
     above = complex(math.nextafter(1.5, 2), math.nextafter(-2.0, 0))
     assert first_point(Complexy(), above, "c128") == 1.5 - 2j
+
+
+SIGNALS = [KeyboardInterrupt, SystemExit, GeneratorExit]
+
+
+class Raising:
+    """A bound item or sequence whose protocol method raises the given exception."""
+
+    def __init__(self, exception):
+        self.exception = exception
+
+    def __index__(self):
+        raise self.exception("from __index__")
+
+    __float__ = __complex__ = __index__
+
+
+class RaisingLen:
+    def __init__(self, exception):
+        self.exception = exception
+
+    def __len__(self):
+        raise self.exception("from __len__")
+
+    def __getitem__(self, k):
+        if k < 1:
+            return 1
+        raise IndexError(k)
+
+
+@pytest.mark.parametrize("exception", SIGNALS)
+@pytest.mark.parametrize("kind", ["i8", "i64", "i128", "i", "f64", "c128", "d"])
+def test_signals_in_item_protocols_pass_unchanged(small_pso, kind, exception):
+    # Decimals fall back from __index__ to the text form on an ordinary error; a signal must
+    # not be taken for one. The other kinds pass it on as they would any error, unprefixed.
+    with pytest.raises(exception, match="^from __index__$"):
+        small_pso.min(lambda **kw: 0, **{f"{kind}_min": [Raising(exception)]})
+    upper = 2 + 1j if kind == "c128" else 2
+    assert small_pso.min(lambda **kw: 0, **{f"{kind}_min": [1], f"{kind}_max": [upper]})[0] == 0
+
+
+@pytest.mark.parametrize("exception", SIGNALS)
+def test_signal_in_a_length_hint_passes_unchanged(small_pso, exception):
+    with pytest.raises(exception, match="^from __len__$"):
+        small_pso.min(lambda **kw: 0, i8_min=RaisingLen(exception), i8_max=[1])
+
+
+def test_ordinary_error_in_a_length_hint_is_ignored(small_pso):
+    _, point = small_pso.min(lambda **kw: 0, i8_min=RaisingLen(RuntimeError), i8_max=[3])
+    assert len(point["i8"]) == 1

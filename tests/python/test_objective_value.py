@@ -206,3 +206,54 @@ def test_max_of_floats_negates_like_python(returned, expected):
     )
     assert type(value) is float
     assert value == expected and math.copysign(1.0, value) == math.copysign(1.0, expected)
+
+
+class Signalling:
+    """Compares by value until the armed operator runs for the `after`-th time, which then
+    raises `exception`, as a Ctrl-C landing inside a Python comparison would."""
+
+    calls = 0
+
+    def __init__(self, v, op, exception, after):
+        self.v, self.op, self.exception, self.after = v, op, exception, after
+
+    def _check(self, op):
+        if op == self.op:
+            Signalling.calls += 1
+            if Signalling.calls == self.after:
+                raise self.exception("in " + op)
+
+    def __eq__(self, other):
+        self._check("==")
+        return self.v == other.v
+
+    def __lt__(self, other):
+        self._check("<")
+        return self.v < other.v
+
+    def __gt__(self, other):
+        self._check(">")
+        return self.v > other.v
+
+    __hash__ = None
+
+
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit, GeneratorExit])
+@pytest.mark.parametrize("op", ["==", "<"])
+@pytest.mark.parametrize("after", [1, 20], ids=["choosing-the-start", "in-a-sweep"])
+def test_signal_in_a_comparison_ends_the_search(op, exception, after):
+    Signalling.calls = 0
+    values = iter(range(1000, 0, -1))
+    pso = swarmtuner.PSO(n_particles=3, n_iters=50)
+    with pytest.raises(BaseException) as excinfo:
+        pso.min(
+            lambda **kw: Signalling(next(values), op, exception, after),
+            f64_min=[0.0],
+            f64_max=[1.0],
+        )
+    assert panic_message(excinfo).startswith(
+        f"failed to compare: PyErr {{ type: <class '{exception.__name__}'>, value: "
+        f"{exception.__name__}('in {op}')"
+    )
+    assert Signalling.calls == after  # the search stopped at the signal
+    assert pso.min(lambda **kw: 1.5, f64_min=[0.0], f64_max=[1.0])[0] == 1.5
