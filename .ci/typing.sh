@@ -12,5 +12,7 @@ PY=.venv/bin/python
 "$PY" -m pip install -q "mypy==2.4.1" "basedpyright==1.40.2" types-tqdm
 # Run from outside the source tree, so that only the installed module and stub are seen.
 (cd build && "../$PY" -m mypy.stubtest swarmtuner)
-"$PY" -m mypy --strict --cache-dir build/mypy-cache examples tests/typing
+# Dask's Client and LocalCluster have no annotated signatures; calls to them are let through.
+"$PY" -m mypy --strict --untyped-calls-exclude=distributed --cache-dir build/mypy-cache \
+  examples tests/typing
 .venv/bin/basedpyright --pythonpath "$PY"

@@ -81,7 +81,8 @@ assert_type(
 
 # Lambdas: their parameters are untyped, their values whatever they compute.
 low, high = [-1.0, -1.0], [1.0, 1.0]
-assert_type(pso.min(lambda f64: f64[0] ** 2 + f64[1] ** 2, f64_min=low, f64_max=high)[1]["f64"], list[float])
+circle = pso.min(lambda f64: f64[0] ** 2 + f64[1] ** 2, f64_min=low, f64_max=high)
+assert_type(circle[1]["f64"], list[float])
 pso.min(lambda **kinds: sum(len(v) for v in kinds.values()), i_min=[0], i_max=[9])
 pso.max(lambda i16: -abs(i16[0] - 3), i16_min=range(-9, -8), i16_max=range(9, 10))
 pso.min(lambda: 0.0)
