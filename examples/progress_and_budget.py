@@ -65,12 +65,13 @@ class Progress:
         self.step = max(1, total // 10)
 
     def show(self, done: int, evaluations: int, best: object) -> None:
+        best_text = f"{best:.4g}" if isinstance(best, float) else str(best)
         if self.bar is not None:
             self.bar.update(done - self.bar.n)
-            self.bar.set_postfix_str(f"best {best:.4g}" if isinstance(best, float) else "")
+            self.bar.set_postfix_str(f"best {best_text}")
         elif done % self.step == 0 or done == self.total:
             print(
-                f"sweep {done}/{self.total}  evaluations {evaluations}  best {best}",
+                f"sweep {done}/{self.total}  evaluations {evaluations}  best {best_text}",
                 file=sys.stderr,
                 flush=True,
             )
@@ -82,6 +83,10 @@ class Progress:
 
 class Monitor(Generic[V]):
     """Wraps f for one search by min(): pass the Monitor in place of f.
+
+    max_evaluations stops the search before the evaluation beyond it; max_seconds stops it
+    before the first evaluation that starts that long after the Monitor was made (there is
+    always one evaluation, so that there is a best point to report).
 
     history holds the best value after each complete sweep, the starting swarm first (for a
     whole search, n_iters + 1 values); best_value and best_point are the best evaluation so
@@ -114,7 +119,6 @@ class Monitor(Generic[V]):
     def __call__(self, **point: list[Any]) -> V:
         if self.max_evaluations is not None and self.evaluations >= self.max_evaluations:
             self.stop(f"evaluation budget of {self.max_evaluations} used")
-        # One evaluation at least, so that there is a best point to report.
         if self.evaluations and self.deadline is not None and time.monotonic() >= self.deadline:
             self.stop(f"time budget of {self.max_seconds} s used")
         # f may change the lists it is given; keep them as they came.
