@@ -14,12 +14,14 @@ WERROR ?= OFF
 APT_PACKAGES := libgmp-dev libgtest-dev libbenchmark-dev
 PY := $(VENV)/bin/python
 VENV_STAMP := $(VENV)/.swarmtuner-tools
+EXAMPLE_STAMP := $(VENV)/.swarmtuner-example-deps
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
 ASAN_MODULE_BUILD := build/asan-module
 CMAKE = $(VENV)/bin/cmake
 
 .PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean
+.PHONY: example-deps
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -48,7 +50,7 @@ asan-test: system-deps $(VENV_STAMP)
 # The Python tests against a module built with both sanitizers, leak checking included. The
 # interpreter is not built with them, so the runtime is preloaded (with libstdc++, whose
 # exceptions it must intercept) and Python's allocator is bypassed.
-asan-python-test: system-deps $(VENV_STAMP)
+asan-python-test: system-deps $(VENV_STAMP) $(EXAMPLE_STAMP)
 	$(CMAKE) -S . -B $(ASAN_MODULE_BUILD) -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DSWARMTUNER_WERROR=$(WERROR) -DPython_EXECUTABLE=$(abspath $(PY))
 	$(CMAKE) --build $(ASAN_MODULE_BUILD) -j$(JOBS)
@@ -57,7 +59,7 @@ asan-python-test: system-deps $(VENV_STAMP)
 	  SWARMTUNER_UNDER_ASAN=1 \
 	  $(PY) -m pytest -q -p no:cacheprovider
 
-python-test: install
+python-test: install $(EXAMPLE_STAMP)
 	$(PY) -m pytest -q
 
 # Builds the extension in place of any earlier build; the build directory is kept per
@@ -75,6 +77,16 @@ $(VENV_STAMP):
 	echo "Creating $(VENV) with $$python"; \
 	"$$python" -m venv $(VENV)
 	$(PY) -m pip install -q pytest hypothesis scikit-build-core cmake ninja
+	touch $@
+
+# What the examples use besides the module, so that their tests run them all: numpy bounds,
+# a progress bar, a plot, restarts on a Dask cluster. A machine where Dask cannot be installed
+# still runs the rest; the test of the Dask example then says why it is skipped.
+example-deps: $(EXAMPLE_STAMP)
+
+$(EXAMPLE_STAMP): $(VENV_STAMP)
+	$(PY) -m pip install -q numpy matplotlib tqdm
+	$(PY) -m pip install -q "dask[distributed]" || echo "Dask could not be installed" >&2
 	touch $@
 
 system-deps:

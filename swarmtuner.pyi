@@ -3,20 +3,23 @@
 from collections.abc import Callable, Sequence
 from decimal import Decimal
 from typing import (
+    Any,
+    Literal,
     Protocol,
     SupportsComplex,
     SupportsFloat,
     SupportsIndex,
     TypeAlias,
-    TypedDict,
     TypeVar,
     final,
+    overload,
 )
 
 __all__ = ["PSO"]
 
 _R = TypeVar("_R")
 _R_co = TypeVar("_R_co", covariant=True)
+_T_co = TypeVar("_T_co", covariant=True)
 
 class _SupportsNeg(Protocol[_R_co]):
     def __neg__(self) -> _R_co: ...
@@ -28,26 +31,57 @@ class _SupportsNeg(Protocol[_R_co]):
 # literal (digits, at most one point, an optional sign, underscores after the first digit);
 # among the standard types that is int, str, Decimal and float, the last two only while their
 # str() has no exponent (1e-07 and Decimal("1E+3") are refused when the call runs).
-_IntBounds: TypeAlias = Sequence[SupportsIndex]
-_FloatBounds: TypeAlias = Sequence[SupportsFloat | SupportsIndex]
-_ComplexBounds: TypeAlias = Sequence[complex | SupportsComplex | SupportsFloat | SupportsIndex]
-_DecimalBounds: TypeAlias = Sequence[SupportsIndex | str | Decimal | float]
+_Real: TypeAlias = SupportsFloat | SupportsIndex
+_Complex: TypeAlias = complex | SupportsComplex | SupportsFloat | SupportsIndex
+_DecimalItem: TypeAlias = SupportsIndex | str | Decimal | float
 
-class _Point(TypedDict, total=False):
-    """A point of the search space: one list per kind that the bounds use, in kind order. The
-    objective receives the same lists as keyword arguments."""
+# A bound list is read with len(), indexing and iteration, so any sequence will do: a list, a
+# tuple, a range, bytes (whose items are ints), an array.array, a numpy array. Sequences are
+# typed as Sequence; numpy arrays are not Sequences, and their indexing gives Any, so they are
+# recognised by their item() method instead, whose return type carries the element type
+# without this stub importing numpy: int for numpy's integer arrays, float for its float
+# arrays, complex for its complex ones. So an integer kind takes an integer array and refuses a
+# float array, as the call does; an array whose element type the checker cannot see (one made
+# from a list without a dtype) is accepted.
+class _Array(Protocol[_T_co]):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> Any: ...
+    def item(self, index: int, /) -> _T_co: ...
 
-    i8: list[int]
-    i16: list[int]
-    i32: list[int]
-    i64: list[int]
-    i128: list[int]
-    i: list[int]
-    f32: list[float]
-    f64: list[float]
-    c64: list[complex]
-    c128: list[complex]
-    d: list[Decimal]
+# A str is a sequence of str, and a str is a fine decimal bound, but a str is refused as a
+# bound list. What sets it apart is `in`, which takes only a str; so the decimal bounds ask for
+# an `in` that takes any object. (That leaves out bytes too, whose ints would be accepted.) Any
+# numpy array passes here: decimals are read from the text of any real number.
+class _SequenceNotStr(Protocol[_T_co]):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> _T_co: ...
+    def __contains__(self, value: object, /) -> bool: ...
+
+_IntBounds: TypeAlias = Sequence[SupportsIndex] | _Array[SupportsIndex]
+_FloatBounds: TypeAlias = Sequence[_Real] | _Array[_Real]
+_ComplexBounds: TypeAlias = Sequence[_Complex] | _Array[_Complex]
+_DecimalBounds: TypeAlias = _SequenceNotStr[_DecimalItem]
+
+# The point that min and max return: a dict from kind name to list, holding only the kinds
+# whose bounds gave dimensions. Looking a kind up by its literal name gives that kind's list
+# type (best["f64"][0] is a float); any other str gives list[Any]. The checker cannot know which
+# kinds a search used, so it lets every kind be looked up: a kind that the search did not use
+# is absent at run time, and best["i8"] raises KeyError there as with any dict (best.get("i8")
+# gives None). The class exists only in this stub, for these lookups: at run time the point is
+# exactly a dict.
+class _Point(dict[str, list[Any]]):
+    @overload
+    def __getitem__(
+        self, key: Literal["i8", "i16", "i32", "i64", "i128", "i"], /
+    ) -> list[int]: ...
+    @overload
+    def __getitem__(self, key: Literal["f32", "f64"], /) -> list[float]: ...
+    @overload
+    def __getitem__(self, key: Literal["c64", "c128"], /) -> list[complex]: ...
+    @overload
+    def __getitem__(self, key: Literal["d"], /) -> list[Decimal]: ...
+    @overload
+    def __getitem__(self, key: str, /) -> list[Any]: ...
 
 @final
 class PSO:

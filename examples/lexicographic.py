@@ -56,7 +56,12 @@ def main() -> None:
     print(f"unmet demand        {unmet}")
     print(f"cost                {cost}")
     try:
-        pso.max(plan_quality, i16_min=[0, 0, 0], i16_max=[20, 20, 20])  # type: ignore[arg-type]
+        # Type checkers refuse this call too: tuples have no __neg__.
+        pso.max(
+            plan_quality,  # type: ignore[arg-type]  # pyright: ignore[reportArgumentType]
+            i16_min=[0, 0, 0],
+            i16_max=[20, 20, 20],
+        )
     except BaseException as error:
         if not is_panic(error):
             raise

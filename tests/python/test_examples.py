@@ -1,28 +1,60 @@
 """Every example runs in quick mode and prints what README says it prints, so none goes stale."""
 
+import importlib
+import importlib.util
 import math
+import multiprocessing
 import os
 import re
+import struct
 import subprocess
 import sys
+from concurrent.futures import ProcessPoolExecutor
 from decimal import ROUND_HALF_EVEN, Decimal
 from pathlib import Path
+
+import pytest
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 NUMBER = r"-?\d+(?:\.\d+)?(?:e[-+]\d+)?"
 
 
-def run_example(name):
-    """Runs examples/<name>.py in quick mode; returns its standard output as lines."""
+def run_example(name, *arguments, env=None, third_party=False):
+    """Runs examples/<name>.py in quick mode; returns its standard output as lines.
+
+    third_party: the example uses other projects' modules whose objects or threads live until
+    the process exits (numpy's and matplotlib's types, Dask's, tqdm's monitor thread). Under
+    AddressSanitizer those count as leaks, so leak checking is turned off for that process;
+    every other check stays on.
+    """
+    return run_example_fully(name, *arguments, env=env, third_party=third_party).stdout.splitlines()
+
+
+def run_example_fully(name, *arguments, env=None, third_party=False):
+    """run_example, returning the whole CompletedProcess (standard error too)."""
+    env = {**(os.environ if env is None else env), "SWARMTUNER_EXAMPLES_QUICK": "1"}
+    if third_party and "ASAN_OPTIONS" in env:
+        env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
     result = subprocess.run(
-        [sys.executable, str(EXAMPLES / f"{name}.py")],
+        [sys.executable, str(EXAMPLES / f"{name}.py"), *arguments],
         capture_output=True,
         text=True,
         timeout=120,
-        env={**os.environ, "SWARMTUNER_EXAMPLES_QUICK": "1"},
+        env=env,
     )
     assert result.returncode == 0, result.stderr
-    return result.stdout.splitlines()
+    return result
+
+
+@pytest.fixture
+def example_module(monkeypatch):
+    """Imports an example as a module, with examples/ on sys.path (for worker processes too)."""
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+
+    def load(name):
+        return importlib.import_module(name)
+
+    return load
 
 
 def fields(lines, patterns):
@@ -168,6 +200,212 @@ def test_parallel_restarts():
     coordinates = [float(x) for x in point.split(", ")]
     assert len(coordinates) == 6
     assert all(-5.12 <= x <= 5.12 for x in coordinates)
+
+
+# What a faulty objective's failure reads like once it has reached the parent.
+FAULT = (
+    r"failed to call f: PyErr \{ type: <class 'ValueError'>, value: ValueError\('the model "
+    rf"diverged at x0 = {NUMBER}'\), traceback: Some\(<traceback object at 0x[0-9a-f]+>\) \}}"
+)
+
+
+def restart_lines(lines, restarts):
+    """Parses the per-restart lines of the restart examples: value, or None for a failure."""
+    values = []
+    for index, line in enumerate(lines[:restarts]):
+        match = re.fullmatch(rf"restart {index}  (?:best ({NUMBER})|failed: {FAULT})", line)
+        assert match, line
+        values.append(None if match[1] is None else float(match[1]))
+    return values
+
+
+def test_parallel_restarts_with_a_failing_restart():
+    lines = run_example("parallel_restarts", "--with-failure")
+    values = restart_lines(lines, 2)
+    assert values[0] is not None and values[1] is None
+    best, index = fields(
+        lines[2:],
+        [rf"best of 2 restarts  ({NUMBER}) \(restart (\d), \d processes\)", r"at  .*"],
+    )
+    assert (float(best), int(index)) == (values[0], 0)
+
+
+@pytest.mark.parametrize("method", ["spawn", "forkserver"])
+def test_search_failed_reaches_a_parent_that_imports_by_name(example_module, method):
+    # A worker started afresh sends the exception's class by module and name: the class must
+    # be importable as it is named, which the module's own exception is not.
+    restarts = example_module("parallel_restarts")
+    context = multiprocessing.get_context(method)
+    with ProcessPoolExecutor(max_workers=1, mp_context=context) as pool:
+        with pytest.raises(restarts.SearchFailed) as excinfo:
+            pool.submit(restarts.restart, True, True).result()
+    (message,) = excinfo.value.args
+    assert re.fullmatch(FAULT, message), message
+
+
+def test_progress_and_budget():
+    result = run_example_fully("progress_and_budget", third_party=True)
+    lines = result.stdout.splitlines()
+    assert len(lines) == 15, lines
+    runs = {}
+    for block in range(3):
+        label, ended, evaluations, total, sweep, n_iters, value, point, history = fields(
+            lines[5 * block : 5 * block + 5],
+            [
+                r"(evaluation budget|time budget|no budget) +(.+)",
+                r"  evaluations     (\d+) of (\d+), sweep (\d+) of (\d+)",
+                rf"  best value      ({NUMBER})",
+                r"  best point      (.+)",
+                r"  best per sweep  (.+)",
+            ],
+        )
+        evaluations, total, sweep, n_iters = map(int, (evaluations, total, sweep, n_iters))
+        particles = total // (n_iters + 1)
+        assert total == particles * (n_iters + 1)
+        # Sweep 0 is the starting swarm; a sweep counts once all its particles are evaluated.
+        assert sweep == evaluations // particles - 1
+        coordinates = [float(x) for x in point.split(", ")]
+        assert len(coordinates) == 4 and all(-2 <= x <= 2 for x in coordinates)
+        shown = [re.fullmatch(rf"(\d+): ({NUMBER})", item) for item in history.split("  ")]
+        assert all(shown), history
+        assert [int(m[1]) for m in shown] == sorted({int(m[1]) for m in shown})
+        assert int(shown[0][1]) == 0 and int(shown[-1][1]) == sweep
+        best_per_sweep = [float(m[2]) for m in shown]
+        assert best_per_sweep == sorted(best_per_sweep, reverse=True)
+        # The best value at the last complete sweep, or a better one found after it.
+        assert float(value) <= best_per_sweep[-1] * (1 + 1e-3)
+        runs[label] = (ended, evaluations, total)
+    assert runs["evaluation budget"] == ("stopped: evaluation budget of 50 used", 50, 210)
+    ended, evaluations, total = runs["time budget"]
+    assert ended == "stopped: time budget of 0.1 s used" and 1 <= evaluations < total
+    assert runs["no budget"] == ("finished", 210, 210)
+    # Each budget stop ends its search with the module's failure, reported on standard error.
+    reports = re.findall(
+        r"failed to call f: PyErr \{ type: <class '__main__\.BudgetExhausted'>, "
+        r"value: BudgetExhausted\('([^']*)'\)",
+        result.stderr,
+    )
+    assert reports == ["evaluation budget of 50 used", "time budget of 0.1 s used"]
+
+
+def test_progress_shows_a_bar_or_plain_text(tmp_path):
+    bar = run_example_fully("progress_and_budget", third_party=True).stderr
+    assert re.search(r"\| 21/21 \[.*sweep/s", bar), bar
+    # Without tqdm: a line after every tenth of the sweeps (21 of them: every 2), and the last.
+    (tmp_path / "tqdm.py").write_text("raise ImportError('tqdm is hidden by this test')\n")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tmp_path), *sys.path])}
+    text = run_example_fully("progress_and_budget", env=env).stderr
+    assert "sweep/s" not in text
+    shown = re.findall(r"^sweep (\d+)/21  evaluations (\d+)  best ", text, re.M)
+    assert all(int(evaluations) == 10 * int(done) for done, evaluations in shown)
+    assert [int(done) for done, _ in shown[-3:]] == [18, 20, 21]
+
+
+@pytest.fixture
+def small_search():
+    """A cheap search whose objective records every value it returns, in call order. The
+    values are new float objects with many ties, so that which of equal values a best is
+    shows."""
+    import swarmtuner
+
+    values = []
+
+    def sphere(i8):
+        value = float(sum(x * x for x in i8))
+        values.append(value)
+        return value
+
+    pso = swarmtuner.PSO(n_iters=12, n_particles=5, c1=0.7, c2=1.0, inertia=0.5)
+    return pso, sphere, values, {"i8_min": [-4, -4], "i8_max": [5, 5]}
+
+
+def test_monitor_records_the_swarms_best_after_each_sweep(example_module, small_search):
+    progress_and_budget = example_module("progress_and_budget")
+    pso, sphere, values, bounds = small_search
+    monitor = progress_and_budget.Monitor(sphere, pso, progress=False)
+    value, best = progress_and_budget.run(monitor, pso, **bounds)
+    assert monitor.stopped is None
+    assert monitor.evaluations == len(values) == 5 * 13
+    # After sweep k the best is the smallest of the first 5 * (k + 1) values.
+    assert monitor.history == [min(values[: 5 * (k + 1)]) for k in range(13)]
+    # The search keeps the very object first reaching its best value; so does the monitor.
+    assert value is monitor.best_value and best == monitor.best_point
+
+
+@pytest.mark.parametrize("budget, calls", [({"max_evaluations": 17}, 17), ({"max_seconds": 0}, 1)])
+def test_monitor_budget_stops_the_search(example_module, small_search, budget, calls):
+    progress_and_budget = example_module("progress_and_budget")
+    pso, sphere, values, bounds = small_search
+    monitor = progress_and_budget.Monitor(sphere, pso, progress=False, **budget)
+    value, best = progress_and_budget.run(monitor, pso, **bounds)
+    assert monitor.stopped is not None
+    assert len(values) == monitor.evaluations == calls
+    assert value == min(values) and sphere(**best) == value
+    assert len(monitor.history) == calls // 5
+
+
+def test_monitor_lets_other_failures_through(example_module, small_search):
+    progress_and_budget = example_module("progress_and_budget")
+    pso, _, _, bounds = small_search
+
+    def broken(**kinds):
+        raise ZeroDivisionError("no")
+
+    monitor = progress_and_budget.Monitor(broken, pso, max_evaluations=3, progress=False)
+    with pytest.raises(BaseException) as excinfo:
+        progress_and_budget.run(monitor, pso, **bounds)
+    assert type(excinfo.value).__name__ == "PanicException"
+    assert "ZeroDivisionError('no')" in str(excinfo.value)
+    assert monitor.stopped is None
+
+
+def png_size(path):
+    """Width and height of a PNG file, from its header."""
+    data = Path(path).read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n" and data[12:16] == b"IHDR"
+    return struct.unpack(">II", data[16:24])
+
+
+def test_convergence():
+    committed = EXAMPLES.parent / "docs" / "convergence.png"
+    assert png_size(committed) == (1200, 400)
+    before = committed.stat().st_mtime_ns
+    lines = run_example("convergence", third_party=True)
+    groups = fields(
+        lines,
+        [
+            r"median best value after 10 sweeps, 3 runs, 4 dimensions",
+            r" +sphere +rosenbrock +rastrigin",
+            rf"defaults   c1=2\.0 c2=2\.0 inertia=0\.5 +({NUMBER}) +({NUMBER}) +({NUMBER})",
+            rf"suggested  c1=0\.7 c2=1\.0 inertia=0\.5 +({NUMBER}) +({NUMBER}) +({NUMBER})",
+            r"picture  (.+)",
+        ],
+    )
+    assert all(float(v) >= 0 for v in groups[:6])
+    # A quick run draws into a folder of its own and leaves the committed picture alone.
+    path = Path(groups[6])
+    try:
+        assert path.parent != committed.parent and png_size(path) == (1200, 400)
+    finally:
+        path.unlink()
+        path.parent.rmdir()
+    assert committed.stat().st_mtime_ns == before
+
+
+def test_distributed_restarts():
+    # Looked up, not imported: the example imports it in its own process.
+    if importlib.util.find_spec("distributed") is None:
+        pytest.skip("dask[distributed] could not be installed here (make example-deps installs it)")
+    lines = run_example("distributed_restarts", "--with-failure", third_party=True)
+    assert lines[0] == "cluster  local, 2 workers"
+    values = restart_lines(lines[1:], 2)
+    assert values[0] is not None and values[1] is None
+    best, index, point = fields(
+        lines[3:], [rf"best of 2 restarts  ({NUMBER}) \(restart (\d)\)", r"at  (.*)"]
+    )
+    assert (float(best), int(index)) == (values[0], 0)
+    coordinates = [float(x) for x in point.split(", ")]
+    assert len(coordinates) == 6 and all(-5.12 <= x <= 5.12 for x in coordinates)
 
 
 def test_choosing_settings():
