@@ -17,7 +17,8 @@ ASAN_BUILD := build/asan
 ASAN_MODULE_BUILD := build/asan-module
 CMAKE = $(VENV)/bin/cmake
 
-.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean
+.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean \
+  wheels source-check aarch64-test
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -59,9 +60,11 @@ python-test: install
 	$(PY) -m pytest -q
 
 # Builds the extension in place of any earlier build; the build directory is kept per
-# interpreter, so rebuilds are incremental.
+# interpreter, so rebuilds are incremental. (A plain `pip install .` builds in a temporary
+# directory and writes nothing into the source tree.)
 install: system-deps $(VENV_STAMP)
-	$(PY) -m pip install --no-build-isolation --no-deps -q .
+	$(PY) -m pip install --no-build-isolation --no-deps -q . \
+	  --config-settings=build-dir=build/{wheel_tag}
 
 $(VENV_STAMP):
 	@root=$$(pyenv root 2>/dev/null || echo "$$HOME/.pyenv"); \
@@ -74,15 +77,32 @@ $(VENV_STAMP):
 	$(PY) -m pip install -q pytest hypothesis scikit-build-core cmake ninja
 	touch $@
 
+# Packages of the build machine's own architecture (others may be installed beside them, as
+# arm64 ones are for the aarch64 tests).
 system-deps:
-	@missing=""; \
+	@missing=""; arch=$$(dpkg --print-architecture); \
 	for package in $(APT_PACKAGES); do \
-	  dpkg -s $$package >/dev/null 2>&1 || missing="$$missing $$package"; \
+	  dpkg -s $$package:$$arch >/dev/null 2>&1 || missing="$$missing $$package"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
 
+# Portable manylinux wheels with GMP inside, for CPython 3.10 to 3.13 (or WHEEL_PYTHONS),
+# each checked in a fresh virtual environment: dist/wheelhouse/.
+WHEEL_PYTHONS ?= 3.10 3.11 3.12 3.13
+wheels: system-deps
+	.ci/wheels.sh $(WHEEL_PYTHONS)
+
+# The source distribution and source builds: sdist contents, an install from a read-only copy
+# of the sdist in a clean build environment, the configure-time messages, the version.
+source-check: install
+	.ci/source.sh
+
+# The C++ unit tests cross-compiled for aarch64 and run under qemu-aarch64.
+aarch64-test:
+	.ci/aarch64.sh
+
 clean:
-	rm -rf build .venv .venv3* .pytest_cache .hypothesis
+	rm -rf build dist .venv .venv3* .pytest_cache .hypothesis
