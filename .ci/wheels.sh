@@ -14,7 +14,7 @@
 # 4. auditwheel show must find the repaired wheel consistent with manylinux_2_28 or an older
 #    policy. The wheel is installed into a fresh virtual environment of its Python, where
 #    .ci/wheel_check.py runs a search over every element kind and checks with ldd that GMP is
-#    loaded from the wheel.
+#    loaded from the wheel; then the Python tests (tests/python) run against it.
 #
 # Repaired wheels end up in dist/wheelhouse/; the tools live in build/wheel-tools/.
 set -euo pipefail
@@ -118,6 +118,12 @@ for version in "${versions[@]}"; do
   mkdir -p "$work/scratch"
   (cd "$work/scratch" &&
     "$work/venv/bin/python" "$root/.ci/wheel_check.py" "$root/swarmtuner.pyi" --bundled-gmp)
+  # The wheel's compiler and C++ runtime differ from the development build's, so the whole
+  # Python test suite runs against it too (from outside the source tree, as above).
+  "$work/venv/bin/python" -m pip install --quiet pytest hypothesis
+  (cd "$work/scratch" &&
+    "$work/venv/bin/python" -m pytest -q -p no:cacheprovider -c "$root/pyproject.toml" \
+      --rootdir "$root" "$root/tests/python")
 
   mv "$wheel" dist/wheelhouse/
   summary+=("$(basename "$wheel"): auditwheel show: $consistent; $((SECONDS - start)) s")
