@@ -18,7 +18,7 @@ ASAN_MODULE_BUILD := build/asan-module
 CMAKE = $(VENV)/bin/cmake
 
 .PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean \
-  wheels source-check aarch64-test
+  wheels source-check cross-test
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -78,7 +78,7 @@ $(VENV_STAMP):
 	touch $@
 
 # Packages of the build machine's own architecture (others may be installed beside them, as
-# arm64 ones are for the aarch64 tests).
+# those of other processors are for the cross-compiled tests).
 system-deps:
 	@missing=""; arch=$$(dpkg --print-architecture); \
 	for package in $(APT_PACKAGES); do \
@@ -100,9 +100,11 @@ wheels: system-deps
 source-check: install
 	.ci/source.sh
 
-# The C++ unit tests cross-compiled for aarch64 and run under qemu-aarch64.
-aarch64-test:
-	.ci/aarch64.sh
+# The C++ unit tests cross-compiled for aarch64 and s390x (or CROSS_TRIPLETS) and run under
+# qemu-user.
+CROSS_TRIPLETS ?= aarch64-linux-gnu s390x-linux-gnu
+cross-test:
+	.ci/cross-test.sh $(CROSS_TRIPLETS)
 
 clean:
 	rm -rf build dist .venv .venv3* .pytest_cache .hypothesis

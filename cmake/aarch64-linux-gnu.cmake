@@ -1,7 +1,8 @@
 # Cross-compiling for 64-bit Arm Linux with Debian's cross toolchain (g++-aarch64-linux-gnu)
 # and arm64 libraries from Debian's multiarch packages (libgmp-dev:arm64, libgtest-dev:arm64).
 # Test programs run under qemu-aarch64 (qemu-user), so ctest works as on the build machine:
-#   cmake -S . -B build/aarch64 --toolchain cmake/aarch64-linux-gnu.cmake -DSWARMTUNER_BUILD_TESTS=ON
+#   cmake -S . -B build/cross/aarch64-linux-gnu --toolchain cmake/aarch64-linux-gnu.cmake \
+#     -DSWARMTUNER_BUILD_TESTS=ON -DSWARMTUNER_BUILD_MODULE=OFF
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
