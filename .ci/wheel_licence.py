@@ -12,6 +12,7 @@ import base64
 import hashlib
 import pathlib
 import re
+import shutil
 import tempfile
 import zipfile
 
@@ -89,6 +90,7 @@ def main():
             for info, data in out_entries:
                 info.compress_type = zipfile.ZIP_DEFLATED
                 out.writestr(info, data)
+        shutil.copymode(args.wheel, partial)
         partial.replace(args.wheel)
     finally:
         partial.unlink(missing_ok=True)

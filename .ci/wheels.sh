@@ -38,7 +38,7 @@ find_python() {  # the newest pyenv CPython of a version, else one on PATH
 
 # GMP's header and library and its licence notice, from Debian's packages.
 make --no-print-directory system-deps
-gmp_header=$(dpkg -L libgmp-dev | grep '/gmp\.h$' | head -n 1)
+gmp_header=$(dpkg -L "libgmp-dev:$(dpkg --print-architecture)" | grep '/gmp\.h$' | head -n 1)
 gmp_library=$(g++ -print-file-name=libgmp.so)
 gmp_notice=/usr/share/doc/libgmp10/copyright
 for f in "$gmp_header" "$gmp_library" "$gmp_notice"; do
