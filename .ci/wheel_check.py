@@ -3,7 +3,8 @@
     venv/bin/python wheel_check.py SOURCE_STUB [--bundled-gmp]
 
 Run from a directory outside the source tree. It checks where the module and its stubs were
-installed, the licence files, that a search over every element kind runs, and with
+installed, that the module exports nothing but its initialisation function, the licence
+files, that a search over every element kind runs, and with
 --bundled-gmp that the dynamic loader takes GMP from the wheel's own library directory and
 that no C++ runtime library is needed from the system.
 """
@@ -79,6 +80,10 @@ def check_layout(source_stub):
     assert module.parent == site, module
     for stub in (site / "swarmtuner.pyi", site / "swarmtuner-stubs" / "__init__.pyi"):
         assert filecmp.cmp(stub, source_stub, shallow=False), stub
+    # The export list keeps everything else, a linked-in C++ runtime included, inside.
+    exported = subprocess.run(["nm", "-D", "--defined-only", str(module)], capture_output=True,
+                              text=True, check=True).stdout.split()[2::3]
+    assert exported == ["PyInit_swarmtuner"], exported
     dist = importlib.metadata.distribution("swarmtuner")
     licences = [f for f in dist.files if "/licenses/" in str(f)]
     assert any(f.name == "LICENSE" for f in licences), licences
