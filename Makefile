@@ -20,8 +20,8 @@ ASAN_BUILD := build/asan
 ASAN_MODULE_BUILD := build/asan-module
 CMAKE = $(VENV)/bin/cmake
 
-.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean
-.PHONY: example-deps
+.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean \
+  example-deps wheels source-check cross-test
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -63,10 +63,12 @@ python-test: install $(EXAMPLE_STAMP)
 	$(PY) -m pytest -q
 
 # Builds the extension in place of any earlier build; the build directory is kept per
-# interpreter, so rebuilds are incremental.
+# interpreter, so rebuilds are incremental. (A plain `pip install .` builds in a temporary
+# directory and writes nothing into the source tree.)
 install: system-deps $(VENV_STAMP)
-	$(PY) -m pip install --no-build-isolation --no-deps -q \
-	  --config-settings=cmake.define.SWARMTUNER_WERROR=$(WERROR) .
+	$(PY) -m pip install --no-build-isolation --no-deps -q . \
+	  --config-settings=build-dir=build/{wheel_tag} \
+	  --config-settings=cmake.define.SWARMTUNER_WERROR=$(WERROR)
 
 $(VENV_STAMP):
 	@root=$$(pyenv root 2>/dev/null || echo "$$HOME/.pyenv"); \
@@ -89,15 +91,34 @@ $(EXAMPLE_STAMP): $(VENV_STAMP)
 	$(PY) -m pip install -q "dask[distributed]" || echo "Dask could not be installed" >&2
 	touch $@
 
+# Packages of the build machine's own architecture (others may be installed beside them, as
+# those of other processors are for the cross-compiled tests).
 system-deps:
-	@missing=""; \
+	@missing=""; arch=$$(dpkg --print-architecture); \
 	for package in $(APT_PACKAGES); do \
-	  dpkg -s $$package >/dev/null 2>&1 || missing="$$missing $$package"; \
+	  dpkg -s $$package:$$arch >/dev/null 2>&1 || missing="$$missing $$package"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
 
+# Portable manylinux wheels with GMP inside, for CPython 3.10 to 3.13 (or WHEEL_PYTHONS),
+# each checked in a fresh virtual environment: dist/wheelhouse/.
+WHEEL_PYTHONS ?= 3.10 3.11 3.12 3.13
+wheels: system-deps
+	.ci/wheels.sh $(WHEEL_PYTHONS)
+
+# The source distribution and source builds: sdist contents, an install from a read-only copy
+# of the sdist in a clean build environment, the configure-time messages, the version.
+source-check: install
+	.ci/source.sh
+
+# The C++ unit tests cross-compiled for aarch64 and s390x (or CROSS_TRIPLETS) and run under
+# qemu-user.
+CROSS_TRIPLETS ?= aarch64-linux-gnu s390x-linux-gnu
+cross-test:
+	.ci/cross-test.sh $(CROSS_TRIPLETS)
+
 clean:
-	rm -rf build .venv .venv3* .pytest_cache .hypothesis
+	rm -rf build dist .venv .venv3* .pytest_cache .hypothesis

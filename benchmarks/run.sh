@@ -39,8 +39,9 @@ step "installing the peers"
 "$py" -m pip install --quiet -r "$here/requirements.txt" || exit 1
 
 step "building swarmtuner into the benchmark environment"
+# The build directory of `make install`, so the module is not compiled from scratch again.
 if "$py" -m pip install --no-build-isolation --no-deps --force-reinstall --quiet "$root" \
-    >"$out/module_install.log" 2>&1; then
+    --config-settings=build-dir=build/{wheel_tag} >"$out/module_install.log" 2>&1; then
   echo "swarmtuner installed" >&2
 else
   # The peers and the baseline are still measured; the report says the module is missing.

@@ -48,15 +48,12 @@ std::array<std::uint32_t, 8> key_to_words(const ChaChaRng::Key& key) noexcept {
 
 }  // namespace
 
+// getentropy is the POSIX call (glibc 2.25, musl, the BSDs, macOS); one call fills up to 256
+// bytes and itself retries a read interrupted by a signal.
 std::string ChaChaRng::os_key_source(Key& key) {
-  std::size_t filled = 0;
-  while (filled < key.size()) {
-    const ssize_t got = getrandom(key.data() + filled, key.size() - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return "getrandom: " + std::error_code(errno, std::system_category()).message();
-    }
-    filled += static_cast<std::size_t>(got);
+  static_assert(sizeof(Key) <= 256);
+  if (getentropy(key.data(), key.size()) != 0) {
+    return "getentropy: " + std::error_code(errno, std::system_category()).message();
   }
   return {};
 }

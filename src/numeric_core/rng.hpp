@@ -18,7 +18,7 @@ class ChaChaRng {
   static constexpr int default_rounds = 12;
   static constexpr std::int64_t reseed_interval_bytes = 65536;
 
-  // The operating system's random source (getrandom).
+  // The operating system's random source (getentropy).
   static std::string os_key_source(Key& key);
 
   explicit ChaChaRng(const Key& key, int rounds = default_rounds,

@@ -29,6 +29,11 @@ struct XVec {
   XVec& operator=(XVec&&) noexcept = default;
   XVec& operator=(const XVec&) = delete;
 
+ private:
+  // Defined before its first use: a deduced return type is unknown until then.
+  auto lists() noexcept { return std::tie(i8, i16, i32, i64, i128, i, f32, f64, c64, c128, d); }
+
+ public:
   // The list of kind K, for code written once over all kinds.
   template <ElementKind K>
   std::vector<Element<K>>& list() noexcept {
@@ -67,7 +72,6 @@ struct XVec {
 
  private:
   XVec(const XVec&) = default;
-  auto lists() noexcept { return std::tie(i8, i16, i32, i64, i128, i, f32, f64, c64, c128, d); }
 };
 
 // Brings position into [lower, upper] (zeroing the velocity of a clamped component) and
