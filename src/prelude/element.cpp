@@ -20,7 +20,7 @@ void scale_assign_element(BigInt& a, double x) {
   if (!std::isfinite(product)) {
     fail("f64 can not to BigInt");
   }
-  mpz_set_d(a.raw(), product);  // truncates toward zero; exact for every finite double
+  a.assign_f64(product);  // truncates toward zero; exact for every finite double
 }
 
 namespace element_detail {
