@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -245,11 +246,22 @@ inline void sub_assign_element(BigInt& a, const BigInt& b) {
   a -= b;
 }
 
-// a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero.
-// Throws "f64 can not to BigInt" when that product is NaN or infinite.
+namespace element_detail {
+// Kept out of line so that the inline scaling stays small.
+[[noreturn]] void fail_big_int_scaling();
+}  // namespace element_detail
+
+// a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero, stored into a
+// (reusing its digits). Throws "f64 can not to BigInt" when that product is NaN or infinite.
+inline void scale_assign_element(BigInt& a, double x) {
+  const double product = a.to_f64() * x;
+  // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
+  // since infinity times zero is NaN).
+  if (!std::isfinite(product)) [[unlikely]] element_detail::fail_big_int_scaling();
+  a.assign_f64(product);  // truncates toward zero; exact for every finite double
+}
+// The same, as a new value.
 BigInt scale_element(const BigInt& a, double x);
-// The same, stored into a (reusing its digits).
-void scale_assign_element(BigInt& a, double x);
 
 // ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
 
