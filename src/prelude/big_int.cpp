@@ -49,6 +49,13 @@ void deallocate_limbs(Limb* limbs, std::size_t count) noexcept {
   std::allocator<Limb>().deallocate(limbs, count);
 }
 
+// Storage for a magnitude of `count` limbs is allocated with one limb to spare, so that a sum
+// carrying into a new top limb (every other one, in a search that adds values of one size)
+// still fits.
+constexpr std::size_t room_for(std::size_t count) noexcept {
+  return count + 1;
+}
+
 // Owns freshly allocated limbs until a BigInt adopts them.
 class LimbBuffer {
  public:
@@ -67,6 +74,11 @@ class LimbBuffer {
   Limb* limbs_;
   std::size_t capacity_;
 };
+
+// GMP's copy, which beats a call of memmove for the few limbs that values usually have.
+void copy_limbs(const Limb* from, std::size_t count, Limb* to) noexcept {
+  if (count != 0) mpn_copyi(to, from, static_cast<mp_size_t>(count));
+}
 
 // The count without the zero limbs at the top.
 std::size_t normalized(const Limb* limbs, std::size_t count) noexcept {
@@ -129,11 +141,11 @@ void BigInt::free_limbs() noexcept {
   small_ = 0;
 }
 
-// Takes over `limbs` (allocated with room for `capacity`) holding a magnitude of `count` limbs,
-// or frees them when the value turns out to be a word. Any storage held before is freed.
-void BigInt::adopt(Limb* limbs, std::size_t capacity, std::size_t count,
+// Takes over `limbs` (allocated with room for `capacity`, and possibly this value's own)
+// holding a magnitude of `count` limbs with a non-zero top limb, or frees them when the value
+// turns out to be a word. Any other storage held before is freed.
+inline void BigInt::adopt(Limb* limbs, std::size_t capacity, std::size_t count,
                    bool negative) noexcept {
-  count = normalized(limbs, count);
   if (capacity_ != 0 && limbs_ != limbs) free_limbs();
   if (fits_word(limbs, count, negative)) {
     const std::int64_t word = word_of(limbs, count, negative);
@@ -162,29 +174,42 @@ void BigInt::assign_magnitude(const Limb* limbs, std::size_t count, bool negativ
     return;
   }
   if (capacity_ >= count) {
-    if (limbs_ != limbs) std::copy_n(limbs, count, limbs_);
+    if (limbs_ != limbs) copy_limbs(limbs, count, limbs_);
     const auto size = static_cast<std::int32_t>(count);
     size_ = negative ? -size : size;
     return;
   }
-  LimbBuffer fresh(count);
-  std::copy_n(limbs, count, fresh.get());
-  adopt(fresh.release(), count, count, negative);
+  LimbBuffer fresh(room_for(count));
+  copy_limbs(limbs, count, fresh.get());
+  adopt(fresh.release(), fresh.capacity(), count, negative);
 }
 
 void BigInt::copy_large(const BigInt& other) {
   const std::size_t count =
       static_cast<std::size_t>(other.size_ < 0 ? -std::int64_t{other.size_} : other.size_);
-  limbs_ = allocate_limbs(count);
-  std::copy_n(other.limbs_, count, limbs_);
-  capacity_ = static_cast<std::uint32_t>(count);
+  limbs_ = allocate_limbs(room_for(count));
+  copy_limbs(other.limbs_, count, limbs_);
+  capacity_ = static_cast<std::uint32_t>(room_for(count));
   size_ = other.size_;
 }
 
 void BigInt::assign_slow(const BigInt& other) {
-  Limb scratch;
-  const Operand value = other.operand(scratch, false);
-  assign_magnitude(value.limbs, value.count, value.negative);
+  if (other.size_ == 0) {
+    free_limbs();  // other is a word, so this value holds limbs
+    small_ = other.small_;
+    return;
+  }
+  const std::size_t count =
+      static_cast<std::size_t>(other.size_ < 0 ? -std::int64_t{other.size_} : other.size_);
+  if (capacity_ < count) {
+    const std::size_t capacity = room_for(count);
+    Limb* const fresh = allocate_limbs(capacity);
+    if (capacity_ != 0) free_limbs();
+    limbs_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+  }
+  copy_limbs(other.limbs_, count, limbs_);
+  size_ = other.size_;
 }
 
 void BigInt::negate() {
@@ -208,48 +233,60 @@ void BigInt::negate() {
 }
 
 // a + b for signed magnitudes, stored into this value, which may be either operand.
-void BigInt::assign_sum(const Operand& a_in, const Operand& b_in) {
-  const Operand* a = &a_in;
-  const Operand* b = &b_in;
-  const bool same_sign = a->negative == b->negative;
+inline void BigInt::assign_sum(const Operand& a_in, const Operand& b_in) {
+  // Taken apart into scalars: copying the small structs whole, right after their fields were
+  // written one by one, costs more than the sum of a few limbs.
+  const Limb* a = a_in.limbs;
+  std::size_t a_count = a_in.count;
+  bool negative = a_in.negative;
+  const Limb* b = b_in.limbs;
+  std::size_t b_count = b_in.count;
+  const bool same_sign = negative == b_in.negative;
   // The larger magnitude goes first: mpn_add needs the longer operand first, mpn_sub the
   // larger one.
-  if (a->count < b->count ||
-      (!same_sign && a->count == b->count && a->count != 0 &&
-       mpn_cmp(a->limbs, b->limbs, static_cast<mp_size_t>(a->count)) < 0)) {
+  if (a_count < b_count || (!same_sign && a_count == b_count && a_count != 0 &&
+                            mpn_cmp(a, b, static_cast<mp_size_t>(a_count)) < 0)) {
     std::swap(a, b);
+    std::swap(a_count, b_count);
+    negative = b_in.negative;
   }
-  if (b->count == 0) {
-    assign_magnitude(a->limbs, a->count, a->negative);
+  if (b_count == 0) {
+    assign_magnitude(a, a_count, negative);
     return;
   }
-  const std::size_t needed = same_sign ? a->count + 1 : a->count;
-  const auto an = static_cast<mp_size_t>(a->count);
-  const auto bn = static_cast<mp_size_t>(b->count);
-  const auto compute = [&](Limb* out) {
-    if (same_sign) {
-      out[a->count] = mpn_add(out, a->limbs, an, b->limbs, bn);
+  const std::size_t needed = same_sign ? a_count + 1 : a_count;
+  // The destination: the stack for words and one-limb values; this value's storage when it is
+  // large enough and the operands overlap it exactly or not at all (mpn allows the destination
+  // to be an operand, but not a part of one); otherwise new storage. Nothing between the
+  // allocation and the adoption below can throw.
+  Limb on_stack[2];
+  Limb* out = on_stack;
+  std::size_t fresh_capacity = 0;
+  if (needed > 2) {
+    if (capacity_ >= needed && (limbs_ != b || b_count == a_count)) {
+      out = limbs_;
     } else {
-      mpn_sub(out, a->limbs, an, b->limbs, bn);
+      fresh_capacity = room_for(needed);
+      out = allocate_limbs(fresh_capacity);
     }
-  };
-  // Words and one-limb values sum on the stack.
-  if (needed <= 2) {
-    Limb result[2];
-    compute(result);
-    assign_magnitude(result, needed, a->negative);
-    return;
   }
-  // In place when the storage is large enough and the operands overlap it exactly or not at
-  // all (mpn allows the destination to be an operand, but not a part of one).
-  if (capacity_ >= needed && (limbs_ != b->limbs || b->count == a->count)) {
-    compute(limbs_);
-    adopt(limbs_, capacity_, needed, a->negative);
-    return;
+  const auto an = static_cast<mp_size_t>(a_count);
+  const auto bn = static_cast<mp_size_t>(b_count);
+  // A sum has one limb more exactly when it carries; a difference may lose any number.
+  std::size_t count;
+  if (same_sign) {
+    const Limb carry = mpn_add(out, a, an, b, bn);
+    out[a_count] = carry;
+    count = a_count + (carry != 0 ? 1 : 0);
+  } else {
+    mpn_sub(out, a, an, b, bn);
+    count = normalized(out, a_count);
   }
-  LimbBuffer fresh(needed);
-  compute(fresh.get());
-  adopt(fresh.release(), needed, needed, a->negative);
+  if (out == on_stack) {
+    assign_magnitude(on_stack, count, negative);
+  } else {
+    adopt(out, fresh_capacity != 0 ? fresh_capacity : capacity_, count, negative);
+  }
 }
 
 BigInt BigInt::sum_slow(const BigInt& a, const BigInt& b, bool subtract) {
@@ -295,36 +332,39 @@ double BigInt::large_to_f64() const noexcept {
   // A value in limbs is at least 2^63, so it has at least 64 bits.
   const std::size_t dropped = bits - 64;
   const double leading = static_cast<double>(bits_at(value.limbs, value.count, dropped));
+  // Scaling by a power of two is exact, or overflows to infinity as it should. 2^dropped is a
+  // normal double up to 2^1023; past that the value (at least 2^63 times it) is infinite anyway.
   double magnitude = std::numeric_limits<double>::infinity();
-  // With 64 significant bits the value is at least 2^63, so anything scaled by more than
-  // 2^961 overflows; the bound also keeps the exponent inside an int.
-  if (dropped <= 1024) magnitude = std::ldexp(leading, static_cast<int>(dropped));
+  if (dropped <= 1023) magnitude = leading * std::bit_cast<double>((1023 + dropped) << 52);
   return value.negative ? -magnitude : magnitude;
 }
 
 bool BigInt::assign_large_f64(double value) {
   if (!std::isfinite(value)) return false;
-  // |value| >= 2^63 here: its 53-bit significand, shifted up by a whole number of bits.
-  int exponent = 0;
-  const double fraction = std::frexp(std::fabs(value), &exponent);  // in [0.5, 1)
-  const auto significand = static_cast<Limb>(std::ldexp(fraction, 64));
-  const auto shift = static_cast<std::size_t>(exponent - 64);
+  // |value| >= 2^63 here, a normal double: its 53-bit significand times 2^(exponent - 1075),
+  // where the shift is at least 63 - 52.
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t exponent = (bits >> 52) & 0x7FF;
+  const Limb significand = (bits & ((Limb{1} << 52) - 1)) | (Limb{1} << 52);
+  const auto shift = static_cast<std::size_t>(exponent - 1075);
   const std::size_t whole = shift / 64;
   const auto part = static_cast<unsigned>(shift % 64);
-  const std::size_t count = whole + 2;
-  const auto fill = [&](Limb* out) {
-    std::fill_n(out, whole, Limb{0});
-    out[whole] = significand << part;
-    out[whole + 1] = part == 0 ? 0 : significand >> (64 - part);
-  };
-  if (capacity_ >= count) {
-    fill(limbs_);
-    adopt(limbs_, capacity_, count, value < 0);
-    return true;
+  const Limb low = significand << part;
+  const Limb high = part == 0 ? 0 : significand >> (64 - part);
+  // Such a value lies outside every word, so it is always held in limbs.
+  const std::size_t count = whole + (high != 0 ? 2 : 1);
+  if (capacity_ < count) {
+    const std::size_t capacity = room_for(count);
+    Limb* const fresh = allocate_limbs(capacity);
+    if (capacity_ != 0) free_limbs();
+    limbs_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
   }
-  LimbBuffer fresh(count);
-  fill(fresh.get());
-  adopt(fresh.release(), count, count, value < 0);
+  std::fill_n(limbs_, whole, Limb{0});
+  limbs_[whole] = low;
+  if (high != 0) limbs_[whole + 1] = high;
+  const auto size = static_cast<std::int32_t>(count);
+  size_ = value < 0 ? -size : size;
   return true;
 }
 
@@ -353,7 +393,8 @@ BigInt BigInt::from_le_signed_bytes(std::span<const std::uint8_t> bytes) {
   // A negative value reads as 2^(64 count) - m, so m is its negation modulo 2^(64 count).
   if (negative) mpn_neg(fresh.get(), fresh.get(), static_cast<mp_size_t>(count));
   BigInt result;
-  result.adopt(fresh.release(), count, count, negative);
+  const std::size_t used = normalized(fresh.get(), count);
+  result.adopt(fresh.release(), count, used, negative);
   return result;
 }
 
@@ -406,7 +447,8 @@ BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
   }
   LimbBuffer fresh(count);
   fill(fresh.get());
-  result.adopt(fresh.release(), count, count, false);
+  const std::size_t used = normalized(fresh.get(), count);
+  result.adopt(fresh.release(), count, used, false);
   return result;
 }
 
@@ -438,7 +480,8 @@ BigInt BigInt::from_string(std::string_view decimal) {
     if (carry != 0) limbs[count++] = carry;
   }
   BigInt result;
-  result.adopt(fresh.release(), capacity, count, negative);
+  const std::size_t used = normalized(limbs, count);
+  result.adopt(fresh.release(), capacity, used, negative);
   return result;
 }
 
