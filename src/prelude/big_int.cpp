@@ -20,8 +20,7 @@
 namespace swarmtuner {
 
 // The limbs are handed to GMP as they are, and the byte exchange copies them as memory.
-static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 &&
-                  GMP_NAIL_BITS == 0,
+static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0,
               "BigInt expects full 64-bit GMP limbs");
 static_assert(std::endian::native == std::endian::little,
               "the byte exchange copies limbs as little-endian memory");
@@ -50,8 +49,7 @@ void deallocate_limbs(Limb* limbs, std::size_t count) noexcept {
 }
 
 // Storage for a magnitude of `count` limbs is allocated with one limb to spare, so that a sum
-// carrying into a new top limb (every other one, in a search that adds values of one size)
-// still fits.
+// that carries into a new top limb usually still fits where its left operand was.
 constexpr std::size_t room_for(std::size_t count) noexcept {
   return count + 1;
 }
@@ -108,7 +106,8 @@ Limb bits_at(const Limb* limbs, std::size_t count, std::size_t offset) noexcept 
 }
 
 std::size_t magnitude_bits(const Limb* limbs, std::size_t count) noexcept {
-  return count == 0 ? 0 : 64 * (count - 1) + static_cast<std::size_t>(std::bit_width(limbs[count - 1]));
+  return count == 0 ? 0
+                    : 64 * (count - 1) + static_cast<std::size_t>(std::bit_width(limbs[count - 1]));
 }
 
 constexpr Limb kTenPow19 = 10'000'000'000'000'000'000U;
@@ -145,7 +144,7 @@ void BigInt::free_limbs() noexcept {
 // holding a magnitude of `count` limbs with a non-zero top limb, or frees them when the value
 // turns out to be a word. Any other storage held before is freed.
 inline void BigInt::adopt(Limb* limbs, std::size_t capacity, std::size_t count,
-                   bool negative) noexcept {
+                          bool negative) noexcept {
   if (capacity_ != 0 && limbs_ != limbs) free_limbs();
   if (fits_word(limbs, count, negative)) {
     const std::int64_t word = word_of(limbs, count, negative);
@@ -455,9 +454,8 @@ BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
 BigInt BigInt::from_string(std::string_view decimal) {
   const bool negative = !decimal.empty() && decimal.front() == '-';
   const std::string_view digits = negative ? decimal.substr(1) : decimal;
-  const bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  const bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                                    [](char c) { return c >= '0' && c <= '9'; });
   if (!valid) fail("invalid decimal integer text: " + std::string(decimal));
   // Read 19 digits at a time (the most a limb holds), the first chunk taking the remainder.
   const auto chunk_value = [](std::string_view chunk) {
@@ -499,8 +497,8 @@ std::string BigInt::to_string() const {
   std::size_t count = quotient.size();
   std::vector<Limb> chunks;
   while (count > 0) {
-    chunks.push_back(
-        mpn_divrem_1(quotient.data(), 0, quotient.data(), static_cast<mp_size_t>(count), kTenPow19));
+    chunks.push_back(mpn_divrem_1(quotient.data(), 0, quotient.data(),
+                                  static_cast<mp_size_t>(count), kTenPow19));
     count = normalized(quotient.data(), count);
   }
   std::string text = value.negative ? "-" : "";

@@ -130,8 +130,7 @@ class BigInt {
   }
   friend BigInt operator-(const BigInt& a, const BigInt& b) {
     std::int64_t difference;
-    if (a.size_ == 0 && b.size_ == 0 &&
-        !__builtin_sub_overflow(a.small_, b.small_, &difference)) {
+    if (a.size_ == 0 && b.size_ == 0 && !__builtin_sub_overflow(a.small_, b.small_, &difference)) {
       return BigInt(difference);
     }
     return sum_slow(a, b, true);

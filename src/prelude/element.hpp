@@ -122,8 +122,8 @@ using ScaleFloat = std::conditional_t<(sizeof(T) <= 2), float, double>;
 template <FixedWidthInt T, std::floating_point F>
 constexpr T saturating_truncate(F p) noexcept {
   // 2^(width-1) is exact in both float types (2^127 < FLT_MAX).
-  constexpr F limit = static_cast<F>(
-      static_cast<UnsignedOf<T>>(UnsignedOf<T>{1} << (sizeof(T) * 8 - 1)));
+  constexpr F limit =
+      static_cast<F>(static_cast<UnsignedOf<T>>(UnsignedOf<T>{1} << (sizeof(T) * 8 - 1)));
   const F in_range = (p >= -limit && p < limit) ? p : F{0};
   T result = static_cast<T>(in_range);
   result = p >= limit ? int_max<T> : result;

@@ -57,8 +57,8 @@ void expect(const BigInt& got, const mpz_t want, const std::string& what) {
 void draw(FuzzedDataProvider& input, mpz_t out) {
   static constexpr unsigned edges[] = {0, 1, 62, 63, 64, 65, 126, 127, 128, 129, 191, 192, 256};
   if (input.ConsumeBool()) {
-    const std::vector<std::uint8_t> bytes = input.ConsumeBytes<std::uint8_t>(
-        input.ConsumeIntegralInRange<std::size_t>(0, 48));
+    const std::vector<std::uint8_t> bytes =
+        input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, 48));
     mpz_import(out, bytes.size(), -1, 1, 0, 0, bytes.data());
   } else {
     const unsigned exponent = input.ConsumeBool()

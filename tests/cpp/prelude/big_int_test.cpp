@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
-#include <new>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,7 +55,8 @@ std::vector<std::uint8_t> from_hex(const std::string& hex) {
 void expect_canonical(const BigInt& value, const std::string& expected) {
   EXPECT_EQ(value.to_string(), expected);
   std::int64_t parsed = 0;
-  const auto [end, error] = std::from_chars(expected.data(), expected.data() + expected.size(), parsed);
+  const auto [end, error] =
+      std::from_chars(expected.data(), expected.data() + expected.size(), parsed);
   const bool word = error == std::errc() && end == expected.data() + expected.size();
   EXPECT_EQ(value.to_i64().has_value(), word) << expected;
   EXPECT_EQ(value.capacity() == 0, word) << expected;
@@ -207,9 +208,10 @@ TEST(BigIntTest, ArithmeticAndOrderMatchPython) {
 }
 
 TEST(BigIntTest, SelfAliasedSumsAndDifferences) {
-  for (const char* text : {"0", "4611686018427387904", "-4611686018427387904", "-9223372036854775808",
-                           "9223372036854775807", "170141183460469231731687303715884105728",
-                           "-340282366920938463463374607431768211455"}) {
+  for (const char* text :
+       {"0", "4611686018427387904", "-4611686018427387904", "-9223372036854775808",
+        "9223372036854775807", "170141183460469231731687303715884105728",
+        "-340282366920938463463374607431768211455"}) {
     SCOPED_TRACE(text);
     const BigInt value = BigInt::from_string(text);
     BigInt doubled = value;
@@ -343,8 +345,7 @@ TEST(BigIntMemoryTest, FailedAllocationLeavesTheOperandAsItWas) {
       {"word shrinks by a difference", "-9223372036854775808", [](BigInt& v) { v -= BigInt(1); }},
       {"limbs outgrow their storage", kLarge, [&](BigInt& v) { v -= larger; }},
       {"word takes a large sum", "5", [&](BigInt& v) { v += large; }},
-      {"most negative word negated", "-9223372036854775808",
-       [](BigInt& v) { v = -std::move(v); }},
+      {"most negative word negated", "-9223372036854775808", [](BigInt& v) { v = -std::move(v); }},
       {"word takes a copy of limbs", "5", [&](BigInt& v) { v = larger; }},
       {"word takes a large float", "-3", [](BigInt& v) { v.assign_f64(0x1p200); }},
       {"limbs take a larger float", kLarge, [](BigInt& v) { v.assign_f64(-0x1p900); }},
@@ -352,8 +353,8 @@ TEST(BigIntMemoryTest, FailedAllocationLeavesTheOperandAsItWas) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BigInt value = BigInt::from_string(c.start);
-    const int failures =
-        fail_each_allocation([&] { c.operation(value); }, [&] { EXPECT_EQ(value.to_string(), c.start); });
+    const int failures = fail_each_allocation([&] { c.operation(value); },
+                                              [&] { EXPECT_EQ(value.to_string(), c.start); });
     EXPECT_GE(failures, 1);
   }
 }
