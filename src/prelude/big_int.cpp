@@ -194,7 +194,7 @@ void BigInt::copy_large(const BigInt& other) {
 
 void BigInt::assign_slow(const BigInt& other) {
   if (other.size_ == 0) {
-    free_limbs();  // other is a word, so this value holds limbs
+    if (capacity_ != 0) free_limbs();
     small_ = other.small_;
     return;
   }
