@@ -77,8 +77,8 @@ def make_case(name: str, layout: list[tuple[str, int]], n_iters: int,
 
 # Big integers that carry the same small values as the i64 case, and big integers of four limbs;
 # these two are measured interleaved with "i64 x10", repeat by repeat, and compared with it.
-I_SMALL = "i x10, |v| <= 10^6"
-I_2_200 = "i x10, |v| <= 2^200"
+I_SMALL = "i x10, within ±10^6"
+I_2_200 = "i x10, within ±2^200"
 INTERLEAVED = ("i64 x10", I_SMALL, I_2_200)
 
 

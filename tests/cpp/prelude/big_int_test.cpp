@@ -1,4 +1,5 @@
-// Tests of BigInt: float conversions at their edges, the byte exchange and exact arithmetic.
+// Tests of BigInt: float conversions at their edges, the byte exchange, exact arithmetic across
+// the edge between a word and limbs, and allocations that fail.
 #include "prelude/big_int.hpp"
 
 #include <gtest/gtest.h>
