@@ -18,10 +18,11 @@ EXAMPLE_STAMP := $(VENV)/.swarmtuner-example-deps
 CPP_BUILD := build/cpp
 ASAN_BUILD := build/asan
 ASAN_MODULE_BUILD := build/asan-module
+STRICT_BUILD := build/strict
 CMAKE = $(VENV)/bin/cmake
 
-.PHONY: demo test cpp-test python-test asan-test asan-python-test install system-deps clean \
-  example-deps wheels source-check cross-test
+.PHONY: demo test cpp-test strict-test python-test asan-test asan-python-test install \
+  system-deps clean example-deps wheels source-check cross-test
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -39,6 +40,14 @@ cpp-test: system-deps $(VENV_STAMP)
 	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DSWARMTUNER_WERROR=$(WERROR)
 	$(CMAKE) --build $(CPP_BUILD) -j$(JOBS)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure -j$(JOBS)
+
+# The same tests built as ISO C++20 without GNU extensions (-Wpedantic, warnings as errors), which
+# shows that nothing relies on the library treating the 128-bit integers as integers.
+strict-test: system-deps $(VENV_STAMP)
+	$(CMAKE) -S . -B $(STRICT_BUILD) -DSWARMTUNER_BUILD_TESTS=ON -DSWARMTUNER_BUILD_MODULE=OFF \
+	  -DSWARMTUNER_STRICT_ISO=ON -DSWARMTUNER_WERROR=ON -DCMAKE_BUILD_TYPE=Debug
+	$(CMAKE) --build $(STRICT_BUILD) -j$(JOBS)
+	$(VENV)/bin/ctest --test-dir $(STRICT_BUILD) --output-on-failure -j$(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: system-deps $(VENV_STAMP)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Reliability checks beyond the unit tests: the decimal fuzz harnesses (about 20 s each), a
-# soak of 5,000 searches and a valgrind memcheck run of a short mixed-kind search.
+# Reliability checks beyond the unit tests: the decimal and big integer fuzz harnesses (about
+# 20 s each), a soak of 5,000 searches and a valgrind memcheck run of a short mixed-kind search.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -21,8 +21,12 @@ from plain_pso import PlainPSO
 N_PARTICLES = 30
 
 
-def _values(kind: str, n: int, rng: random.Random) -> tuple[list, list, list]:
-    """Lower bounds, upper bounds and sample values (the Python types f receives) of a kind."""
+def _values(kind: str, n: int, rng: random.Random,
+            bound: int | None = None) -> tuple[list, list, list]:
+    """Lower bounds, upper bounds and sample values (the Python types f receives) of a kind;
+    `bound`, for an integer kind, replaces its usual range with [-bound, bound]."""
+    if bound is not None:
+        return [-bound] * n, [bound] * n, [rng.randint(-bound, bound) for _ in range(n)]
     if kind in ("f64", "f32"):
         return [-5.0] * n, [5.0] * n, [rng.uniform(-5.0, 5.0) for _ in range(n)]
     if kind in ("i8", "i16", "i32"):
@@ -43,14 +47,16 @@ def _values(kind: str, n: int, rng: random.Random) -> tuple[list, list, list]:
 
 
 def make_case(name: str, layout: list[tuple[str, int]], n_iters: int,
-              settings: dict[str, float] | None = None) -> dict[str, Any]:
+              settings: dict[str, float] | None = None,
+              bounds_of: dict[str, int] | None = None) -> dict[str, Any]:
     """A search space of the given kinds and lengths, with its trivial objective and call
-    arguments; `settings` are PSO keyword arguments beyond the sizes (default: none)."""
+    arguments; `settings` are PSO keyword arguments beyond the sizes (default: none), and
+    `bounds_of` gives integer kinds the range [-bound, bound] instead of their usual one."""
     rng = random.Random(20240601)
     bounds: dict[str, list] = {}
     kwargs: dict[str, list] = {}
     for kind, n in layout:
-        lo, hi, sample = _values(kind, n, rng)
+        lo, hi, sample = _values(kind, n, rng, (bounds_of or {}).get(kind))
         bounds[f"{kind}_min"] = lo
         bounds[f"{kind}_max"] = hi
         kwargs[kind] = sample
@@ -69,6 +75,13 @@ def make_case(name: str, layout: list[tuple[str, int]], n_iters: int,
     }
 
 
+# Big integers that carry the same small values as the i64 case, and big integers of four limbs;
+# these two are measured interleaved with "i64 x10", repeat by repeat, and compared with it.
+I_SMALL = "i x10, within ±10^6"
+I_2_200 = "i x10, within ±2^200"
+INTERLEAVED = ("i64 x10", I_SMALL, I_2_200)
+
+
 def cases(smoke: bool) -> list[dict[str, Any]]:
     if smoke:
         iters = {1: 3, 10: 3, 100: 2, 1000: 1}
@@ -80,6 +93,8 @@ def cases(smoke: bool) -> list[dict[str, Any]]:
     return [
         *(make_case(f"f64 x{d}", [("f64", d)], iters[d]) for d in (1, 10, 100, 1000)),
         make_case("i64 x10", [("i64", 10)], other),
+        make_case(I_SMALL, [("i", 10)], other, bounds_of={"i": 10**6}),
+        make_case(I_2_200, [("i", 10)], other, bounds_of={"i": 2**200}),
         make_case("i x10", [("i", 10)], other),
         make_case("c128 x10", [("c128", 10)], other),
         make_case("d x10", [("d", 10)], other),
@@ -126,44 +141,70 @@ def count_evaluations(run: Callable[[Callable], Any], f: Callable) -> int:
 def measure(runners: dict[str, Callable[[Callable], Any]], case: dict[str, Any],
             n_particles: int, repeats: int, smoke: bool = False) -> dict[str, Any]:
     """Overhead per evaluation and its ratio to the call floor, for each runner of the case."""
-    f = case["f"]
-    evaluations = n_particles * (case["n_iters"] + 1)
-    counted = {name: count_evaluations(run, f) for name, run in runners.items()}
-    per_runner: dict[str, dict[str, list[float]]] = {
-        name: {"search_s": [], "floor_s": [], "overhead_s": [], "ratio": [],
-               "search_cpu_s": [], "ratio_cpu": [], "direct_floor_s": [], "ratio_direct": []}
-        for name in runners
-    }
-    for _ in range(repeats):
-        for name, run in runners.items():
-            floor = call_floor(f, case["kwargs"], smoke)
-            direct = call_floor(f, case["kwargs"], smoke, direct=True)
-            elapsed, cpu, _ = timed(lambda run=run: run(f))
-            evals = counted[name]
-            overhead = (elapsed - evals * floor) / evals
-            rec = per_runner[name]
-            rec["search_s"].append(elapsed)
-            rec["floor_s"].append(floor)
-            rec["overhead_s"].append(overhead)
-            rec["ratio"].append(overhead / floor)
-            rec["search_cpu_s"].append(cpu)
-            rec["ratio_cpu"].append((cpu - evals * floor) / evals / floor)
-            rec["direct_floor_s"].append(direct)
-            rec["ratio_direct"].append((elapsed - evals * direct) / evals / direct)
-    result: dict[str, Any] = {
-        "case": case["name"],
-        "layout": case["layout"],
-        "n_particles": n_particles,
-        "n_iters": case["n_iters"],
-        "evaluations_expected": evaluations,
-        "runners": {},
-    }
-    for name, rec in per_runner.items():
-        result["runners"][name] = {
-            "evaluations": counted[name],
-            **{key: summary(vals) for key, vals in rec.items()},
+    return measure_interleaved([(case, runners)], n_particles, repeats, smoke)[0]
+
+
+def measure_interleaved(group: list[tuple[dict[str, Any], dict[str, Callable[[Callable], Any]]]],
+                        n_particles: int, repeats: int, smoke: bool = False) -> list[dict[str, Any]]:
+    """measure() for several cases at once: each repeat runs every case of the group in turn,
+    so that the k-th measurements of two cases were taken under the same machine load."""
+    records = []
+    for case, runners in group:
+        f = case["f"]
+        counted = {name: count_evaluations(run, f) for name, run in runners.items()}
+        per_runner: dict[str, dict[str, list[float]]] = {
+            name: {"search_s": [], "floor_s": [], "overhead_s": [], "ratio": [],
+                   "search_cpu_s": [], "ratio_cpu": [], "direct_floor_s": [],
+                   "ratio_direct": []}
+            for name in runners
         }
-    return result
+        records.append((case, runners, counted, per_runner))
+    for _ in range(repeats):
+        for case, runners, counted, per_runner in records:
+            f = case["f"]
+            for name, run in runners.items():
+                floor = call_floor(f, case["kwargs"], smoke)
+                direct = call_floor(f, case["kwargs"], smoke, direct=True)
+                elapsed, cpu, _ = timed(lambda run=run: run(f))
+                evals = counted[name]
+                overhead = (elapsed - evals * floor) / evals
+                rec = per_runner[name]
+                rec["search_s"].append(elapsed)
+                rec["floor_s"].append(floor)
+                rec["overhead_s"].append(overhead)
+                rec["ratio"].append(overhead / floor)
+                rec["search_cpu_s"].append(cpu)
+                rec["ratio_cpu"].append((cpu - evals * floor) / evals / floor)
+                rec["direct_floor_s"].append(direct)
+                rec["ratio_direct"].append((elapsed - evals * direct) / evals / direct)
+    results = []
+    for case, _, counted, per_runner in records:
+        result: dict[str, Any] = {
+            "case": case["name"],
+            "layout": case["layout"],
+            "n_particles": n_particles,
+            "n_iters": case["n_iters"],
+            "evaluations_expected": n_particles * (case["n_iters"] + 1),
+            "runners": {},
+        }
+        for name, rec in per_runner.items():
+            result["runners"][name] = {
+                "evaluations": counted[name],
+                **{key: summary(vals) for key, vals in rec.items()},
+            }
+        results.append(result)
+    return results
+
+
+def overhead_over(results: list[dict[str, Any]], case: str, base: str) -> dict[str, Any] | None:
+    """The module's overhead per evaluation in `case` over that in `base`, repeat by repeat
+    (meaningful for interleaved cases, whose k-th repeats ran side by side)."""
+    by_name = {r["case"]: r["runners"].get("swarmtuner") for r in results}
+    if not by_name.get(case) or not by_name.get(base):
+        return None
+    ratios = [a / b for a, b in zip(by_name[case]["overhead_s"]["values"],
+                                     by_name[base]["overhead_s"]["values"])]
+    return {"case": case, "base": base, "ratio": summary(ratios)}
 
 
 def runners_for(case: dict[str, Any], pso_class: Any, n_particles: int) -> dict[str, Callable]:
@@ -218,10 +259,20 @@ def main() -> None:
     n_particles = 5 if args.smoke else N_PARTICLES
     repeats = 1 if args.smoke else 7
     results = []
+    interleaved = []
     for case in cases(args.smoke):
         runners = runners_for(case, pso_class, n_particles)
-        if runners:
+        if not runners:
+            continue
+        if case["name"] in INTERLEAVED:
+            interleaved.append((case, runners))
+            # The group is measured where its last member is listed.
+            if len(interleaved) == len(INTERLEAVED):
+                results += measure_interleaved(interleaved, n_particles, repeats, args.smoke)
+        else:
             results.append(measure(runners, case, n_particles, repeats, args.smoke))
+    comparisons = [c for c in (overhead_over(results, name, INTERLEAVED[0])
+                               for name in INTERLEAVED[1:]) if c]
     replay = replay_check(pso_class)
     write_json(args.json, {
         "machine": machine_info(),
@@ -229,6 +280,7 @@ def main() -> None:
         "repeats": repeats,
         "baseline_replay": replay,
         "cases": results,
+        "comparisons": comparisons,
     })
     if replay["checked"] and not replay["same_calls_and_result"]:
         # The baseline no longer runs the module's algorithm, so its rows compare unlike things.

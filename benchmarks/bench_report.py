@@ -138,6 +138,13 @@ def overhead_section(data: dict | None) -> list[str]:
                     "same, from CPU time", "direct call floor", "overhead / direct floor",
                     "plain overhead / eval", "plain overhead / floor"],
                    rows)
+    comparisons = data.get("comparisons") or []
+    if comparisons:
+        lines += ["", "Big integers against i64: the cases below ran interleaved with their "
+                  "base, one of each per repeat, and each ratio is taken within one repeat. "
+                  "The small case hands the search the very values of the i64 case.", ""]
+        lines += table(["case", "base", "overhead / base overhead"],
+                       [[c["case"], c["base"], spread(c["ratio"], x)] for c in comparisons])
     return lines + [""]
 
 
@@ -347,6 +354,11 @@ def headline(results: dict) -> list[str]:
             parts.append(f"{c['case']}: {x(ours['ratio']['median'])}")
     if parts:
         out.append("- Overhead / call floor (median): " + "; ".join(parts) + ".")
+    parts = [f"{c['case']} / {c['base']}: {x(c['ratio']['median'])}"
+             for c in ov.get("comparisons") or []]
+    if parts:
+        out.append("- Overhead per evaluation over that of the base, same repeat (median): "
+                   + "; ".join(parts) + ".")
     pe = results.get("peers") or {}
     parts = []
     for peer, pd in (pe.get("peers") or {}).items():

@@ -77,6 +77,7 @@ void BM_ParticleStep(benchmark::State& state) {
 
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::F64)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::I64)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::I)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::D)->Arg(10)->Arg(100)->Arg(1000);
 
 }  // namespace

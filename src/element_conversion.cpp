@@ -90,9 +90,15 @@ Int128 read_i128(PyObject* object) {
 
 BigInt read_big_int(PyObject* object) {
   const PyRef index = index_of(object);
+  // Most values fit a word, which gives the same value without the byte exchange.
+  int overflow = 0;
+  const long long word = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (overflow == 0) {
+    if (word == -1 && PyErr_Occurred()) throw_python_error();
+    return BigInt(word);
+  }
   const std::size_t bits = _PyLong_NumBits(index.get());
   if (bits == static_cast<std::size_t>(-1)) throw_python_error();
-  if (bits == 0) return BigInt();
   // One more byte than the magnitude needs leaves room for the two's complement sign bit.
   const std::size_t size = bits / 8 + 1;
   std::array<unsigned char, 128> small{};
@@ -240,9 +246,8 @@ PyRef element_to_py(const Element<K>& value) {
   } else if constexpr (K == ElementKind::I128) {
     return int128_to_py(value);
   } else if constexpr (K == ElementKind::I) {
-    // Most values fit a C long, which builds the same int without the byte exchange.
-    if (mpz_fits_slong_p(value.raw()))
-      return steal_or_panic(PyLong_FromLong(mpz_get_si(value.raw())));
+    // Most values fit a word, which builds the same int without the byte exchange.
+    if (const auto word = value.to_i64()) return steal_or_panic(PyLong_FromLongLong(*word));
     // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
     // little-endian bytes.
     static_assert(std::endian::native == std::endian::little);

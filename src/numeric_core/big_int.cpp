@@ -1,111 +1,425 @@
-// BigInt on GMP: construction, the two's complement byte exchange and the binary64 conversions.
+// BigInt beyond a machine word: limb storage, sums through GMP's mpn layer, the two's complement
+// exchange, the binary64 conversions and the decimal text.
 #include "numeric_core/big_int.hpp"
 
-#include <climits>
+#include <gmp.h>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 #include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 
-// The float conversion reads the magnitude limb by limb and assumes full 64-bit limbs.
-static_assert(GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0, "BigInt expects 64-bit GMP limbs");
-static_assert(sizeof(long) == sizeof(std::int64_t), "BigInt(int64_t) goes through mpz_init_set_si");
+// The limbs are handed to GMP as they are, and the byte exchange copies them as memory.
+static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0,
+              "BigInt expects full 64-bit GMP limbs");
+static_assert(std::endian::native == std::endian::little,
+              "the byte exchange copies limbs as little-endian memory");
 
 namespace {
 
-// Bits [offset, offset + 64) of the magnitude of `value`; limbs past the top read as zero.
-std::uint64_t magnitude_bits_at(mpz_srcptr value, std::size_t offset) noexcept {
+using Limb = BigInt::Limb;
+constexpr Limb kTopBit = Limb{1} << 63;
+
+// The magnitude of a word, also for the most negative one.
+constexpr Limb magnitude_of(std::int64_t value) noexcept {
+  return value < 0 ? Limb{0} - static_cast<Limb>(value) : static_cast<Limb>(value);
+}
+
+// Heap limbs come from the C++ allocator, which throws std::bad_alloc instead of returning
+// nothing. A count beyond what the representation can index cannot be held either.
+Limb* allocate_limbs(std::size_t count) {
+  if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throw std::bad_alloc();
+  }
+  return std::allocator<Limb>().allocate(count);
+}
+
+void deallocate_limbs(Limb* limbs, std::size_t count) noexcept {
+  std::allocator<Limb>().deallocate(limbs, count);
+}
+
+// Storage for a magnitude of `count` limbs is allocated with one limb to spare, so that a sum
+// that carries into a new top limb usually still fits where its left operand was.
+constexpr std::size_t room_for(std::size_t count) noexcept {
+  return count + 1;
+}
+
+// Owns freshly allocated limbs until a BigInt adopts them.
+class LimbBuffer {
+ public:
+  explicit LimbBuffer(std::size_t capacity)
+      : limbs_(allocate_limbs(capacity)), capacity_(capacity) {}
+  LimbBuffer(const LimbBuffer&) = delete;
+  LimbBuffer& operator=(const LimbBuffer&) = delete;
+  ~LimbBuffer() {
+    if (limbs_ != nullptr) deallocate_limbs(limbs_, capacity_);
+  }
+  Limb* get() const noexcept { return limbs_; }
+  std::size_t capacity() const noexcept { return capacity_; }
+  Limb* release() noexcept { return std::exchange(limbs_, nullptr); }
+
+ private:
+  Limb* limbs_;
+  std::size_t capacity_;
+};
+
+// GMP's copy, which beats a call of memmove for the few limbs that values usually have.
+void copy_limbs(const Limb* from, std::size_t count, Limb* to) noexcept {
+  if (count != 0) mpn_copyi(to, from, static_cast<mp_size_t>(count));
+}
+
+// The count without the zero limbs at the top.
+std::size_t normalized(const Limb* limbs, std::size_t count) noexcept {
+  while (count > 0 && limbs[count - 1] == 0) --count;
+  return count;
+}
+
+// Whether a normalised magnitude with this sign lies inside [-2^63, 2^63), and so is a word.
+bool fits_word(const Limb* limbs, std::size_t count, bool negative) noexcept {
+  if (count == 0) return true;
+  return count == 1 && (limbs[0] < kTopBit || (negative && limbs[0] == kTopBit));
+}
+
+std::int64_t word_of(const Limb* limbs, std::size_t count, bool negative) noexcept {
+  const Limb magnitude = count == 0 ? 0 : limbs[0];
+  return static_cast<std::int64_t>(negative ? Limb{0} - magnitude : magnitude);
+}
+
+// Bits [offset, offset + 64) of a magnitude; limbs past the top read as zero.
+Limb bits_at(const Limb* limbs, std::size_t count, std::size_t offset) noexcept {
   const std::size_t limb = offset / 64;
-  const unsigned shift = static_cast<unsigned>(offset % 64);
-  const auto limb_at = [value](std::size_t index) -> std::uint64_t {
-    return index < mpz_size(value) ? mpz_getlimbn(value, static_cast<mp_size_t>(index)) : 0;
-  };
-  std::uint64_t bits = limb_at(limb) >> shift;
+  const auto shift = static_cast<unsigned>(offset % 64);
+  const auto limb_at = [&](std::size_t index) -> Limb { return index < count ? limbs[index] : 0; };
+  Limb bits = limb_at(limb) >> shift;
   if (shift != 0) bits |= limb_at(limb + 1) << (64 - shift);
   return bits;
 }
 
+std::size_t magnitude_bits(const Limb* limbs, std::size_t count) noexcept {
+  return count == 0 ? 0
+                    : 64 * (count - 1) + static_cast<std::size_t>(std::bit_width(limbs[count - 1]));
+}
+
+constexpr Limb kTenPow19 = 10'000'000'000'000'000'000U;
+constexpr std::size_t kChunkDigits = 19;
+
 }  // namespace
 
-// GMP 6.2's mpz_init points at a shared dummy limb instead of allocating, which is what lets
-// the default constructor and the moves be noexcept.
-BigInt::BigInt() noexcept {
-  mpz_init(value_);
+// A signed magnitude to compute with: the value's own limbs, or for a word its magnitude in a
+// scratch limb that the caller provides.
+struct BigInt::Operand {
+  const Limb* limbs;
+  std::size_t count;  // 0 for zero
+  bool negative;
+};
+
+BigInt::Operand BigInt::operand(Limb& scratch, bool negated) const noexcept {
+  if (size_ == 0) {
+    scratch = magnitude_of(small_);
+    return {&scratch, scratch == 0 ? std::size_t{0} : std::size_t{1}, (small_ < 0) != negated};
+  }
+  const bool negative = size_ < 0;
+  return {limbs_, static_cast<std::size_t>(negative ? -std::int64_t{size_} : size_),
+          negative != negated};
 }
 
-BigInt::BigInt(std::int64_t value) {
-  mpz_init_set_si(value_, static_cast<long>(value));
+void BigInt::free_limbs() noexcept {
+  deallocate_limbs(limbs_, capacity_);
+  size_ = 0;
+  capacity_ = 0;
+  small_ = 0;
 }
 
-BigInt::BigInt(const BigInt& other) {
-  mpz_init_set(value_, other.value_);
+// Takes over `limbs` (allocated with room for `capacity`, and possibly this value's own)
+// holding a magnitude of `count` limbs with a non-zero top limb, or frees them when the value
+// turns out to be a word. Any other storage held before is freed.
+inline void BigInt::adopt(Limb* limbs, std::size_t capacity, std::size_t count,
+                          bool negative) noexcept {
+  if (capacity_ != 0 && limbs_ != limbs) free_limbs();
+  if (fits_word(limbs, count, negative)) {
+    const std::int64_t word = word_of(limbs, count, negative);
+    if (capacity_ != 0) {
+      free_limbs();  // the limbs were our own
+    } else {
+      deallocate_limbs(limbs, capacity);
+    }
+    small_ = word;
+    return;
+  }
+  limbs_ = limbs;
+  capacity_ = static_cast<std::uint32_t>(capacity);
+  const auto size = static_cast<std::int32_t>(count);
+  size_ = negative ? -size : size;
 }
 
-BigInt::BigInt(BigInt&& other) noexcept {
-  mpz_init(value_);
-  mpz_swap(value_, other.value_);
+// Stores a signed magnitude that may lie in this value's own storage. New storage is
+// allocated before the old is released, so a failure leaves the value as it was.
+void BigInt::assign_magnitude(const Limb* limbs, std::size_t count, bool negative) {
+  count = normalized(limbs, count);
+  if (fits_word(limbs, count, negative)) {
+    const std::int64_t word = word_of(limbs, count, negative);
+    if (capacity_ != 0) free_limbs();
+    small_ = word;
+    return;
+  }
+  if (capacity_ >= count) {
+    if (limbs_ != limbs) copy_limbs(limbs, count, limbs_);
+    const auto size = static_cast<std::int32_t>(count);
+    size_ = negative ? -size : size;
+    return;
+  }
+  LimbBuffer fresh(room_for(count));
+  copy_limbs(limbs, count, fresh.get());
+  adopt(fresh.release(), fresh.capacity(), count, negative);
 }
 
-BigInt& BigInt::operator=(const BigInt& other) {
-  mpz_set(value_, other.value_);
-  return *this;
+void BigInt::copy_large(const BigInt& other) {
+  const std::size_t count =
+      static_cast<std::size_t>(other.size_ < 0 ? -std::int64_t{other.size_} : other.size_);
+  limbs_ = allocate_limbs(room_for(count));
+  copy_limbs(other.limbs_, count, limbs_);
+  capacity_ = static_cast<std::uint32_t>(room_for(count));
+  size_ = other.size_;
 }
 
-// The moved-from operand takes over the old digits and frees them when it dies.
-BigInt& BigInt::operator=(BigInt&& other) noexcept {
-  mpz_swap(value_, other.value_);
-  return *this;
+void BigInt::assign_slow(const BigInt& other) {
+  if (other.size_ == 0) {
+    if (capacity_ != 0) free_limbs();
+    small_ = other.small_;
+    return;
+  }
+  const std::size_t count =
+      static_cast<std::size_t>(other.size_ < 0 ? -std::int64_t{other.size_} : other.size_);
+  if (capacity_ < count) {
+    const std::size_t capacity = room_for(count);
+    Limb* const fresh = allocate_limbs(capacity);
+    if (capacity_ != 0) free_limbs();
+    limbs_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+  }
+  copy_limbs(other.limbs_, count, limbs_);
+  size_ = other.size_;
 }
 
-BigInt::~BigInt() {
-  mpz_clear(value_);
+void BigInt::negate() {
+  if (size_ == 0) {
+    if (small_ != std::numeric_limits<std::int64_t>::min()) {
+      small_ = -small_;
+      return;
+    }
+    // -(-2^63) = 2^63 is the one negation that leaves the word.
+    LimbBuffer fresh(1);
+    fresh.get()[0] = kTopBit;
+    adopt(fresh.release(), 1, 1, false);
+    return;
+  }
+  if (size_ == 1 && limbs_[0] == kTopBit) {
+    free_limbs();  // 2^63 negates to the most negative word
+    small_ = std::numeric_limits<std::int64_t>::min();
+    return;
+  }
+  size_ = -size_;
+}
+
+// a + b for signed magnitudes, stored into this value, which may be either operand.
+inline void BigInt::assign_sum(const Operand& a_in, const Operand& b_in) {
+  // Taken apart into scalars: copying the small structs whole, right after their fields were
+  // written one by one, costs more than the sum of a few limbs.
+  const Limb* a = a_in.limbs;
+  std::size_t a_count = a_in.count;
+  bool negative = a_in.negative;
+  const Limb* b = b_in.limbs;
+  std::size_t b_count = b_in.count;
+  const bool same_sign = negative == b_in.negative;
+  // The larger magnitude goes first: mpn_add needs the longer operand first, mpn_sub the
+  // larger one.
+  if (a_count < b_count || (!same_sign && a_count == b_count && a_count != 0 &&
+                            mpn_cmp(a, b, static_cast<mp_size_t>(a_count)) < 0)) {
+    std::swap(a, b);
+    std::swap(a_count, b_count);
+    negative = b_in.negative;
+  }
+  if (b_count == 0) {
+    assign_magnitude(a, a_count, negative);
+    return;
+  }
+  const std::size_t needed = same_sign ? a_count + 1 : a_count;
+  // The destination: the stack for words and one-limb values; this value's storage when it is
+  // large enough and the operands overlap it exactly or not at all (mpn allows the destination
+  // to be an operand, but not a part of one); otherwise new storage. Nothing between the
+  // allocation and the adoption below can throw.
+  Limb on_stack[2];
+  Limb* out = on_stack;
+  std::size_t fresh_capacity = 0;
+  if (needed > 2) {
+    if (capacity_ >= needed && (limbs_ != b || b_count == a_count)) {
+      out = limbs_;
+    } else {
+      fresh_capacity = room_for(needed);
+      out = allocate_limbs(fresh_capacity);
+    }
+  }
+  const auto an = static_cast<mp_size_t>(a_count);
+  const auto bn = static_cast<mp_size_t>(b_count);
+  // A sum has one limb more exactly when it carries; a difference may lose any number.
+  std::size_t count;
+  if (same_sign) {
+    const Limb carry = mpn_add(out, a, an, b, bn);
+    out[a_count] = carry;
+    count = a_count + (carry != 0 ? 1 : 0);
+  } else {
+    mpn_sub(out, a, an, b, bn);
+    count = normalized(out, a_count);
+  }
+  if (out == on_stack) {
+    assign_magnitude(on_stack, count, negative);
+  } else {
+    adopt(out, fresh_capacity != 0 ? fresh_capacity : capacity_, count, negative);
+  }
+}
+
+BigInt BigInt::sum_slow(const BigInt& a, const BigInt& b, bool subtract) {
+  Limb a_scratch;
+  Limb b_scratch;
+  BigInt result;
+  result.assign_sum(a.operand(a_scratch, false), b.operand(b_scratch, subtract));
+  return result;
+}
+
+void BigInt::add_assign_slow(const BigInt& b, bool subtract) {
+  Limb a_scratch;
+  Limb b_scratch;
+  // Both views are taken before anything is stored, so b may be this value itself.
+  const Operand a_view = operand(a_scratch, false);
+  const Operand b_view = b.operand(b_scratch, subtract);
+  assign_sum(a_view, b_view);
+}
+
+std::strong_ordering BigInt::compare_slow(const BigInt& a, const BigInt& b) noexcept {
+  // A value held in limbs lies outside every word, on the side of its sign.
+  if (a.size_ == 0) return b.size_ > 0 ? std::strong_ordering::less : std::strong_ordering::greater;
+  if (b.size_ == 0) return a.size_ > 0 ? std::strong_ordering::greater : std::strong_ordering::less;
+  // More limbs mean a larger magnitude, so signed counts order values of different lengths.
+  if (a.size_ != b.size_) return a.size_ <=> b.size_;
+  const mp_size_t count = a.size_ < 0 ? -mp_size_t{a.size_} : mp_size_t{a.size_};
+  const int c = mpn_cmp(a.limbs_, b.limbs_, count);
+  const int signed_c = a.size_ < 0 ? -c : c;
+  return signed_c <=> 0;
+}
+
+std::size_t BigInt::bit_length() const noexcept {
+  Limb scratch;
+  const Operand value = operand(scratch, false);
+  return magnitude_bits(value.limbs, value.count);
+}
+
+double BigInt::large_to_f64() const noexcept {
+  Limb scratch;
+  const Operand value = operand(scratch, false);
+  const std::size_t bits = magnitude_bits(value.limbs, value.count);
+  // Keep the 64 leading bits (truncating the rest), round those once to binary64 and scale.
+  // A value in limbs is at least 2^63, so it has at least 64 bits.
+  const std::size_t dropped = bits - 64;
+  const double leading = static_cast<double>(bits_at(value.limbs, value.count, dropped));
+  // Scaling by a power of two is exact, or overflows to infinity as it should. 2^dropped is a
+  // normal double up to 2^1023; past that the value (at least 2^63 times it) is infinite anyway.
+  double magnitude = std::numeric_limits<double>::infinity();
+  if (dropped <= 1023) magnitude = leading * std::bit_cast<double>((1023 + dropped) << 52);
+  return value.negative ? -magnitude : magnitude;
+}
+
+bool BigInt::assign_large_f64(double value) {
+  if (!std::isfinite(value)) return false;
+  // |value| >= 2^63 here, a normal double: its 53-bit significand times 2^(exponent - 1075),
+  // where the shift is at least 63 - 52.
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t exponent = (bits >> 52) & 0x7FF;
+  const Limb significand = (bits & ((Limb{1} << 52) - 1)) | (Limb{1} << 52);
+  const auto shift = static_cast<std::size_t>(exponent - 1075);
+  const std::size_t whole = shift / 64;
+  const auto part = static_cast<unsigned>(shift % 64);
+  const Limb low = significand << part;
+  const Limb high = part == 0 ? 0 : significand >> (64 - part);
+  // Such a value lies outside every word, so it is always held in limbs.
+  const std::size_t count = whole + (high != 0 ? 2 : 1);
+  if (capacity_ < count) {
+    const std::size_t capacity = room_for(count);
+    Limb* const fresh = allocate_limbs(capacity);
+    if (capacity_ != 0) free_limbs();
+    limbs_ = fresh;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+  }
+  std::fill_n(limbs_, whole, Limb{0});
+  limbs_[whole] = low;
+  if (high != 0) limbs_[whole + 1] = high;
+  const auto size = static_cast<std::int32_t>(count);
+  size_ = value < 0 ? -size : size;
+  return true;
+}
+
+std::optional<BigInt> BigInt::from_f64(double value) {
+  BigInt result;
+  if (!result.assign_f64(value)) return std::nullopt;
+  return result;
 }
 
 BigInt BigInt::from_le_signed_bytes(std::span<const std::uint8_t> bytes) {
-  BigInt result;
-  if (bytes.empty()) return result;
-  mpz_import(result.value_, bytes.size(), -1, 1, 0, 0, bytes.data());
-  if ((bytes.back() & 0x80U) != 0) {
-    // The top bit carries weight -2^(8n-1): subtract 2^(8n) from the unsigned reading.
-    BigInt modulus;
-    mpz_setbit(modulus.value_, 8 * bytes.size());
-    mpz_sub(result.value_, result.value_, modulus.value_);
+  if (bytes.empty()) return BigInt();
+  const bool negative = (bytes.back() & 0x80U) != 0;
+  // The top limb is padded with copies of the sign bit.
+  const auto fill = [&](Limb* out, std::size_t count) {
+    out[count - 1] = negative ? ~Limb{0} : 0;
+    std::memcpy(out, bytes.data(), bytes.size());
+  };
+  const std::size_t count = (bytes.size() + 7) / 8;
+  if (count == 1) {
+    Limb word;
+    fill(&word, 1);
+    return BigInt(static_cast<std::int64_t>(word));
   }
+  LimbBuffer fresh(count);
+  fill(fresh.get(), count);
+  // A negative value reads as 2^(64 count) - m, so m is its negation modulo 2^(64 count).
+  if (negative) mpn_neg(fresh.get(), fresh.get(), static_cast<mp_size_t>(count));
+  BigInt result;
+  const std::size_t used = normalized(fresh.get(), count);
+  result.adopt(fresh.release(), count, used, negative);
   return result;
 }
 
 std::vector<std::uint8_t> BigInt::to_le_signed_bytes() const {
-  // A negative v is written as the byte-wise complement of ~v = -v - 1, which is non-negative.
-  // In both cases the magnitude m needs bit_length(m) / 8 + 1 bytes to leave room for the sign
-  // bit, which also gives a single zero byte for zero.
-  const bool negative = mpz_sgn(value_) < 0;
-  BigInt magnitude;
-  if (negative) {
-    mpz_com(magnitude.value_, value_);
-  }
-  mpz_srcptr source = negative ? magnitude.value_ : value_;
-  const std::size_t bits = mpz_sgn(source) == 0 ? 0 : mpz_sizeinbase(source, 2);
-  std::vector<std::uint8_t> bytes(bits / 8 + 1, 0);
-  mpz_export(bytes.data(), nullptr, -1, 1, 0, 0, source);
-  if (negative) {
-    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(~byte);
-  }
+  std::vector<std::uint64_t> words(to_le_signed_words({}));
+  to_le_signed_words(words);
+  std::vector<std::uint8_t> bytes(words.size() * sizeof(std::uint64_t));
+  std::memcpy(bytes.data(), words.data(), bytes.size());
+  // Drop the top bytes that only repeat the sign of the byte below them.
+  const auto redundant = [&bytes] {
+    const std::uint8_t top = bytes[bytes.size() - 1];
+    const bool below_negative = (bytes[bytes.size() - 2] & 0x80U) != 0;
+    return top == (below_negative ? 0xFF : 0x00);
+  };
+  while (bytes.size() > 1 && redundant()) bytes.pop_back();
   return bytes;
 }
 
 std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexcept {
-  static_assert(sizeof(mp_limb_t) == sizeof(std::uint64_t) && GMP_NAIL_BITS == 0,
-                "limbs are copied as 64-bit words");
-  const std::size_t limbs = mpz_size(value_);
-  const std::size_t count = limbs + 1;
+  Limb scratch;
+  const Operand value = operand(scratch, false);
+  const std::size_t count = value.count + 1;
   if (out.size() < count) return count;
-  const mp_limb_t* magnitude = mpz_limbs_read(value_);
-  for (std::size_t k = 0; k < limbs; ++k) out[k] = magnitude[k];
-  out[limbs] = 0;
-  if (mpz_sgn(value_) < 0) {
+  std::copy_n(value.limbs, value.count, out.begin());
+  out[value.count] = 0;
+  if (value.negative) {
     // -m is ~m + 1: complement every word and carry the one up through the zero words.
     bool carry = true;
     for (std::size_t k = 0; k < count; ++k) {
@@ -117,99 +431,84 @@ std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexc
 }
 
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
+  const std::size_t count = (words.size() + 1) / 2;
+  const auto fill = [&](Limb* out) {
+    out[count - 1] = 0;
+    std::memcpy(out, words.data(), words.size() * sizeof(std::uint32_t));
+  };
+  if (count == 0) return BigInt();
   BigInt result;
-  if (!words.empty())
-    mpz_import(result.value_, words.size(), -1, sizeof(std::uint32_t), 0, 0, words.data());
+  if (count == 1) {
+    Limb word;
+    fill(&word);
+    result.assign_magnitude(&word, 1, false);
+    return result;
+  }
+  LimbBuffer fresh(count);
+  fill(fresh.get());
+  const std::size_t used = normalized(fresh.get(), count);
+  result.adopt(fresh.release(), count, used, false);
   return result;
 }
 
 BigInt BigInt::from_string(std::string_view decimal) {
-  BigInt result;
-  const std::string text(decimal);
-  if (text.empty() || mpz_set_str(result.value_, text.c_str(), 10) != 0) {
-    fail("invalid decimal integer text: " + text);
+  const bool negative = !decimal.empty() && decimal.front() == '-';
+  const std::string_view digits = negative ? decimal.substr(1) : decimal;
+  const bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                                    [](char c) { return c >= '0' && c <= '9'; });
+  if (!valid) fail("invalid decimal integer text: " + std::string(decimal));
+  // Read 19 digits at a time (the most a limb holds), the first chunk taking the remainder.
+  const auto chunk_value = [](std::string_view chunk) {
+    Limb value = 0;
+    for (const char c : chunk) value = value * 10 + static_cast<Limb>(c - '0');
+    return value;
+  };
+  std::size_t first = digits.size() % kChunkDigits;
+  if (first == 0) first = kChunkDigits;
+  // log2(10) < 10/3, so this many limbs hold every number of that many digits.
+  const std::size_t capacity = digits.size() * 10 / 3 / 64 + 2;
+  LimbBuffer fresh(capacity);
+  Limb* const limbs = fresh.get();
+  limbs[0] = chunk_value(digits.substr(0, first));
+  std::size_t count = 1;
+  for (std::size_t at = first; at < digits.size(); at += kChunkDigits) {
+    const auto n = static_cast<mp_size_t>(count);
+    Limb carry = mpn_mul_1(limbs, limbs, n, kTenPow19);
+    carry += mpn_add_1(limbs, limbs, n, chunk_value(digits.substr(at, kChunkDigits)));
+    if (carry != 0) limbs[count++] = carry;
   }
+  BigInt result;
+  const std::size_t used = normalized(limbs, count);
+  result.adopt(fresh.release(), capacity, used, negative);
   return result;
 }
 
 std::string BigInt::to_string() const {
-  std::string text(mpz_sizeinbase(value_, 10) + 2, '\0');
-  mpz_get_str(text.data(), 10, value_);
-  text.resize(std::char_traits<char>::length(text.c_str()));
+  if (size_ == 0) {
+    char text[24];
+    const auto end = std::to_chars(std::begin(text), std::end(text), small_).ptr;
+    return std::string(text, end);
+  }
+  // Divide a copy of the magnitude by 10^19 until nothing is left; each remainder gives 19
+  // digits, least significant first.
+  Limb scratch;
+  const Operand value = operand(scratch, false);
+  std::vector<Limb> quotient(value.limbs, value.limbs + value.count);
+  std::size_t count = quotient.size();
+  std::vector<Limb> chunks;
+  while (count > 0) {
+    chunks.push_back(mpn_divrem_1(quotient.data(), 0, quotient.data(),
+                                  static_cast<mp_size_t>(count), kTenPow19));
+    count = normalized(quotient.data(), count);
+  }
+  std::string text = value.negative ? "-" : "";
+  text += std::to_string(chunks.back());
+  for (std::size_t k = chunks.size() - 1; k-- > 0;) {
+    const std::string digits = std::to_string(chunks[k]);
+    text.append(kChunkDigits - digits.size(), '0');
+    text += digits;
+  }
   return text;
-}
-
-BigInt::Sign BigInt::sign() const noexcept {
-  const int s = mpz_sgn(value_);
-  return s < 0 ? Sign::Minus : s == 0 ? Sign::NoSign : Sign::Plus;
-}
-
-std::size_t BigInt::bit_length() const noexcept {
-  return mpz_sgn(value_) == 0 ? 0 : mpz_sizeinbase(value_, 2);
-}
-
-double BigInt::to_f64() const noexcept {
-  const std::size_t bits = bit_length();
-  if (bits == 0) return 0.0;
-  // Keep the 64 leading bits (truncating the rest), round those once to binary64 and scale.
-  const std::size_t dropped = bits > 64 ? bits - 64 : 0;
-  const double leading = static_cast<double>(magnitude_bits_at(value_, dropped));
-  double magnitude = std::numeric_limits<double>::infinity();
-  // With 64 significant bits the value is at least 2^63, so anything scaled by more than
-  // 2^961 overflows; the bound also keeps the exponent inside an int.
-  if (dropped <= 1024) magnitude = std::ldexp(leading, static_cast<int>(dropped));
-  return mpz_sgn(value_) < 0 ? -magnitude : magnitude;
-}
-
-std::optional<BigInt> BigInt::from_f64(double value) {
-  if (!std::isfinite(value)) return std::nullopt;
-  BigInt result;
-  mpz_set_d(result.value_, value);  // truncates toward zero; exact for every finite double
-  return result;
-}
-
-BigInt operator+(const BigInt& a, const BigInt& b) {
-  BigInt result;
-  mpz_add(result.raw(), a.raw(), b.raw());
-  return result;
-}
-
-BigInt operator-(const BigInt& a, const BigInt& b) {
-  BigInt result;
-  mpz_sub(result.raw(), a.raw(), b.raw());
-  return result;
-}
-
-BigInt BigInt::operator-() const& {
-  BigInt result;
-  mpz_neg(result.value_, value_);
-  return result;
-}
-
-BigInt BigInt::operator-() && {
-  mpz_neg(value_, value_);
-  return std::move(*this);
-}
-
-BigInt& BigInt::operator+=(const BigInt& b) {
-  mpz_add(value_, value_, b.value_);
-  return *this;
-}
-
-BigInt& BigInt::operator-=(const BigInt& b) {
-  mpz_sub(value_, value_, b.value_);
-  return *this;
-}
-
-std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
-  const int c = mpz_cmp(a.raw(), b.raw());
-  return c < 0    ? std::strong_ordering::less
-         : c == 0 ? std::strong_ordering::equal
-                  : std::strong_ordering::greater;
-}
-
-bool operator==(const BigInt& a, const BigInt& b) noexcept {
-  return mpz_cmp(a.raw(), b.raw()) == 0;
 }
 
 }  // namespace swarmtuner

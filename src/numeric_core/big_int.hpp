@@ -1,7 +1,6 @@
-// Arbitrary-precision signed integers of kind "i", on GMP, with the conversions the search needs.
+// Arbitrary-precision signed integers of kind "i": a machine word inline while the value fits
+// one, GMP's low-level layer on limbs of our own beyond that.
 #pragma once
-
-#include <gmp.h>
 
 #include <compare>
 #include <cstddef>
@@ -14,58 +13,192 @@
 
 namespace swarmtuner {
 
+// Every operation either completes or, when it needs memory that cannot be had, throws
+// std::bad_alloc and leaves its operands as they were. Nothing here allocates through GMP
+// (which would abort the process instead of failing).
 class BigInt {
  public:
   // Zero always has NoSign; a non-zero value never has it. Ordered Minus < NoSign < Plus.
   enum class Sign { Minus, NoSign, Plus };
+  using Limb = std::uint64_t;
 
-  BigInt() noexcept;  // zero; does not allocate
-  explicit BigInt(std::int64_t value);
-  BigInt(const BigInt& other);
-  BigInt(BigInt&& other) noexcept;
-  BigInt& operator=(const BigInt& other);
-  BigInt& operator=(BigInt&& other) noexcept;
-  ~BigInt();
+  BigInt() noexcept : small_(0) {}  // zero; does not allocate
+  explicit BigInt(std::int64_t value) noexcept : small_(value) {}
+  BigInt(const BigInt& other) {
+    if (other.size_ == 0) {
+      small_ = other.small_;
+    } else {
+      copy_large(other);
+    }
+  }
+  BigInt(BigInt&& other) noexcept : size_(other.size_), capacity_(other.capacity_) {
+    if (size_ == 0) {
+      small_ = other.small_;
+    } else {
+      limbs_ = other.limbs_;
+    }
+    other.size_ = 0;
+    other.capacity_ = 0;
+    other.small_ = 0;
+  }
+  BigInt& operator=(const BigInt& other) {
+    if (size_ == 0 && other.size_ == 0) {
+      small_ = other.small_;
+    } else if (this != &other) {
+      assign_slow(other);
+    }
+    return *this;
+  }
+  BigInt& operator=(BigInt&& other) noexcept {
+    if (this != &other) {
+      if (capacity_ != 0) free_limbs();
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      if (size_ == 0) {
+        small_ = other.small_;
+      } else {
+        limbs_ = other.limbs_;
+      }
+      other.size_ = 0;
+      other.capacity_ = 0;
+      other.small_ = 0;
+    }
+    return *this;
+  }
+  ~BigInt() {
+    if (capacity_ != 0) free_limbs();
+  }
 
   // Little-endian two's complement bytes, as Python exchanges integers. Empty means zero.
   static BigInt from_le_signed_bytes(std::span<const std::uint8_t> bytes);
   // The shortest little-endian two's complement form; zero is one zero byte.
   std::vector<std::uint8_t> to_le_signed_bytes() const;
   // The same two's complement form in 64-bit words, least significant first, one word more
-  // than the magnitude has limbs (so there is always room for the sign). Returns that count,
-  // and writes the words only when `out` has room for them.
+  // than the magnitude has 64-bit limbs (so there is always room for the sign). Returns that
+  // count, and writes the words only when `out` has room for them.
   std::size_t to_le_signed_words(std::span<std::uint64_t> out) const noexcept;
   // Unsigned little-endian 32-bit words, least significant first.
   static BigInt from_le_words(std::span<const std::uint32_t> words);
+  // The value as a 64-bit integer, when it is one.
+  std::optional<std::int64_t> to_i64() const noexcept {
+    if (size_ == 0) return small_;
+    return std::nullopt;
+  }
 
-  // Decimal text, for tests and diagnostics.
+  // Decimal text, for tests and diagnostics: an optional "-" and at least one digit.
   static BigInt from_string(std::string_view decimal);
   std::string to_string() const;
 
-  Sign sign() const noexcept;
+  Sign sign() const noexcept {
+    if (size_ != 0) return size_ < 0 ? Sign::Minus : Sign::Plus;
+    return small_ < 0 ? Sign::Minus : small_ == 0 ? Sign::NoSign : Sign::Plus;
+  }
   std::size_t bit_length() const noexcept;  // of the magnitude; 0 for zero
+  // Limbs of heap storage held; 0 while the value fits a machine word.
+  std::size_t capacity() const noexcept { return capacity_; }
 
   // Magnitudes below 2^64 round to nearest. Larger ones keep their 64 leading bits (the rest
   // truncated), round those to nearest and scale by 2^dropped; +infinity past the range.
   // The sign is applied last.
-  double to_f64() const noexcept;
+  double to_f64() const noexcept {
+    // Rounding to nearest is symmetric, so rounding the signed word is rounding the magnitude
+    // and applying the sign afterwards.
+    if (size_ == 0) return static_cast<double>(small_);
+    return large_to_f64();
+  }
   // Truncation toward zero; nullopt for NaN and infinities.
   static std::optional<BigInt> from_f64(double value);
+  // The same truncation stored into this value, reusing its storage; false, and the value
+  // left as it was, for NaN and infinities.
+  bool assign_f64(double value) {
+    // The range test is false for NaN. Inside it the truncation fits a word, so the cast is
+    // defined.
+    if (value >= -0x1p63 && value < 0x1p63) {
+      if (capacity_ != 0) free_limbs();
+      small_ = static_cast<std::int64_t>(value);
+      return true;
+    }
+    return assign_large_f64(value);
+  }
 
-  friend BigInt operator+(const BigInt& a, const BigInt& b);
-  friend BigInt operator-(const BigInt& a, const BigInt& b);
-  BigInt operator-() const&;
-  BigInt operator-() &&;
-  BigInt& operator+=(const BigInt& b);
-  BigInt& operator-=(const BigInt& b);
-  friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept;
-  friend bool operator==(const BigInt& a, const BigInt& b) noexcept;
-
-  mpz_srcptr raw() const noexcept { return value_; }
-  mpz_ptr raw() noexcept { return value_; }
+  friend BigInt operator+(const BigInt& a, const BigInt& b) {
+    std::int64_t sum;
+    if (a.size_ == 0 && b.size_ == 0 && !__builtin_add_overflow(a.small_, b.small_, &sum)) {
+      return BigInt(sum);
+    }
+    return sum_slow(a, b, false);
+  }
+  friend BigInt operator-(const BigInt& a, const BigInt& b) {
+    std::int64_t difference;
+    if (a.size_ == 0 && b.size_ == 0 && !__builtin_sub_overflow(a.small_, b.small_, &difference)) {
+      return BigInt(difference);
+    }
+    return sum_slow(a, b, true);
+  }
+  BigInt operator-() const& {
+    BigInt result = *this;
+    result.negate();
+    return result;
+  }
+  BigInt operator-() && {
+    negate();
+    return std::move(*this);
+  }
+  BigInt& operator+=(const BigInt& b) {
+    std::int64_t sum;
+    if (size_ == 0 && b.size_ == 0 && !__builtin_add_overflow(small_, b.small_, &sum)) {
+      small_ = sum;
+    } else {
+      add_assign_slow(b, false);
+    }
+    return *this;
+  }
+  BigInt& operator-=(const BigInt& b) {
+    std::int64_t difference;
+    if (size_ == 0 && b.size_ == 0 && !__builtin_sub_overflow(small_, b.small_, &difference)) {
+      small_ = difference;
+    } else {
+      add_assign_slow(b, true);
+    }
+    return *this;
+  }
+  friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
+    if (a.size_ == 0 && b.size_ == 0) return a.small_ <=> b.small_;
+    return compare_slow(a, b);
+  }
+  friend bool operator==(const BigInt& a, const BigInt& b) noexcept {
+    if (a.size_ == 0 && b.size_ == 0) return a.small_ == b.small_;
+    return compare_slow(a, b) == 0;
+  }
 
  private:
-  mpz_t value_;
+  struct Operand;
+
+  // Out of line: everything that touches limbs.
+  void copy_large(const BigInt& other);
+  void assign_slow(const BigInt& other);
+  void free_limbs() noexcept;
+  void negate();
+  double large_to_f64() const noexcept;
+  bool assign_large_f64(double value);
+  static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
+  void add_assign_slow(const BigInt& b, bool subtract);
+  void assign_sum(const Operand& a, const Operand& b);
+  void assign_magnitude(const Limb* limbs, std::size_t count, bool negative);
+  void adopt(Limb* limbs, std::size_t capacity, std::size_t count, bool negative) noexcept;
+  Operand operand(Limb& scratch, bool negated) const noexcept;
+  static std::strong_ordering compare_slow(const BigInt& a, const BigInt& b) noexcept;
+
+  // A value inside [-2^63, 2^63) is held in small_ with size_ == 0 and no storage. Any other
+  // value is held as |size_| limbs at limbs_, least significant first with a non-zero top
+  // limb, and is negative when size_ is; capacity_ limbs are allocated there. Every value
+  // has exactly one form, so values of different forms are never equal.
+  std::int32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+  union {
+    std::int64_t small_;
+    Limb* limbs_;
+  };
 };
 
 }  // namespace swarmtuner

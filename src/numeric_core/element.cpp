@@ -1,8 +1,6 @@
 // The element primitives of the two heap or library backed kinds, big integer and decimal.
 #include "numeric_core/element.hpp"
 
-#include <cmath>
-
 #include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
@@ -13,17 +11,11 @@ BigInt scale_element(const BigInt& a, double x) {
   return scaled;
 }
 
-void scale_assign_element(BigInt& a, double x) {
-  const double product = a.to_f64() * x;
-  // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
-  // since infinity times zero is NaN).
-  if (!std::isfinite(product)) {
-    fail("f64 can not to BigInt");
-  }
-  mpz_set_d(a.raw(), product);  // truncates toward zero; exact for every finite double
-}
-
 namespace element_detail {
+
+void fail_big_int_scaling() {
+  fail("f64 can not to BigInt");
+}
 
 void fail_decimal_addition() {
   fail("Addition overflowed");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -96,14 +97,13 @@ namespace element_detail {
 
 // numeric_limits is not guaranteed for __int128, so the bounds come from the bit pattern.
 template <FixedWidthInt T>
-inline constexpr T int_max =
-    static_cast<T>(static_cast<std::make_unsigned_t<T>>(~std::make_unsigned_t<T>{0}) >> 1);
+inline constexpr T int_max = static_cast<T>(static_cast<UnsignedOf<T>>(~UnsignedOf<T>{0}) >> 1);
 template <FixedWidthInt T>
 inline constexpr T int_min = static_cast<T>(-int_max<T> - 1);
 
 // Picks the wrapped result, or on overflow the end of the range on a's side. `witness` has its
 // top bit set exactly when the operation overflowed.
-template <FixedWidthInt T, class U = std::make_unsigned_t<T>>
+template <FixedWidthInt T, class U = UnsignedOf<T>>
 constexpr T saturate_if_overflow(U ua, U wrapped, U witness) noexcept {
   constexpr int top_bit = static_cast<int>(sizeof(U) * 8 - 1);
   const U mask = static_cast<U>(U{0} - static_cast<U>(witness >> top_bit));
@@ -122,8 +122,8 @@ using ScaleFloat = std::conditional_t<(sizeof(T) <= 2), float, double>;
 template <FixedWidthInt T, std::floating_point F>
 constexpr T saturating_truncate(F p) noexcept {
   // 2^(width-1) is exact in both float types (2^127 < FLT_MAX).
-  constexpr F limit = static_cast<F>(
-      static_cast<std::make_unsigned_t<T>>(std::make_unsigned_t<T>{1} << (sizeof(T) * 8 - 1)));
+  constexpr F limit =
+      static_cast<F>(static_cast<UnsignedOf<T>>(UnsignedOf<T>{1} << (sizeof(T) * 8 - 1)));
   const F in_range = (p >= -limit && p < limit) ? p : F{0};
   T result = static_cast<T>(in_range);
   result = p >= limit ? int_max<T> : result;
@@ -139,7 +139,7 @@ constexpr T saturating_truncate(F p) noexcept {
 // with branches or overflow builtins, so that loops over a list vectorise for every width.
 template <FixedWidthInt T>
 constexpr T add_element(T a, T b) noexcept {
-  using U = std::make_unsigned_t<T>;
+  using U = UnsignedOf<T>;
   const U ua = static_cast<U>(a);
   const U ub = static_cast<U>(b);
   const U sum = static_cast<U>(ua + ub);
@@ -149,7 +149,7 @@ constexpr T add_element(T a, T b) noexcept {
 
 template <FixedWidthInt T>
 constexpr T sub_element(T a, T b) noexcept {
-  using U = std::make_unsigned_t<T>;
+  using U = UnsignedOf<T>;
   const U ua = static_cast<U>(a);
   const U ub = static_cast<U>(b);
   const U difference = static_cast<U>(ua - ub);
@@ -246,11 +246,24 @@ inline void sub_assign_element(BigInt& a, const BigInt& b) {
   a -= b;
 }
 
-// a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero.
-// Throws "f64 can not to BigInt" when that product is NaN or infinite.
+namespace element_detail {
+// Kept out of line so that the inline scaling stays small.
+[[noreturn]] void fail_big_int_scaling();
+}  // namespace element_detail
+
+// a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero, stored into a
+// (reusing its digits). Throws "f64 can not to BigInt" when that product is NaN or infinite.
+inline void scale_assign_element(BigInt& a, double x) {
+  const double product = a.to_f64() * x;
+  // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
+  // since infinity times zero is NaN).
+  if (!std::isfinite(product)) [[unlikely]] {
+    element_detail::fail_big_int_scaling();
+  }
+  a.assign_f64(product);  // truncates toward zero; exact for every finite double
+}
+// The same, as a new value.
 BigInt scale_element(const BigInt& a, double x);
-// The same, stored into a (reusing its digits).
-void scale_assign_element(BigInt& a, double x);
 
 // ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
 

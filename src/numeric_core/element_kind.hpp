@@ -10,8 +10,31 @@
 
 namespace swarmtuner {
 
-using Int128 = __int128;
-using UInt128 = unsigned __int128;
+// The 128-bit integers are a GNU extension. The standard library counts them as integers (type
+// traits, numeric_limits) only in GNU mode, so what the core needs of them is spelled out here
+// and it builds the same in ISO mode.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
+inline constexpr UInt128 uint128_max = ~UInt128{0};
+inline constexpr Int128 int128_max = static_cast<Int128>(uint128_max >> 1);
+inline constexpr Int128 int128_min = -int128_max - 1;
+
+// std::make_unsigned, extended to the 128-bit integers.
+template <class T>
+struct UnsignedOfTraits {
+  using type = std::make_unsigned_t<T>;
+};
+template <>
+struct UnsignedOfTraits<Int128> {
+  using type = UInt128;
+};
+template <>
+struct UnsignedOfTraits<UInt128> {
+  using type = UInt128;
+};
+template <class T>
+using UnsignedOf = typename UnsignedOfTraits<T>::type;
 
 // The order is observable: it is the order of a vector's lists, of every whole-vector
 // operation (so it decides which failure is reported first), of the bound parameters and

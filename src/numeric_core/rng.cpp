@@ -98,9 +98,15 @@ void ChaChaRng::refill() noexcept {
   constexpr std::int64_t refill_bytes = sizeof(buffer_);
   if (bytes_until_reseed_ <= 0) {
     // A failed reseed is not fatal: the current key is still good, so the stream carries on
-    // and the next attempt comes a full interval later.
+    // and the next attempt comes a full interval later. That holds too for a source that
+    // throws (its error text needs memory): nothing may leave this noexcept path.
     Key fresh{};
-    if (reseed_(fresh).empty()) {
+    bool reseeded = false;
+    try {
+      reseeded = reseed_(fresh).empty();
+    } catch (...) {
+    }
+    if (reseeded) {
       key_words_ = key_to_words(fresh);
       counter_ = 0;
     }

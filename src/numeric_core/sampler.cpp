@@ -70,16 +70,13 @@ struct UnsignedSpan {
   }
 
   U draw(ChaChaRng& rng) const noexcept {
-    const W zone = std::numeric_limits<W>::max() - reject;
+    const W zone = static_cast<W>(~W{0} - reject);
     for (;;) {
       const auto [high, low] = wide_multiply<W>(draw_word<W>(rng), width);
       if (low <= zone) return static_cast<U>(high);  // high < width
     }
   }
 };
-
-template <class S>
-using UnsignedOf = std::conditional_t<std::is_same_v<S, Int128>, UInt128, std::make_unsigned_t<S>>;
 
 template <class S, class W>
 struct IntRule {

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the decimal fuzz harnesses with libFuzzer, ASan and UBSan, and runs each for a while.
+# Builds the decimal and big integer fuzz harnesses with libFuzzer, ASan and UBSan, and runs
+# each for a while.
 #
 #   tests/fuzz/run.sh SECONDS [HARNESS...]
 #
 # SECONDS is the time per harness (0 only replays the seed corpus). HARNESS names are
-# decimal_parse, decimal_from_f64 and decimal_arith (default: all). Inputs found along the way
+# decimal_parse, decimal_from_f64, decimal_arith and big_int (default: all). Inputs found along the way
 # are kept in build/fuzz/corpus/<harness>; a failing input is saved in build/fuzz/artifacts/
-# and ends the script with a non-zero status. Needs clang and libclang-rt-14-dev.
+# and ends the script with a non-zero status. Needs clang-16 and libclang-rt-16-dev (clang 16 is
+# the first whose <source_location> works with Debian 12's libstdc++).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -14,12 +16,12 @@ seconds=${1:?usage: tests/fuzz/run.sh SECONDS [HARNESS...]}
 shift
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  harnesses=(decimal_parse decimal_from_f64 decimal_arith)
+  harnesses=(decimal_parse decimal_from_f64 decimal_arith big_int)
 fi
 
-if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
-  echo "Installing clang and its fuzzer runtime"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-14-dev libgmp-dev
+if ! command -v clang++-16 >/dev/null || ! ls /usr/lib/llvm-16/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  echo "Installing clang 16 and its fuzzer runtime"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-16 libclang-rt-16-dev libgmp-dev
 fi
 
 out=build/fuzz
@@ -31,9 +33,14 @@ status=0
 for harness in "${harnesses[@]}"; do
   binary="$out/${harness}_fuzz"
   source="tests/fuzz/${harness}_fuzz.cpp"
+  # The part of the numeric core under test.
+  case "$harness" in
+    big_int) tested=src/numeric_core/big_int ;;
+    *) tested=src/numeric_core/decimal ;;
+  esac
   if [ ! -x "$binary" ] || [ "$source" -nt "$binary" ] || [ tests/fuzz/reference.hpp -nt "$binary" ] ||
-     [ src/numeric_core/decimal.cpp -nt "$binary" ] || [ src/numeric_core/decimal.hpp -nt "$binary" ]; then
-    clang++ "${flags[@]}" "$source" src/numeric_core/decimal.cpp -lgmp -o "$binary"
+     [ "$tested.cpp" -nt "$binary" ] || [ "$tested.hpp" -nt "$binary" ]; then
+    clang++-16 "${flags[@]}" "$source" "$tested.cpp" -lgmp -o "$binary"
   fi
   corpus="$out/corpus/$harness"
   mkdir -p "$corpus"

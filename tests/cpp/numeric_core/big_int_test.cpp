@@ -1,16 +1,42 @@
-// Tests of BigInt: float conversions at their edges, the byte exchange and exact arithmetic.
+// Tests of BigInt: float conversions at their edges, the byte exchange, exact arithmetic across
+// the edge between a word and limbs, and allocations that fail.
 #include "numeric_core/big_int.hpp"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
+
+// Allocation failure on demand, for the whole test binary: while `allocations_before_failure`
+// is k >= 0, the allocation after the next k ones throws std::bad_alloc, as it would when
+// memory runs out. At -1 (the default) every allocation is served.
+namespace {
+thread_local long allocations_before_failure = -1;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (allocations_before_failure >= 0 && allocations_before_failure-- == 0) {
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
 
 namespace swarmtuner {
 namespace {
@@ -26,8 +52,23 @@ std::vector<std::uint8_t> from_hex(const std::string& hex) {
   return bytes;
 }
 
-TEST(BigIntTest, ToF64KeepsLeadingBitsThenRounds) {
-  for (const auto& c : kToF64Cases) {
+// Every value has one form: a word inline exactly when it lies in [-2^63, 2^63).
+void expect_canonical(const BigInt& value, const std::string& expected) {
+  EXPECT_EQ(value.to_string(), expected);
+  std::int64_t parsed = 0;
+  const auto [end, error] =
+      std::from_chars(expected.data(), expected.data() + expected.size(), parsed);
+  const bool word = error == std::errc() && end == expected.data() + expected.size();
+  EXPECT_EQ(value.to_i64().has_value(), word) << expected;
+  EXPECT_EQ(value.capacity() == 0, word) << expected;
+  if (word) {
+    EXPECT_EQ(std::to_string(*value.to_i64()), expected);
+  }
+}
+
+template <class Cases>
+void check_to_f64(const Cases& cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     const double got = BigInt::from_string(c.value).to_f64();
     EXPECT_EQ(got, c.expected);
@@ -35,13 +76,30 @@ TEST(BigIntTest, ToF64KeepsLeadingBitsThenRounds) {
   }
 }
 
-TEST(BigIntTest, FromF64TruncatesTowardZero) {
-  for (const auto& c : kFromF64Cases) {
+TEST(BigIntTest, ToF64KeepsLeadingBitsThenRounds) {
+  check_to_f64(kToF64Cases);
+  check_to_f64(kBoundaryToF64Cases);
+}
+
+template <class Cases>
+void check_from_f64(const Cases& cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
     const auto got = BigInt::from_f64(c.value);
     ASSERT_TRUE(got.has_value());
-    EXPECT_EQ(got->to_string(), c.expected);
+    expect_canonical(*got, c.expected);
+    // Stored over values of either form, the result is the same.
+    for (const char* before : {"0", "-5", "340282366920938463463374607431768211456"}) {
+      BigInt reused = BigInt::from_string(before);
+      ASSERT_TRUE(reused.assign_f64(c.value));
+      expect_canonical(reused, c.expected);
+    }
   }
+}
+
+TEST(BigIntTest, FromF64TruncatesTowardZero) {
+  check_from_f64(kFromF64Cases);
+  check_from_f64(kBoundaryFromF64Cases);
   EXPECT_EQ(BigInt::from_f64(-0.0)->sign(), BigInt::Sign::NoSign);
   EXPECT_EQ(BigInt::from_f64(-0.9)->sign(), BigInt::Sign::NoSign);
 }
@@ -50,10 +108,18 @@ TEST(BigIntTest, FromF64RefusesNanAndInfinities) {
   EXPECT_FALSE(BigInt::from_f64(std::numeric_limits<double>::quiet_NaN()).has_value());
   EXPECT_FALSE(BigInt::from_f64(kInf).has_value());
   EXPECT_FALSE(BigInt::from_f64(-kInf).has_value());
+  // A refused assignment keeps the value.
+  for (const char* text : {"-7", "-340282366920938463463374607431768211457"}) {
+    BigInt value = BigInt::from_string(text);
+    EXPECT_FALSE(value.assign_f64(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(value.assign_f64(-kInf));
+    EXPECT_EQ(value.to_string(), text);
+  }
 }
 
-TEST(BigIntTest, ByteExchangeMatchesPython) {
-  for (const auto& c : kBytesCases) {
+template <class Cases>
+void check_byte_exchange(const Cases& cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     const BigInt value = BigInt::from_string(c.value);
     const auto shortest = from_hex(c.shortest);
@@ -73,19 +139,32 @@ TEST(BigIntTest, ByteExchangeMatchesPython) {
       const std::uint8_t sign = (shortest.back() & 0x80U) != 0 ? 0xFF : 0x00;
       EXPECT_EQ(byte, k < shortest.size() ? shortest[k] : sign) << "byte " << k;
     }
+    expect_canonical(BigInt::from_le_signed_bytes(padded), c.value);
   }
+}
+
+TEST(BigIntTest, ByteExchangeMatchesPython) {
+  check_byte_exchange(kBytesCases);
+  check_byte_exchange(kBoundaryBytesCases);
   EXPECT_EQ(BigInt::from_le_signed_bytes({}), BigInt());
 }
 
-TEST(BigIntTest, FromLeWordsReadsLeastSignificantFirst) {
-  for (const auto& c : kWordsCases) {
+template <class Cases>
+void check_from_le_words(const Cases& cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
-    EXPECT_EQ(BigInt::from_le_words(c.words).to_string(), c.expected);
+    expect_canonical(BigInt::from_le_words(c.words), c.expected);
   }
 }
 
-TEST(BigIntTest, ArithmeticAndOrderMatchPython) {
-  for (const auto& c : kArithCases) {
+TEST(BigIntTest, FromLeWordsReadsLeastSignificantFirst) {
+  check_from_le_words(kWordsCases);
+  check_from_le_words(kBoundaryWordsCases);
+}
+
+template <class Cases>
+void check_arithmetic(const Cases& cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " , " + c.b);
     const BigInt a = BigInt::from_string(c.a);
     const BigInt b = BigInt::from_string(c.b);
@@ -103,7 +182,96 @@ TEST(BigIntTest, ArithmeticAndOrderMatchPython) {
     EXPECT_EQ(acc.to_string(), c.difference);
     EXPECT_EQ((-a + a).sign(), BigInt::Sign::NoSign);
     EXPECT_EQ((-BigInt(a)).to_string(), (BigInt() - a).to_string());
+    expect_canonical(a + b, c.sum);
+    expect_canonical(a - b, c.difference);
+    // b - a and b + a through the other operand order and the negation.
+    expect_canonical(-(b - a), c.difference);
+    expect_canonical(b + a, c.sum);
+    BigInt moved = a;
+    expect_canonical(-std::move(moved) + b, (b - a).to_string());
+    // In place, with the sum or difference growing into, or shrinking out of, the limbs that
+    // the left operand already holds.
+    BigInt in_place = a;
+    in_place += b;
+    expect_canonical(in_place, c.sum);
+    in_place = a;
+    in_place -= b;
+    expect_canonical(in_place, c.difference);
+    BigInt right = b;
+    right += a;
+    expect_canonical(right, c.sum);
   }
+}
+
+TEST(BigIntTest, ArithmeticAndOrderMatchPython) {
+  check_arithmetic(kArithCases);
+  check_arithmetic(kBoundaryArithCases);
+}
+
+TEST(BigIntTest, SelfAliasedSumsAndDifferences) {
+  for (const char* text :
+       {"0", "4611686018427387904", "-4611686018427387904", "-9223372036854775808",
+        "9223372036854775807", "170141183460469231731687303715884105728",
+        "-340282366920938463463374607431768211455"}) {
+    SCOPED_TRACE(text);
+    const BigInt value = BigInt::from_string(text);
+    BigInt doubled = value;
+    doubled += doubled;
+    expect_canonical(doubled, (value + value).to_string());
+    EXPECT_EQ(doubled, value + value);
+    EXPECT_EQ(doubled - value, value);
+    BigInt zero = value;
+    zero -= zero;
+    expect_canonical(zero, "0");
+  }
+}
+
+TEST(BigIntTest, NegationCrossesTheWordEdge) {
+  const BigInt most_negative(std::numeric_limits<std::int64_t>::min());
+  expect_canonical(-most_negative, "9223372036854775808");
+  expect_canonical(-(-most_negative), "-9223372036854775808");
+  BigInt in_place = most_negative;
+  in_place = -std::move(in_place);
+  expect_canonical(in_place, "9223372036854775808");
+  in_place = -std::move(in_place);
+  expect_canonical(in_place, "-9223372036854775808");
+  expect_canonical(-BigInt::from_string("-9223372036854775809"), "9223372036854775809");
+  expect_canonical(-BigInt(std::numeric_limits<std::int64_t>::max()), "-9223372036854775807");
+}
+
+TEST(BigIntTest, CopiesAreDeepAcrossForms) {
+  const BigInt large = BigInt::from_string("-340282366920938463463374607431768211457");
+  const BigInt small(42);
+  BigInt target = small;
+  target = large;  // word to limbs
+  expect_canonical(target, large.to_string());
+  target += BigInt(1);
+  EXPECT_EQ(large.to_string(), "-340282366920938463463374607431768211457");
+  target = small;  // limbs to word
+  expect_canonical(target, "42");
+  BigInt longer = BigInt::from_string("1" + std::string(60, '0'));
+  longer = large;  // into storage that is already large enough
+  expect_canonical(longer, large.to_string());
+  const BigInt& alias = longer;
+  longer = alias;
+  expect_canonical(longer, large.to_string());
+}
+
+TEST(BigIntTest, TextRoundTripsAcrossChunks) {
+  // Lengths around the 19-digit chunks that the text is read and written in.
+  for (const std::size_t digits : {1U, 18U, 19U, 20U, 37U, 38U, 39U, 57U, 58U, 200U}) {
+    for (const char lead : {'1', '9'}) {
+      std::string text(digits, '0');
+      text.front() = lead;
+      text.back() = '7';
+      SCOPED_TRACE(text);
+      EXPECT_EQ(BigInt::from_string(text).to_string(), text);
+      EXPECT_EQ(BigInt::from_string("-" + text).to_string(), "-" + text);
+    }
+  }
+  EXPECT_EQ(BigInt::from_string("-0").to_string(), "0");
+  EXPECT_EQ(BigInt::from_string("-0").sign(), BigInt::Sign::NoSign);
+  EXPECT_EQ(BigInt::from_string("000000000000000000000000000000042").to_string(), "42");
 }
 
 TEST(BigIntTest, SignAndBitLength) {
@@ -114,15 +282,22 @@ TEST(BigIntTest, SignAndBitLength) {
   EXPECT_EQ(BigInt(-1).bit_length(), 1U);
   EXPECT_EQ(BigInt::from_string("-170141183460469231731687303715884105728").bit_length(), 128U);
   EXPECT_EQ(BigInt(INT64_MIN).to_string(), "-9223372036854775808");
+  EXPECT_EQ(BigInt(INT64_MIN).bit_length(), 64U);
+  EXPECT_EQ(BigInt(INT64_MAX).bit_length(), 63U);
+  EXPECT_EQ(BigInt::from_string("9223372036854775808").bit_length(), 64U);
+  EXPECT_EQ(BigInt::from_string("-18446744073709551615").bit_length(), 64U);
+  EXPECT_EQ(BigInt::from_string("-18446744073709551616").bit_length(), 65U);
+  EXPECT_EQ(BigInt::from_string("-9223372036854775809").sign(), BigInt::Sign::Minus);
+  EXPECT_EQ(BigInt::from_string("9223372036854775808").sign(), BigInt::Sign::Plus);
 }
 
 TEST(BigIntTest, DefaultAndMovedFromValuesHoldNoDigits) {
   const BigInt zero;
-  EXPECT_EQ(zero.raw()->_mp_alloc, 0);
+  EXPECT_EQ(zero.capacity(), 0U);
   BigInt big = BigInt::from_string("123456789012345678901234567890");
   BigInt moved(std::move(big));
   EXPECT_EQ(moved.to_string(), "123456789012345678901234567890");
-  EXPECT_EQ(big.raw()->_mp_alloc, 0);  // NOLINT(bugprone-use-after-move): checked on purpose
+  EXPECT_EQ(big.capacity(), 0U);  // NOLINT(bugprone-use-after-move): checked on purpose
   BigInt copy = moved;
   copy += BigInt(1);
   EXPECT_EQ(moved.to_string(), "123456789012345678901234567890");
@@ -133,6 +308,79 @@ TEST(BigIntTest, DefaultAndMovedFromValuesHoldNoDigits) {
 TEST(BigIntTest, FromStringRefusesNonDecimalText) {
   EXPECT_THROW(BigInt::from_string(""), InternalFailure);
   EXPECT_THROW(BigInt::from_string("12x"), InternalFailure);
+  EXPECT_THROW(BigInt::from_string("-"), InternalFailure);
+  EXPECT_THROW(BigInt::from_string("1-2"), InternalFailure);
+}
+
+// Runs `operation` with its first, second, ... allocation failing until it completes without
+// one, and calls `check` after every failed attempt; returns the number of failed attempts.
+int fail_each_allocation(const std::function<void()>& operation,
+                         const std::function<void()>& check) {
+  for (int failed = 0;; ++failed) {
+    allocations_before_failure = failed;
+    bool completed = false;
+    try {
+      operation();
+      completed = true;
+    } catch (const std::bad_alloc&) {
+    }
+    allocations_before_failure = -1;
+    if (completed) return failed;
+    check();
+  }
+}
+
+const char* const kLarge = "-340282366920938463463374607431768211457";  // three limbs
+const char* const kLarger = "6277101735386680763835789423207666416102355444464034512896";  // 2^192
+
+TEST(BigIntMemoryTest, FailedAllocationLeavesTheOperandAsItWas) {
+  const BigInt large = BigInt::from_string(kLarge);
+  const BigInt larger = BigInt::from_string(kLarger);
+  struct Case {
+    const char* name;
+    const char* start;
+    std::function<void(BigInt&)> operation;
+  };
+  const std::vector<Case> cases = {
+      {"word grows by a sum", "9223372036854775807", [](BigInt& v) { v += BigInt(1); }},
+      {"word shrinks by a difference", "-9223372036854775808", [](BigInt& v) { v -= BigInt(1); }},
+      {"limbs outgrow their storage", kLarge, [&](BigInt& v) { v -= larger; }},
+      {"word takes a large sum", "5", [&](BigInt& v) { v += large; }},
+      {"most negative word negated", "-9223372036854775808", [](BigInt& v) { v = -std::move(v); }},
+      {"word takes a copy of limbs", "5", [&](BigInt& v) { v = larger; }},
+      {"word takes a large float", "-3", [](BigInt& v) { v.assign_f64(0x1p200); }},
+      {"limbs take a larger float", kLarge, [](BigInt& v) { v.assign_f64(-0x1p900); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BigInt value = BigInt::from_string(c.start);
+    const int failures = fail_each_allocation([&] { c.operation(value); },
+                                              [&] { EXPECT_EQ(value.to_string(), c.start); });
+    EXPECT_GE(failures, 1);
+  }
+}
+
+TEST(BigIntMemoryTest, FailedAllocationThrowsFromEveryProducer) {
+  const BigInt large = BigInt::from_string(kLarge);
+  const std::vector<std::uint8_t> bytes(40, 0x81);
+  const std::vector<std::uint32_t> words(9, 0xFFFFFFFFu);
+  const std::vector<std::function<void()>> producers = {
+      [&] { (void)(large + large); },
+      [&] { (void)(large - BigInt(1)); },
+      [&] { (void)-large; },
+      [&] { (void)BigInt(large); },
+      [&] { (void)BigInt::from_le_signed_bytes(bytes); },
+      [&] { (void)BigInt::from_le_words(words); },
+      [&] { (void)BigInt::from_string(kLarger); },
+      [&] { (void)BigInt::from_f64(-0x1p64); },
+      [&] { (void)large.to_le_signed_bytes(); },
+      [&] { (void)large.to_string(); },
+  };
+  for (std::size_t k = 0; k < producers.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_GE(fail_each_allocation(producers[k], [] {}), 1);
+  }
+  EXPECT_EQ(large.to_string(), kLarge);
 }
 
 }  // namespace

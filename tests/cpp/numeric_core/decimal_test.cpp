@@ -221,7 +221,7 @@ TEST(DecimalConstruction, RangeOfPartsAndSignedCoefficients) {
   EXPECT_EQ(show(Decimal::from_signed_coefficient(-smax, 3)), "-" + digits_of(max) + "e-3");
   EXPECT_FALSE(Decimal::from_signed_coefficient(smax + 1, 0));
   EXPECT_FALSE(Decimal::from_signed_coefficient(-smax - 1, 0));
-  EXPECT_FALSE(Decimal::from_signed_coefficient(std::numeric_limits<Int128>::min(), 0));
+  EXPECT_FALSE(Decimal::from_signed_coefficient(int128_min, 0));
   EXPECT_EQ(show(Decimal::from_signed_coefficient(0, 5)), "+0e-5");
 
   EXPECT_EQ(show(Decimal::from_i64(std::numeric_limits<std::int64_t>::min())),

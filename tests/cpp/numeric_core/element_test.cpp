@@ -17,7 +17,7 @@ namespace {
 
 template <class T>
 constexpr T max_of() {
-  using U = std::make_unsigned_t<T>;
+  using U = UnsignedOf<T>;
   return static_cast<T>(static_cast<U>(~U{0}) >> 1);
 }
 template <class T>

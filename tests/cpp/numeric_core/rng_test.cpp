@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +181,12 @@ std::string failing_source(ChaChaRng::Key&) {
   return "entropy source unavailable";
 }
 
+// A source that runs out of memory while it builds its error text.
+std::string throwing_source(ChaChaRng::Key&) {
+  ++g_source_calls;
+  throw std::bad_alloc();
+}
+
 constexpr int kWordsPerRefill = 64;
 
 void skip_words(ChaChaRng& rng, int words) {
@@ -206,17 +213,19 @@ TEST(ChaChaRngTest, ReseedsAfterEvery65536BytesWithAFreshKeyAndCounter) {
 }
 
 TEST(ChaChaRngTest, FailedReseedKeepsTheKeyAndWaitsAFullInterval) {
-  g_source_calls = 0;
-  const ChaChaRng::Key key = make_key("42");
-  ChaChaRng rng(key, 12, &failing_source);
-  skip_words(rng, 256 * kWordsPerRefill);
-  const Words expected = keystream_block(key, 256 * 4, 12);
-  EXPECT_EQ(rng.next_u32(), expected[0]);
-  EXPECT_EQ(g_source_calls, 1);
-  skip_words(rng, 256 * kWordsPerRefill - 1);
-  EXPECT_EQ(g_source_calls, 1);
-  rng.next_u32();
-  EXPECT_EQ(g_source_calls, 2);
+  for (const ChaChaRng::KeySource source : {&failing_source, &throwing_source}) {
+    g_source_calls = 0;
+    const ChaChaRng::Key key = make_key("42");
+    ChaChaRng rng(key, 12, source);
+    skip_words(rng, 256 * kWordsPerRefill);
+    const Words expected = keystream_block(key, 256 * 4, 12);
+    EXPECT_EQ(rng.next_u32(), expected[0]);
+    EXPECT_EQ(g_source_calls, 1);
+    skip_words(rng, 256 * kWordsPerRefill - 1);
+    EXPECT_EQ(g_source_calls, 1);
+    rng.next_u32();
+    EXPECT_EQ(g_source_calls, 2);
+  }
 }
 
 TEST(ThreadRngTest, FirstKeyFailureIsReportedWithTheSourceText) {
