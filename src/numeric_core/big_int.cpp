@@ -192,6 +192,17 @@ void BigInt::copy_large(const BigInt& other) {
   size_ = other.size_;
 }
 
+// Room for `count` limbs, the current contents discarded. The new storage is allocated before
+// the old is released, so a failure leaves the value as it was.
+void BigInt::reserve_limbs(std::size_t count) {
+  if (capacity_ >= count) return;
+  const std::size_t capacity = room_for(count);
+  Limb* const fresh = allocate_limbs(capacity);
+  if (capacity_ != 0) free_limbs();
+  limbs_ = fresh;
+  capacity_ = static_cast<std::uint32_t>(capacity);
+}
+
 void BigInt::assign_slow(const BigInt& other) {
   if (other.size_ == 0) {
     if (capacity_ != 0) free_limbs();
@@ -200,13 +211,7 @@ void BigInt::assign_slow(const BigInt& other) {
   }
   const std::size_t count =
       static_cast<std::size_t>(other.size_ < 0 ? -std::int64_t{other.size_} : other.size_);
-  if (capacity_ < count) {
-    const std::size_t capacity = room_for(count);
-    Limb* const fresh = allocate_limbs(capacity);
-    if (capacity_ != 0) free_limbs();
-    limbs_ = fresh;
-    capacity_ = static_cast<std::uint32_t>(capacity);
-  }
+  reserve_limbs(count);
   copy_limbs(other.limbs_, count, limbs_);
   size_ = other.size_;
 }
@@ -352,13 +357,7 @@ bool BigInt::assign_large_f64(double value) {
   const Limb high = part == 0 ? 0 : significand >> (64 - part);
   // Such a value lies outside every word, so it is always held in limbs.
   const std::size_t count = whole + (high != 0 ? 2 : 1);
-  if (capacity_ < count) {
-    const std::size_t capacity = room_for(count);
-    Limb* const fresh = allocate_limbs(capacity);
-    if (capacity_ != 0) free_limbs();
-    limbs_ = fresh;
-    capacity_ = static_cast<std::uint32_t>(capacity);
-  }
+  reserve_limbs(count);
   std::fill_n(limbs_, whole, Limb{0});
   limbs_[whole] = low;
   if (high != 0) limbs_[whole + 1] = high;

@@ -178,6 +178,7 @@ class BigInt {
   void copy_large(const BigInt& other);
   void assign_slow(const BigInt& other);
   void free_limbs() noexcept;
+  void reserve_limbs(std::size_t count);
   void negate();
   double large_to_f64() const noexcept;
   bool assign_large_f64(double value);
