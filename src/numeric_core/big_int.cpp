@@ -8,7 +8,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -19,11 +18,9 @@
 
 namespace swarmtuner {
 
-// The limbs are handed to GMP as they are, and the byte exchange copies them as memory.
+// The limbs are handed to GMP as they are.
 static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0,
               "BigInt expects full 64-bit GMP limbs");
-static_assert(std::endian::native == std::endian::little,
-              "the byte exchange copies limbs as little-endian memory");
 
 namespace {
 
@@ -375,10 +372,12 @@ std::optional<BigInt> BigInt::from_f64(double value) {
 BigInt BigInt::from_le_signed_bytes(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return BigInt();
   const bool negative = (bytes.back() & 0x80U) != 0;
-  // The top limb is padded with copies of the sign bit.
+  // Assembled by shifts, so any byte order reads the same value; the top limb is padded with
+  // copies of the sign bit.
   const auto fill = [&](Limb* out, std::size_t count) {
-    out[count - 1] = negative ? ~Limb{0} : 0;
-    std::memcpy(out, bytes.data(), bytes.size());
+    std::fill_n(out, count, Limb{0});
+    for (std::size_t k = 0; k < bytes.size(); ++k) out[k / 8] |= Limb{bytes[k]} << (8 * (k % 8));
+    if (negative && bytes.size() % 8 != 0) out[count - 1] |= ~Limb{0} << (8 * (bytes.size() % 8));
   };
   const std::size_t count = (bytes.size() + 7) / 8;
   if (count == 1) {
@@ -400,7 +399,9 @@ std::vector<std::uint8_t> BigInt::to_le_signed_bytes() const {
   std::vector<std::uint64_t> words(to_le_signed_words({}));
   to_le_signed_words(words);
   std::vector<std::uint8_t> bytes(words.size() * sizeof(std::uint64_t));
-  std::memcpy(bytes.data(), words.data(), bytes.size());
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    bytes[k] = static_cast<std::uint8_t>(words[k / 8] >> (8 * (k % 8)));
+  }
   // Drop the top bytes that only repeat the sign of the byte below them.
   const auto redundant = [&bytes] {
     const std::uint8_t top = bytes[bytes.size() - 1];
@@ -432,8 +433,8 @@ std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexc
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
   const std::size_t count = (words.size() + 1) / 2;
   const auto fill = [&](Limb* out) {
-    out[count - 1] = 0;
-    std::memcpy(out, words.data(), words.size() * sizeof(std::uint32_t));
+    std::fill_n(out, count, Limb{0});
+    for (std::size_t k = 0; k < words.size(); ++k) out[k / 2] |= Limb{words[k]} << (32 * (k % 2));
   };
   if (count == 0) return BigInt();
   BigInt result;
