@@ -250,7 +250,6 @@ PyRef element_to_py(const Element<K>& value) {
     if (const auto word = value.to_i64()) return steal_or_panic(PyLong_FromLongLong(*word));
     // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
     // little-endian bytes.
-    static_assert(std::endian::native == std::endian::little);
     std::array<std::uint64_t, 16> stack_words;
     std::vector<std::uint64_t> heap_words;
     std::span<std::uint64_t> words(stack_words);
@@ -259,6 +258,9 @@ PyRef element_to_py(const Element<K>& value) {
       heap_words.resize(count);
       words = heap_words;
       value.to_le_signed_words(words);
+    }
+    if constexpr (std::endian::native == std::endian::big) {
+      for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
     }
     return steal_or_panic(_PyLong_FromByteArray(
         reinterpret_cast<const unsigned char*>(words.data()), count * sizeof(std::uint64_t), 1, 1));
