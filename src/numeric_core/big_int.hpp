@@ -31,16 +31,7 @@ class BigInt {
       copy_large(other);
     }
   }
-  BigInt(BigInt&& other) noexcept : size_(other.size_), capacity_(other.capacity_) {
-    if (size_ == 0) {
-      small_ = other.small_;
-    } else {
-      limbs_ = other.limbs_;
-    }
-    other.size_ = 0;
-    other.capacity_ = 0;
-    other.small_ = 0;
-  }
+  BigInt(BigInt&& other) noexcept { take(other); }
   BigInt& operator=(const BigInt& other) {
     if (size_ == 0 && other.size_ == 0) {
       small_ = other.small_;
@@ -52,16 +43,7 @@ class BigInt {
   BigInt& operator=(BigInt&& other) noexcept {
     if (this != &other) {
       if (capacity_ != 0) free_limbs();
-      size_ = other.size_;
-      capacity_ = other.capacity_;
-      if (size_ == 0) {
-        small_ = other.small_;
-      } else {
-        limbs_ = other.limbs_;
-      }
-      other.size_ = 0;
-      other.capacity_ = 0;
-      other.small_ = 0;
+      take(other);
     }
     return *this;
   }
@@ -179,6 +161,19 @@ class BigInt {
   void assign_slow(const BigInt& other);
   void free_limbs() noexcept;
   void reserve_limbs(std::size_t count);
+  // Takes over other's value and storage, leaving other zero; this holds no storage before.
+  void take(BigInt& other) noexcept {
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    if (size_ == 0) {
+      small_ = other.small_;
+    } else {
+      limbs_ = other.limbs_;
+    }
+    other.size_ = 0;
+    other.capacity_ = 0;
+    other.small_ = 0;
+  }
   void negate();
   double large_to_f64() const noexcept;
   bool assign_large_f64(double value);
