@@ -179,6 +179,10 @@ def component_list(kind, obj):
         raise TypeError("Can't extract `str` to `Vec`")
     if not _sequence_check(obj):
         raise TypeError(f"'{type(obj).__qualname__}' object cannot be converted to 'Sequence'")
+    try:
+        len(obj)  # only a size hint: an ordinary error is dropped, any other passes on
+    except Exception:  # noqa: BLE001
+        pass
     return [element(kind, item) for item in iter(obj)]
 
 

@@ -14,7 +14,7 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 import oracle
@@ -325,10 +325,22 @@ def well_formed(result, lists):
         assert all(type(x) is types.get(kind, int) for x in values)
 
 
+class HaltingLength:
+    """A sequence whose size hint fails with an exception that is not an Exception."""
+
+    def __len__(self):
+        raise Halt("halt")
+
+    def __getitem__(self, i):
+        return [1, 2][i]
+
+
 @given(
     st.dictionaries(st.sampled_from(oracle.BOUND_PARAMETERS), bound_arguments, max_size=4),
     st.booleans(),
 )
+@example({"i8_min": HaltingLength()}, False)
+@example({"d_max": HaltingLength()}, True)
 def test_bound_arguments(bounds, maximise):
     bounds = fresh(bounds)
     try:
