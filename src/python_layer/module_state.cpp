@@ -1,11 +1,11 @@
 // The module's process-wide state, made in one piece by the module's initialisation.
-#include "module_state.hpp"
+#include "python_layer/module_state.hpp"
 
 #include <memory>
 
-#include "boundary.hpp"
-#include "element_conversion.hpp"
-#include "pso.hpp"
+#include "python_layer/boundary.hpp"
+#include "python_layer/element_conversion.hpp"
+#include "python_layer/pso.hpp"
 
 namespace swarmtuner {
 namespace {

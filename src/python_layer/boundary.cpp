@@ -1,11 +1,11 @@
 // The call boundary: fetching, describing and restoring Python errors, and reporting failures.
-#include "boundary.hpp"
+#include "python_layer/boundary.hpp"
 
 #include <cstdio>
 #include <string_view>
 
-#include "module_state.hpp"
-#include "py_text.hpp"
+#include "python_layer/module_state.hpp"
+#include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "particle_swarm_optimization/objective.hpp"
-#include "py_ref.hpp"
+#include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
 

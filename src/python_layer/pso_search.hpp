@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "args.hpp"
+#include "python_layer/args.hpp"
 #include "numeric_core/element_kind.hpp"
 
 namespace swarmtuner {

@@ -1,8 +1,8 @@
 // Objective values: what f returned, ordered with Python's operators and negated by __neg__.
-#include "objective_value.hpp"
+#include "python_layer/objective_value.hpp"
 
-#include "boundary.hpp"
-#include "module_state.hpp"
+#include "python_layer/boundary.hpp"
+#include "python_layer/module_state.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -1,7 +1,7 @@
 // Text out of Python objects: the UTF-8 of str objects and the names of types.
-#include "py_text.hpp"
+#include "python_layer/py_text.hpp"
 
-#include "boundary.hpp"
+#include "python_layer/boundary.hpp"
 
 namespace swarmtuner {
 

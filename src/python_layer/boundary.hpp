@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "numeric_core/failure.hpp"
-#include "py_ref.hpp"
+#include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
 

@@ -1,5 +1,5 @@
 // The PSO class: construction, the six setting attributes and the class object.
-#include "pso.hpp"
+#include "python_layer/pso.hpp"
 
 #include <array>
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "element_conversion.hpp"
-#include "module_state.hpp"
-#include "py_text.hpp"
+#include "python_layer/element_conversion.hpp"
+#include "python_layer/module_state.hpp"
+#include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "boundary.hpp"
+#include "python_layer/boundary.hpp"
 
 namespace swarmtuner {
 

@@ -1,5 +1,5 @@
 // Conversions between Python objects and element values, component lists and whole points.
-#include "element_conversion.hpp"
+#include "python_layer/element_conversion.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "module_state.hpp"
-#include "py_text.hpp"
+#include "python_layer/module_state.hpp"
+#include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
 namespace {

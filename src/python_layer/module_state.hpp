@@ -4,11 +4,11 @@
 #include <array>
 #include <string>
 
-#include "args.hpp"
-#include "element_conversion.hpp"
+#include "python_layer/args.hpp"
+#include "python_layer/element_conversion.hpp"
 #include "numeric_core/element_kind.hpp"
-#include "pso_search.hpp"
-#include "py_ref.hpp"
+#include "python_layer/pso_search.hpp"
+#include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
 

@@ -1,11 +1,11 @@
 // The Python objective: f called with a point's components as keyword arguments.
-#include "python_objective.hpp"
+#include "python_layer/python_objective.hpp"
 
 #include <array>
 #include <bit>
 
-#include "boundary.hpp"
-#include "module_state.hpp"
+#include "python_layer/boundary.hpp"
+#include "python_layer/module_state.hpp"
 
 namespace swarmtuner {
 

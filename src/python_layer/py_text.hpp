@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "py_ref.hpp"
+#include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
 

@@ -1,5 +1,5 @@
 // PSO.min and PSO.max: argument matching, the bounds, the swarm search with f, and the result.
-#include "pso_search.hpp"
+#include "python_layer/pso_search.hpp"
 
 #include <pthread.h>
 
@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "element_conversion.hpp"
-#include "module_state.hpp"
+#include "python_layer/element_conversion.hpp"
+#include "python_layer/module_state.hpp"
 #include "particle_swarm_optimization/swarm_search.hpp"
-#include "pso.hpp"
-#include "python_objective.hpp"
+#include "python_layer/pso.hpp"
+#include "python_layer/python_objective.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "element_conversion.hpp"
+#include "python_layer/element_conversion.hpp"
 #include "numeric_core/x_vec.hpp"
-#include "objective_value.hpp"
+#include "python_layer/objective_value.hpp"
 #include "particle_swarm_optimization/objective.hpp"
-#include "py_ref.hpp"
+#include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
 

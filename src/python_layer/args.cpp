@@ -1,11 +1,11 @@
 // Argument matching against parameter tables, with the interpreter's wording for every mistake.
-#include "args.hpp"
+#include "python_layer/args.hpp"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "py_text.hpp"
+#include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
 namespace {

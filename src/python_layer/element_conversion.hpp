@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary.hpp"
+#include "python_layer/boundary.hpp"
 #include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <string>
 
-#include "boundary.hpp"
-#include "module_state.hpp"
-#include "pso.hpp"
-#include "py_text.hpp"
+#include "python_layer/boundary.hpp"
+#include "python_layer/module_state.hpp"
+#include "python_layer/pso.hpp"
+#include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
 namespace {
