@@ -1,4 +1,4 @@
-// Conversions between Python objects and element values, component lists and whole points.
+// Conversions between Python objects and element values of each kind, and bound lists.
 #include "python_layer/element_conversion.hpp"
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "python_layer/module_state.hpp"
+#include "python_layer/number_reading.hpp"
 #include "python_layer/py_text.hpp"
 
 namespace swarmtuner {
@@ -152,37 +153,6 @@ PyRef int128_to_py(Int128 value) {
 
 }  // namespace
 
-double read_double(PyObject* object) {
-  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
-  const double value = PyFloat_AsDouble(object);
-  if (value == -1.0 && PyErr_Occurred()) throw_python_error();
-  return value;
-}
-
-std::uint64_t read_u64(PyObject* object) {
-  const PyRef index = index_of(object);
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
-  return value;
-}
-
-DecimalClass load_decimal_class() {
-  try {
-    const PyRef module_name = steal_or_throw(PyUnicode_FromString("decimal"));
-    const PyRef module = steal_or_throw(PyImport_Import(module_name.get()));
-    PyRef cls = steal_or_throw(PyObject_GetAttrString(module.get(), "Decimal"));
-    if (!PyType_Check(cls.get())) {
-      raise(PyExc_TypeError,
-            "'" + type_qualname(cls.get()) + "' object cannot be converted to 'PyType'");
-    }
-    return {std::move(cls), {}};
-  } catch (PythonError& error) {
-    // Running out of memory (or an interrupt) says nothing about decimal: the import fails.
-    if (!error.matches(PyExc_Exception) || error.matches(PyExc_MemoryError)) throw;
-    return {PyRef(), error.describe()};
-  }
-}
-
 template <ElementKind K>
 Element<K> extract_element(PyObject* object) {
   if constexpr (K == ElementKind::I8) {
@@ -285,71 +255,11 @@ PyRef element_to_py(const Element<K>& value) {
   }
 }
 
-template <ElementKind K>
-PyRef components_to_py_list(const std::vector<Element<K>>& components) {
-  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
-  for (std::size_t j = 0; j < components.size(); ++j) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
-                    element_to_py<K>(components[j]).release());
-  }
-  return list;
-}
-
-PyRef xvec_to_py_dict(const XVec& point) {
-  PyRef dict = steal_or_panic(PyDict_New());
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    const auto& components = point.list<K>();
-    if (components.empty()) return;
-    const PyRef list = components_to_py_list<K>(components);
-    const PyRef& key = module_state().kind_keys[kind_index(K)];
-    if (PyDict_SetItem(dict.get(), key.get(), list.get()) < 0) {
-      panic_with_python_error("called `Result::unwrap()` on an `Err` value");
-    }
-  });
-  return dict;
-}
-
-PyRef DecimalObjects::to_py(const Decimal& value) {
-  if (slots_.empty()) slots_.resize(std::size_t{1} << slot_bits);
-  // Multiplicative hashing of the 128 bits: the top bits of the product pick the slot.
-  const std::uint64_t mixed =
-      (value.raw_low() ^ (value.raw_high() * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
-  Slot& slot = slots_[mixed >> (64 - slot_bits)];
-  if (!slot.object || !slot.value.identical(value)) {
-    slot.object = element_to_py<ElementKind::D>(value);
-    slot.value = value;
-  }
-  return slot.object.share();
-}
-
-std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
-                             std::uint32_t& kinds, DecimalObjects& decimals) {
-  std::size_t count = 0;
-  kinds = 0;
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    const auto& components = point.list<K>();
-    if (components.empty()) return;
-    if constexpr (K == ElementKind::D) {
-      PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
-      for (std::size_t j = 0; j < components.size(); ++j) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
-                        decimals.to_py(components[j]).release());
-      }
-      lists[count++] = std::move(list);
-    } else {
-      lists[count++] = components_to_py_list<K>(components);
-    }
-    kinds |= std::uint32_t{1} << kind_index(K);
-  });
-  return count;
-}
-
 // Every kind's conversions are instantiated here, once.
 #define SWARMTUNER_INSTANTIATE(K)                                        \
   template Element<K> extract_element<K>(PyObject*);                     \
   template std::vector<Element<K>> extract_component_list<K>(PyObject*); \
-  template PyRef element_to_py<K>(const Element<K>&);                    \
-  template PyRef components_to_py_list<K>(const std::vector<Element<K>>&);
+  template PyRef element_to_py<K>(const Element<K>&);
 SWARMTUNER_INSTANTIATE(ElementKind::I8)
 SWARMTUNER_INSTANTIATE(ElementKind::I16)
 SWARMTUNER_INSTANTIATE(ElementKind::I32)

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "python_layer/boundary.hpp"
-#include "python_layer/element_conversion.hpp"
+#include "python_layer/decimal_class.hpp"
 #include "python_layer/pso.hpp"
 
 namespace swarmtuner {

@@ -4,9 +4,9 @@
 #include <array>
 #include <string>
 
-#include "python_layer/args.hpp"
-#include "python_layer/element_conversion.hpp"
 #include "numeric_core/element_kind.hpp"
+#include "python_layer/args.hpp"
+#include "python_layer/decimal_class.hpp"
 #include "python_layer/pso_search.hpp"
 #include "python_layer/py_ref.hpp"
 

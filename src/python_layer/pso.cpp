@@ -8,8 +8,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "python_layer/element_conversion.hpp"
 #include "python_layer/module_state.hpp"
+#include "python_layer/number_reading.hpp"
 #include "python_layer/py_text.hpp"
 
 namespace swarmtuner {

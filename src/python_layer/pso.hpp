@@ -1,9 +1,9 @@
 // The PSO class: the settings record as a Python object, its borrow state and its class object.
 #pragma once
 
+#include "particle_swarm_optimization/settings.hpp"
 #include "python_layer/args.hpp"
 #include "python_layer/boundary.hpp"
-#include "particle_swarm_optimization/settings.hpp"
 
 namespace swarmtuner {
 

@@ -10,9 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "particle_swarm_optimization/swarm_search.hpp"
 #include "python_layer/element_conversion.hpp"
 #include "python_layer/module_state.hpp"
-#include "particle_swarm_optimization/swarm_search.hpp"
+#include "python_layer/point_conversion.hpp"
 #include "python_layer/pso.hpp"
 #include "python_layer/python_objective.hpp"
 

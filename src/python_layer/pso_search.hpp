@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "python_layer/args.hpp"
 #include "numeric_core/element_kind.hpp"
+#include "python_layer/args.hpp"
 
 namespace swarmtuner {
 

@@ -6,6 +6,7 @@
 
 #include "python_layer/boundary.hpp"
 #include "python_layer/module_state.hpp"
+#include "python_layer/point_conversion.hpp"
 
 namespace swarmtuner {
 

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "python_layer/element_conversion.hpp"
 #include "numeric_core/x_vec.hpp"
-#include "python_layer/objective_value.hpp"
 #include "particle_swarm_optimization/objective.hpp"
+#include "python_layer/decimal_object_cache.hpp"
+#include "python_layer/objective_value.hpp"
 #include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
@@ -26,7 +26,7 @@ class KeywordNames {
 // What one search keeps from one call of f to the next.
 struct CallCache {
   KeywordNames names;
-  DecimalObjects decimals;
+  DecimalObjectCache decimals;
 };
 
 // f(**point) with fresh lists per kind; fails with "failed to call f: ...". The lists are

@@ -1,0 +1,31 @@
+// The Decimal objects handed to the objective, kept for reuse across the points of one search.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "numeric_core/decimal.hpp"
+#include "python_layer/py_ref.hpp"
+
+namespace swarmtuner {
+
+// The decimal objects most recently made for each "d" dimension of the points of one search.
+// A decimal.Decimal is immutable and costly to build, and the same value often comes back
+// (a component held at a bound or at rest, particles gathering at the swarm's best), so the
+// objects of recent values are kept in a small table indexed by value and handed out again
+// instead of being rebuilt; the lists stay fresh. Only identical values (same coefficient,
+// scale and sign) share an object: 1.0 and 1.00 are different decimal objects.
+class DecimalObjectCache {
+ public:
+  PyRef to_py(const Decimal& value);
+
+ private:
+  static constexpr std::size_t slot_bits = 10;
+  struct Slot {
+    Decimal value;
+    PyRef object;
+  };
+  std::vector<Slot> slots_;  // 2^slot_bits once the first decimal is converted
+};
+
+}  // namespace swarmtuner

@@ -1,0 +1,71 @@
+// Whole points handed to Python: the result's dict, and the keyword lists of a call of f.
+#include "python_layer/point_conversion.hpp"
+
+#include "python_layer/element_conversion.hpp"
+#include "python_layer/module_state.hpp"
+
+namespace swarmtuner {
+
+template <ElementKind K>
+PyRef components_to_py_list(const std::vector<Element<K>>& components) {
+  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
+  for (std::size_t j = 0; j < components.size(); ++j) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
+                    element_to_py<K>(components[j]).release());
+  }
+  return list;
+}
+
+PyRef xvec_to_py_dict(const XVec& point) {
+  PyRef dict = steal_or_panic(PyDict_New());
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& components = point.list<K>();
+    if (components.empty()) return;
+    const PyRef list = components_to_py_list<K>(components);
+    const PyRef& key = module_state().kind_keys[kind_index(K)];
+    if (PyDict_SetItem(dict.get(), key.get(), list.get()) < 0) {
+      panic_with_python_error("called `Result::unwrap()` on an `Err` value");
+    }
+  });
+  return dict;
+}
+
+std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
+                             std::uint32_t& kinds, DecimalObjectCache& decimals) {
+  std::size_t count = 0;
+  kinds = 0;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    const auto& components = point.list<K>();
+    if (components.empty()) return;
+    if constexpr (K == ElementKind::D) {
+      PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
+      for (std::size_t j = 0; j < components.size(); ++j) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
+                        decimals.to_py(components[j]).release());
+      }
+      lists[count++] = std::move(list);
+    } else {
+      lists[count++] = components_to_py_list<K>(components);
+    }
+    kinds |= std::uint32_t{1} << kind_index(K);
+  });
+  return count;
+}
+
+// Every kind's list conversion is instantiated here, once.
+#define SWARMTUNER_INSTANTIATE(K) \
+  template PyRef components_to_py_list<K>(const std::vector<Element<K>>&);
+SWARMTUNER_INSTANTIATE(ElementKind::I8)
+SWARMTUNER_INSTANTIATE(ElementKind::I16)
+SWARMTUNER_INSTANTIATE(ElementKind::I32)
+SWARMTUNER_INSTANTIATE(ElementKind::I64)
+SWARMTUNER_INSTANTIATE(ElementKind::I128)
+SWARMTUNER_INSTANTIATE(ElementKind::I)
+SWARMTUNER_INSTANTIATE(ElementKind::F32)
+SWARMTUNER_INSTANTIATE(ElementKind::F64)
+SWARMTUNER_INSTANTIATE(ElementKind::C64)
+SWARMTUNER_INSTANTIATE(ElementKind::C128)
+SWARMTUNER_INSTANTIATE(ElementKind::D)
+#undef SWARMTUNER_INSTANTIATE
+
+}  // namespace swarmtuner

@@ -1,0 +1,27 @@
+// Whole points handed to Python: the result's dict, and the keyword lists of a call of f.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "numeric_core/x_vec.hpp"
+#include "python_layer/decimal_object_cache.hpp"
+#include "python_layer/py_ref.hpp"
+
+namespace swarmtuner {
+
+// A new list of the components' Python objects. Failures are internal failures.
+template <ElementKind K>
+PyRef components_to_py_list(const std::vector<Element<K>>& components);
+
+// A dict with one list per kind that has components, keys in kind order ("i8" ... "d").
+PyRef xvec_to_py_dict(const XVec& point);
+
+// The same lists without the dict, for a call with keyword names: lists[0..count) in kind
+// order; `kinds` gets bit k set for every kind k that has components.
+std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
+                             std::uint32_t& kinds, DecimalObjectCache& decimals);
+
+}  // namespace swarmtuner
