@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -72,10 +71,9 @@ typename O::Value evaluate_stored(O& objective, const XVec& position) {
 
 template <bool Maximise, Objective O>
 SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& objective, XVec lower,
-                                            XVec upper) {
+                                            XVec upper, ChaChaRng& rng) {
   using Value = typename O::Value;
 
-  const std::shared_ptr<ChaChaRng> rng = thread_rng();
   const XVecSampler sampler(lower.clone(), upper.clone());
 
   XVec velocity_max = XVec::sub(upper.clone(), lower);
@@ -85,7 +83,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   // Drawing and evaluating alternate: particle k is drawn after particle k-1 was evaluated.
   std::vector<Particle<Value>> swarm;
   for (std::uint64_t k = 0; k < settings.n_particles; ++k) {
-    XVec position = sampler.sample(*rng);
+    XVec position = sampler.sample(rng);
     XVec velocity = position.zeros_like();
     XVec best_position = position.clone();
     Value value = evaluate_stored<Maximise>(objective, position);
@@ -139,19 +137,20 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
 }  // namespace detail
 
 // Minimises the objective over the box [lower, upper); returns the first best value found and
-// where it was found.
+// where it was found. The starting positions are drawn from `rng`, the only randomness of a
+// search: from a generator with a known key the whole search is reproducible.
 template <Objective O>
 SwarmResult<typename O::Value> swarm_min(const PsoSettings& settings, O& objective, XVec lower,
-                                         XVec upper) {
-  return detail::swarm_search<false>(settings, objective, std::move(lower), std::move(upper));
+                                         XVec upper, ChaChaRng& rng) {
+  return detail::swarm_search<false>(settings, objective, std::move(lower), std::move(upper), rng);
 }
 
 // Maximises by minimising negated values (through the objective's negate), negating the best
 // once more for the result.
 template <Objective O>
 SwarmResult<typename O::Value> swarm_max(const PsoSettings& settings, O& objective, XVec lower,
-                                         XVec upper) {
-  return detail::swarm_search<true>(settings, objective, std::move(lower), std::move(upper));
+                                         XVec upper, ChaChaRng& rng) {
+  return detail::swarm_search<true>(settings, objective, std::move(lower), std::move(upper), rng);
 }
 
 }  // namespace swarmtuner

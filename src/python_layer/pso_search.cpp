@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "numeric_core/rng.hpp"
 #include "particle_swarm_optimization/swarm_search.hpp"
 #include "python_layer/element_conversion.hpp"
 #include "python_layer/module_state.hpp"
@@ -114,9 +116,12 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   });
 
   PythonObjective objective{f.get(), {}};
+  // Held for the whole search: should f replace this thread's generator (a forked child that
+  // searches inside f takes a fresh key), the draws still come from the one the search began with.
+  const std::shared_ptr<ChaChaRng> rng = thread_rng();
   SwarmResult<ObjectiveValue> result =
-      maximise ? swarm_max(pso.settings, objective, std::move(lower), std::move(upper))
-               : swarm_min(pso.settings, objective, std::move(lower), std::move(upper));
+      maximise ? swarm_max(pso.settings, objective, std::move(lower), std::move(upper), *rng)
+               : swarm_min(pso.settings, objective, std::move(lower), std::move(upper), *rng);
   PyRef position = xvec_to_py_dict(result.position);
   PyRef tuple = steal_or_panic(PyTuple_New(2));
   PyTuple_SET_ITEM(tuple.get(), 0, std::move(result.value).into_ref().release());

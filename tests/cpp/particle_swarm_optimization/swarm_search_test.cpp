@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -118,6 +120,13 @@ XVec bounds(std::vector<double> f64, std::vector<std::int32_t> i32) {
   return v;
 }
 
+// A generator with a fixed key: a search from it is the same on every run.
+ChaChaRng fixed_rng() {
+  ChaChaRng::Key key{};
+  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(7 * i + 1);
+  return ChaChaRng(key);
+}
+
 PsoSettings small_settings(std::uint64_t n_particles, std::uint64_t n_iters) {
   PsoSettings s;
   s.n_particles = n_particles;
@@ -125,17 +134,22 @@ PsoSettings small_settings(std::uint64_t n_particles, std::uint64_t n_iters) {
   return s;
 }
 
-TEST(SwarmSearch, CallsObjectiveOncePerParticlePerSweepPlusStart) {
+class SwarmSearch : public ::testing::Test {
+ protected:
+  ChaChaRng rng = fixed_rng();
+};
+
+TEST_F(SwarmSearch, CallsObjectiveOncePerParticlePerSweepPlusStart) {
   RecordingSphere sphere;
-  swarm_min(small_settings(7, 5), sphere, bounds({-5, -5}, {-3}), bounds({5, 5}, {4}));
+  swarm_min(small_settings(7, 5), sphere, bounds({-5, -5}, {-3}), bounds({5, 5}, {4}), rng);
   EXPECT_EQ(sphere.points.size(), 7u * 6u);
   EXPECT_EQ(sphere.negations, 0);
 }
 
-TEST(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
+TEST_F(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
   RecordingSphere sphere;
   const SwarmResult<double> result =
-      swarm_min(small_settings(10, 20), sphere, bounds({-3, -1}, {-9}), bounds({4, 2}, {9}));
+      swarm_min(small_settings(10, 20), sphere, bounds({-3, -1}, {-9}), bounds({4, 2}, {9}), rng);
   std::size_t first_best = 0;
   for (std::size_t k = 1; k < sphere.values.size(); ++k) {
     if (sphere.values[k] < sphere.values[first_best]) first_best = k;
@@ -145,9 +159,9 @@ TEST(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
   EXPECT_EQ(result.position.i32, sphere.points[first_best].i32);
 }
 
-TEST(SwarmSearch, EvaluatedPointsStayWithinBounds) {
+TEST_F(SwarmSearch, EvaluatedPointsStayWithinBounds) {
   RecordingSphere sphere;
-  swarm_min(small_settings(8, 15), sphere, bounds({1, -2}, {10}), bounds({3, 2}, {12}));
+  swarm_min(small_settings(8, 15), sphere, bounds({1, -2}, {10}), bounds({3, 2}, {12}), rng);
   for (const XVec& point : sphere.points) {
     ASSERT_EQ(point.f64.size(), 2u);
     ASSERT_EQ(point.i32.size(), 1u);
@@ -160,50 +174,166 @@ TEST(SwarmSearch, EvaluatedPointsStayWithinBounds) {
   }
 }
 
-TEST(SwarmSearch, MaximiseNegatesEveryValueAndTheResult) {
+TEST_F(SwarmSearch, MaximiseNegatesEveryValueAndTheResult) {
   RecordingSphere sphere;
   const SwarmResult<double> result =
-      swarm_max(small_settings(4, 3), sphere, bounds({-1}, {}), bounds({1}, {}));
+      swarm_max(small_settings(4, 3), sphere, bounds({-1}, {}), bounds({1}, {}), rng);
   EXPECT_EQ(sphere.negations, 4 * 4 + 1);
   double largest = sphere.values.front();
   for (double v : sphere.values) largest = std::max(largest, v);
   EXPECT_EQ(result.value, largest);
 }
 
-TEST(SwarmSearch, EmptySpaceEvaluatesEmptyPoints) {
+TEST_F(SwarmSearch, EmptySpaceEvaluatesEmptyPoints) {
   RecordingSphere sphere;
-  const SwarmResult<double> result = swarm_min(small_settings(3, 2), sphere, XVec(), XVec());
+  const SwarmResult<double> result = swarm_min(small_settings(3, 2), sphere, XVec(), XVec(), rng);
   EXPECT_EQ(sphere.points.size(), 9u);
   for (const XVec& point : sphere.points) EXPECT_TRUE(point.empty());
   EXPECT_TRUE(result.position.empty());
 }
 
-TEST(SwarmSearch, EmptySwarmFailsAfterBoundsAreChecked) {
-  RecordingSphere sphere;
-  EXPECT_EQ(failure_of(
-                [&] { swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {})); }),
-            "n_particles is 0!");
-  EXPECT_EQ(failure_of(
-                [&] { swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {})); }),
-            "Uniform::new called with `low >= high`");
-  EXPECT_TRUE(sphere.points.empty());
-}
-
-TEST(SwarmSearch, BadBoundsFailBeforeTheObjectiveIsCalled) {
+TEST_F(SwarmSearch, EmptySwarmFailsAfterBoundsAreChecked) {
   RecordingSphere sphere;
   EXPECT_EQ(failure_of([&] {
-              swarm_min(small_settings(2, 5), sphere, bounds({0}, {5}), bounds({1}, {5}));
+              swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {}), rng);
+            }),
+            "n_particles is 0!");
+  EXPECT_EQ(failure_of([&] {
+              swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {}), rng);
             }),
             "Uniform::new called with `low >= high`");
   EXPECT_TRUE(sphere.points.empty());
 }
 
-TEST(SwarmSearch, ZeroSweepsEvaluateOnlyTheStartingSwarm) {
+TEST_F(SwarmSearch, BadBoundsFailBeforeTheObjectiveIsCalled) {
+  RecordingSphere sphere;
+  EXPECT_EQ(failure_of([&] {
+              swarm_min(small_settings(2, 5), sphere, bounds({0}, {5}), bounds({1}, {5}), rng);
+            }),
+            "Uniform::new called with `low >= high`");
+  EXPECT_TRUE(sphere.points.empty());
+}
+
+TEST_F(SwarmSearch, ZeroSweepsEvaluateOnlyTheStartingSwarm) {
   RecordingSphere sphere;
   const SwarmResult<double> result =
-      swarm_min(small_settings(5, 0), sphere, bounds({-1}, {}), bounds({1}, {}));
+      swarm_min(small_settings(5, 0), sphere, bounds({-1}, {}), bounds({1}, {}), rng);
   EXPECT_EQ(sphere.points.size(), 5u);
   EXPECT_EQ(result.value, *std::min_element(sphere.values.begin(), sphere.values.end()));
+}
+
+// ---- A whole search against a replay of its rule ----------------------------------------
+
+// The search written out for two f64 dimensions, from the same generator: each start is drawn
+// as the f64 rule draws (low + width * the top 52 bits of a 64-bit word as a fraction, which
+// is exact for these power-of-two ranges), then every sweep applies
+//   v += c1 * (swarm's best - x) + c2 * (own best - x);  x += v;  clamp;  and v *= inertia
+// after the sweep. Returns every point evaluated, in order.
+std::vector<std::array<double, 2>> replayed_search(ChaChaRng& rng, const PsoSettings& s,
+                                                   std::array<double, 2> lo,
+                                                   std::array<double, 2> hi,
+                                                   double (*f)(double, double)) {
+  struct Model {
+    std::array<double, 2> x, v, best;
+    double best_value;
+  };
+  std::vector<std::array<double, 2>> seen;
+  std::vector<Model> swarm;
+  for (std::uint64_t k = 0; k < s.n_particles; ++k) {
+    Model m{};
+    for (std::size_t j = 0; j < 2; ++j) {
+      const double unit = static_cast<double>(rng.next_u64() >> 12) * 0x1p-52;
+      m.x[j] = lo[j] + (hi[j] - lo[j]) * unit;
+    }
+    m.best = m.x;
+    m.best_value = f(m.x[0], m.x[1]);
+    seen.push_back(m.x);
+    swarm.push_back(m);
+  }
+  std::size_t first = 0;
+  for (std::size_t k = 1; k < swarm.size(); ++k) {
+    if (swarm[k].best_value < swarm[first].best_value) first = k;
+  }
+  std::array<double, 2> g = swarm[first].best;
+  double g_value = swarm[first].best_value;
+  for (std::uint64_t sweep = 0; sweep < s.n_iters; ++sweep) {
+    for (Model& m : swarm) {
+      for (std::size_t j = 0; j < 2; ++j) {
+        const double v_max = (hi[j] - lo[j]) * s.max_v;
+        m.v[j] = m.v[j] + ((g[j] - m.x[j]) * s.c1 + (m.best[j] - m.x[j]) * s.c2);
+        m.x[j] = m.x[j] + m.v[j];
+        if (m.x[j] < lo[j] || m.x[j] > hi[j]) {
+          m.x[j] = m.x[j] < lo[j] ? lo[j] : hi[j];
+          m.v[j] = 0;
+        } else if (m.v[j] < -v_max) {
+          m.v[j] = -v_max;
+        } else if (m.v[j] > v_max) {
+          m.v[j] = v_max;
+        }
+      }
+      const double value = f(m.x[0], m.x[1]);
+      seen.push_back(m.x);
+      if (value < m.best_value) {
+        m.best_value = value;
+        m.best = m.x;
+        if (value < g_value) {
+          g_value = value;
+          g = m.x;
+        }
+      }
+    }
+    for (Model& m : swarm) {
+      for (double& v : m.v) v *= s.inertia;
+    }
+  }
+  return seen;
+}
+
+double off_centre(double a, double b) {
+  return (a - 1.0) * (a - 1.0) + (b + 0.5) * (b + 0.5);
+}
+
+struct OffCentre {
+  using Value = double;
+  std::vector<std::array<double, 2>> seen;
+
+  double evaluate(const XVec& position) {
+    seen.push_back({position.f64.at(0), position.f64.at(1)});
+    return off_centre(position.f64[0], position.f64[1]);
+  }
+  std::optional<Ordering> compare(double a, double b) const {
+    if (a == b) return Ordering::Equal;
+    return a < b ? Ordering::Less : Ordering::Greater;
+  }
+  double negate(double value) { return -value; }
+};
+
+// c1 and c2 differ and the inertia is not 1, so that the trajectory pins the role of each:
+// exchanging the two pulls, or not damping the velocity after a sweep, moves the points.
+TEST(SwarmSearchTrajectory, FollowsTheUpdateRuleFromAFixedKey) {
+  PsoSettings settings;
+  settings.n_particles = 4;
+  settings.n_iters = 6;
+  settings.c1 = 0.25;
+  settings.c2 = 0.75;
+  settings.inertia = 0.5;
+  settings.max_v = 0.375;
+  ChaChaRng search_rng = fixed_rng();
+  ChaChaRng model_rng = fixed_rng();
+  OffCentre objective;
+  const SwarmResult<double> result =
+      swarm_min(settings, objective, bounds({-4, -2}, {}), bounds({4, 2}, {}), search_rng);
+  const std::vector<std::array<double, 2>> expected =
+      replayed_search(model_rng, settings, {-4, -2}, {4, 2}, off_centre);
+  ASSERT_EQ(objective.seen.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(objective.seen[k], expected[k]) << "evaluation " << k;
+  }
+  double best = off_centre(expected[0][0], expected[0][1]);
+  for (const auto& point : expected) best = std::min(best, off_centre(point[0], point[1]));
+  EXPECT_EQ(result.value, best);
+  // The search drew exactly the starting components, no more.
+  EXPECT_EQ(search_rng.next_u64(), model_rng.next_u64());
 }
 
 }  // namespace
