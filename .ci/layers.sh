@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Every include points down the layers (see ARCHITECTURE.md): the numeric core includes only
 # itself, the search only itself and the core, and neither includes Python.h or a header of
-# the Python layer. Fails with the offending lines.
+# the Python layer. Inside the Python layer every file has a level (python_layer_levels below,
+# lowest first, as ARCHITECTURE.md lists them) and includes only its own level and those below.
+# Fails with the offending lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +21,39 @@ check() {
 check src/numeric_core 'numeric_core'
 check src/particle_swarm_optimization 'numeric_core|particle_swarm_optimization'
 check src/python_layer 'numeric_core|particle_swarm_optimization|python_layer'
+
+# The Python layer's levels, lowest first; a file is named by its stem (boundary.hpp and
+# boundary.cpp are "boundary").
+python_layer_levels=(
+  "py_ref state_slice"
+  "py_text boundary"
+  "number_reading element_conversion point_conversion decimal_object_cache decimal_class"
+  "objective_value python_objective"
+  "args pso pso_search"
+  "module_state"
+  "module"
+)
+declare -A level_of
+for level in "${!python_layer_levels[@]}"; do
+  for stem in ${python_layer_levels[$level]}; do level_of[$stem]=$level; done
+done
+for file in src/python_layer/*; do
+  stem=$(basename "${file%.*}")
+  if [[ -z "${level_of[$stem]+set}" ]]; then
+    echo "$file has no level in .ci/layers.sh" >&2
+    status=1
+    continue
+  fi
+  while IFS=: read -r line included; do
+    included_stem=$(basename "${included%.*}")
+    if [[ -z "${level_of[$included_stem]+set}" || ${level_of[$included_stem]} -gt ${level_of[$stem]} ]]; then
+      echo "$file:$line includes python_layer/$included from above its level" >&2
+      status=1
+    fi
+  done < <(grep -nE '#include\s*"python_layer/' "$file" | sed -E 's|^([0-9]+):.*"python_layer/([^"]+)".*|\1:\2|')
+done
+
 grep -rlE '#include\s*<Python\.h>' src/numeric_core src/particle_swarm_optimization \
   && { echo "Python.h included below the Python layer" >&2; status=1; }
-if [[ $status -eq 0 ]]; then echo "layers: every include points down"; fi
+if [[ $status -eq 0 ]]; then echo "layers: every include points down, in the Python layer too"; fi
 exit $status

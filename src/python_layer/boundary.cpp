@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "python_layer/module_state.hpp"
 #include "python_layer/py_text.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -209,7 +209,7 @@ PyRef create_panic_exception_type() {
 }
 
 PyObject* panic_exception_type() noexcept {
-  const ModuleState* state = published_module_state();
+  const BoundaryState* state = find_slice<BoundaryState>();
   return state != nullptr ? state->panic_exception.get() : nullptr;
 }
 

@@ -99,6 +99,11 @@ inline PyRef steal_or_panic(PyObject* result,
     std::string_view context, PythonError error,
     std::source_location where = std::source_location::current());
 
+// The boundary's slice of the module state.
+struct BoundaryState {
+  PyRef panic_exception;  // pyo3_runtime.PanicException
+};
+
 // A new PanicException class ("pyo3_runtime.PanicException", derived from BaseException).
 // Made once, for the module state; throws PythonError when the interpreter refuses.
 PyRef create_panic_exception_type();

@@ -15,9 +15,10 @@
 #include <string>
 #include <string_view>
 
-#include "python_layer/module_state.hpp"
+#include "python_layer/decimal_class.hpp"
 #include "python_layer/number_reading.hpp"
 #include "python_layer/py_text.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -241,7 +242,7 @@ PyRef element_to_py(const Element<K>& value) {
         PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im)));
   } else {
     static_assert(K == ElementKind::D);
-    const DecimalClass& decimal = module_state().decimal;
+    const DecimalClass& decimal = slice<DecimalClass>();
     if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
     PyObject* const cls = decimal.type.get();
     // The text is written straight into an ASCII string object.

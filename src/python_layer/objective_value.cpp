@@ -2,7 +2,8 @@
 #include "python_layer/objective_value.hpp"
 
 #include "python_layer/boundary.hpp"
-#include "python_layer/module_state.hpp"
+#include "python_layer/py_text.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -25,6 +26,10 @@ std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
 }
 
 }  // namespace
+
+NegMethodName intern_neg_method_name() {
+  return {intern_or_throw("__neg__")};
+}
 
 std::optional<Ordering> ObjectiveValue::compare(const ObjectiveValue& a, const ObjectiveValue& b) {
   // Two exact floats compare without side effects, so the three comparisons below can be made
@@ -52,7 +57,7 @@ ObjectiveValue ObjectiveValue::negate(ObjectiveValue a) {
   }
   PyObject* const args[] = {a.get()};
   PyRef negated =
-      PyRef::steal(PyObject_VectorcallMethod(module_state().neg_name.get(), args, 1, nullptr));
+      PyRef::steal(PyObject_VectorcallMethod(slice<NegMethodName>().name.get(), args, 1, nullptr));
   if (!negated) panic_with_python_error("There is no __neg__ method");
   return ObjectiveValue(std::move(negated));
 }

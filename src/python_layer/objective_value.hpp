@@ -9,6 +9,14 @@
 
 namespace swarmtuner {
 
+// The objective values' slice of the module state: the name of the method that negates one.
+struct NegMethodName {
+  PyRef name;  // "__neg__", interned
+};
+
+// Interns the name, for the module state; throws PythonError when the interpreter cannot.
+NegMethodName intern_neg_method_name();
+
 // One owned reference to a value that f returned (or its negation). Copies share the object.
 class ObjectiveValue {
  public:

@@ -1,10 +1,21 @@
 // Whole points handed to Python: the result's dict, and the keyword lists of a call of f.
 #include "python_layer/point_conversion.hpp"
 
+#include <string>
+
 #include "python_layer/element_conversion.hpp"
-#include "python_layer/module_state.hpp"
+#include "python_layer/py_text.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
+
+KindKeys intern_kind_keys() {
+  KindKeys kind_keys;
+  for (const ElementKind kind : all_kinds) {
+    kind_keys.keys[kind_index(kind)] = intern_or_throw(std::string(kind_name(kind)).c_str());
+  }
+  return kind_keys;
+}
 
 template <ElementKind K>
 PyRef components_to_py_list(const std::vector<Element<K>>& components) {
@@ -22,7 +33,7 @@ PyRef xvec_to_py_dict(const XVec& point) {
     const auto& components = point.list<K>();
     if (components.empty()) return;
     const PyRef list = components_to_py_list<K>(components);
-    const PyRef& key = module_state().kind_keys[kind_index(K)];
+    const PyRef& key = slice<KindKeys>().keys[kind_index(K)];
     if (PyDict_SetItem(dict.get(), key.get(), list.get()) < 0) {
       panic_with_python_error("called `Result::unwrap()` on an `Err` value");
     }

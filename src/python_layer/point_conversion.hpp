@@ -12,6 +12,15 @@
 
 namespace swarmtuner {
 
+// The point conversions' slice of the module state: the keys of a point, "i8" ... "d" in kind
+// order, interned (also the keyword names of a call of f).
+struct KindKeys {
+  std::array<PyRef, kind_count> keys;
+};
+
+// Interns the keys, for the module state; throws PythonError when the interpreter cannot.
+KindKeys intern_kind_keys();
+
 // A new list of the components' Python objects. Failures are internal failures.
 template <ElementKind K>
 PyRef components_to_py_list(const std::vector<Element<K>>& components);

@@ -8,9 +8,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "python_layer/module_state.hpp"
 #include "python_layer/number_reading.hpp"
 #include "python_layer/py_text.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -40,7 +40,7 @@ void for_each_setting(F&& f) {
 // ---- Constructor ---------------------------------------------------------------------------
 
 PyObject* construct(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
-  const ParameterTable& parameters = module_state().new_parameters;
+  const ParameterTable& parameters = slice<PsoClass>().new_parameters;
   std::array<PyObject*, setting_count> slots;
   parameters.match_tuple_dict(args, kwargs, slots);
   PsoSettings settings;  // the defaults
@@ -245,7 +245,7 @@ PyRef create_pso_type(PyMethodDef* methods) {
 }
 
 PyTypeObject* pso_type() noexcept {
-  return reinterpret_cast<PyTypeObject*>(module_state().pso_type.get());
+  return reinterpret_cast<PyTypeObject*>(slice<PsoClass>().type.get());
 }
 
 PsoObject& pso_receiver(PyObject* self) {

@@ -16,6 +16,12 @@ struct PsoObject {
   Py_ssize_t borrow_state;
 };
 
+// The class's slice of the module state.
+struct PsoClass {
+  ParameterTable new_parameters;  // PSO.__new__()
+  PyRef type;                     // the PSO class object
+};
+
 // The PSO class object from its type specification, with the given method table (min and max,
 // which must outlive the class). Made once, for the module state. Throws PythonError
 // (RuntimeError "An error occurred while initializing class PSO") when the interpreter

@@ -14,10 +14,10 @@
 #include "numeric_core/rng.hpp"
 #include "particle_swarm_optimization/swarm_search.hpp"
 #include "python_layer/element_conversion.hpp"
-#include "python_layer/module_state.hpp"
 #include "python_layer/point_conversion.hpp"
 #include "python_layer/pso.hpp"
 #include "python_layer/python_objective.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -100,7 +100,7 @@ void check_stack_room() {
 PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                  bool maximise) {
   check_stack_room();
-  const SearchMethods& methods = module_state().search_methods;
+  const SearchMethods& methods = slice<SearchMethods>();
   const ParameterTable& parameters = maximise ? methods.max_parameters() : methods.min_parameters();
   std::array<PyObject*, search_parameter_count> slots;
   parameters.match_fastcall(args, nargs, kwnames, slots);

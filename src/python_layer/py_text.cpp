@@ -1,4 +1,5 @@
-// Text out of Python objects: the UTF-8 of str objects and the names of types.
+// Text out of Python objects (the UTF-8 of str objects, the names of types) and into them
+// (interned names).
 #include "python_layer/py_text.hpp"
 
 #include "python_layer/boundary.hpp"
@@ -40,6 +41,10 @@ std::string type_qualname(PyObject* object) {
   if (name && PyUnicode_Check(name.get())) return utf8_lossy(name.get());
   PyErr_Clear();
   return Py_TYPE(object)->tp_name;
+}
+
+PyRef intern_or_throw(const char* text) {
+  return steal_or_throw(PyUnicode_InternFromString(text));
 }
 
 }  // namespace swarmtuner

@@ -1,4 +1,5 @@
-// Text out of Python objects: the UTF-8 of str objects and the names of types.
+// Text out of Python objects (the UTF-8 of str objects, the names of types) and into them
+// (interned names).
 #pragma once
 
 #include <string>
@@ -18,5 +19,9 @@ std::string utf8_lossy(PyObject* text);
 // The qualified name (__qualname__) of the object's type, for a message; the type's C name
 // when that attribute cannot be read. Leaves no exception pending.
 std::string type_qualname(PyObject* object);
+
+// The interned str of `text`, as the module state keeps its names; throws PythonError when the
+// interpreter cannot make it.
+PyRef intern_or_throw(const char* text);
 
 }  // namespace swarmtuner

@@ -5,19 +5,19 @@
 #include <bit>
 
 #include "python_layer/boundary.hpp"
-#include "python_layer/module_state.hpp"
 #include "python_layer/point_conversion.hpp"
+#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 
 PyObject* KeywordNames::for_kinds(std::uint32_t kinds) {
   if (names_ && kinds == kinds_) return names_.get();
   PyRef names = steal_or_panic(PyTuple_New(std::popcount(kinds)));
-  const ModuleState& state = module_state();
+  const KindKeys& kind_keys = slice<KindKeys>();
   Py_ssize_t slot = 0;
   for (ElementKind kind : all_kinds) {
     if ((kinds >> kind_index(kind) & 1) == 0) continue;
-    PyTuple_SET_ITEM(names.get(), slot++, state.kind_keys[kind_index(kind)].share().release());
+    PyTuple_SET_ITEM(names.get(), slot++, kind_keys.keys[kind_index(kind)].share().release());
   }
   names_ = std::move(names);
   kinds_ = kinds;
