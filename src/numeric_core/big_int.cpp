@@ -25,7 +25,7 @@ static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 && 
 namespace {
 
 using Limb = BigInt::Limb;
-constexpr Limb kTopBit = Limb{1} << 63;
+constexpr Limb top_limb_bit = Limb{1} << 63;
 
 // The magnitude of a word, also for the most negative one.
 constexpr Limb magnitude_of(std::int64_t value) noexcept {
@@ -84,7 +84,7 @@ std::size_t normalized(const Limb* limbs, std::size_t count) noexcept {
 // Whether a normalised magnitude with this sign lies inside [-2^63, 2^63), and so is a word.
 bool fits_word(const Limb* limbs, std::size_t count, bool negative) noexcept {
   if (count == 0) return true;
-  return count == 1 && (limbs[0] < kTopBit || (negative && limbs[0] == kTopBit));
+  return count == 1 && (limbs[0] < top_limb_bit || (negative && limbs[0] == top_limb_bit));
 }
 
 std::int64_t word_of(const Limb* limbs, std::size_t count, bool negative) noexcept {
@@ -108,7 +108,7 @@ std::size_t magnitude_bits(const Limb* limbs, std::size_t count) noexcept {
 }
 
 constexpr Limb kTenPow19 = 10'000'000'000'000'000'000U;
-constexpr std::size_t kChunkDigits = 19;
+constexpr std::size_t chunk_digits = 19;
 
 }  // namespace
 
@@ -221,11 +221,11 @@ void BigInt::negate() {
     }
     // -(-2^63) = 2^63 is the one negation that leaves the word.
     LimbBuffer fresh(1);
-    fresh.get()[0] = kTopBit;
+    fresh.get()[0] = top_limb_bit;
     adopt(fresh.release(), 1, 1, false);
     return;
   }
-  if (size_ == 1 && limbs_[0] == kTopBit) {
+  if (size_ == 1 && limbs_[0] == top_limb_bit) {
     free_limbs();  // 2^63 negates to the most negative word
     small_ = std::numeric_limits<std::int64_t>::min();
     return;
@@ -463,18 +463,18 @@ BigInt BigInt::from_string(std::string_view decimal) {
     for (const char c : chunk) value = value * 10 + static_cast<Limb>(c - '0');
     return value;
   };
-  std::size_t first = digits.size() % kChunkDigits;
-  if (first == 0) first = kChunkDigits;
+  std::size_t first = digits.size() % chunk_digits;
+  if (first == 0) first = chunk_digits;
   // log2(10) < 10/3, so this many limbs hold every number of that many digits.
   const std::size_t capacity = digits.size() * 10 / 3 / 64 + 2;
   LimbBuffer fresh(capacity);
   Limb* const limbs = fresh.get();
   limbs[0] = chunk_value(digits.substr(0, first));
   std::size_t count = 1;
-  for (std::size_t at = first; at < digits.size(); at += kChunkDigits) {
+  for (std::size_t at = first; at < digits.size(); at += chunk_digits) {
     const auto n = static_cast<mp_size_t>(count);
     Limb carry = mpn_mul_1(limbs, limbs, n, kTenPow19);
-    carry += mpn_add_1(limbs, limbs, n, chunk_value(digits.substr(at, kChunkDigits)));
+    carry += mpn_add_1(limbs, limbs, n, chunk_value(digits.substr(at, chunk_digits)));
     if (carry != 0) limbs[count++] = carry;
   }
   BigInt result;
@@ -505,7 +505,7 @@ std::string BigInt::to_string() const {
   text += std::to_string(chunks.back());
   for (std::size_t k = chunks.size() - 1; k-- > 0;) {
     const std::string digits = std::to_string(chunks[k]);
-    text.append(kChunkDigits - digits.size(), '0');
+    text.append(chunk_digits - digits.size(), '0');
     text += digits;
   }
   return text;

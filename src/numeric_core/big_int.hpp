@@ -89,10 +89,10 @@ class BigInt {
     return large_to_f64();
   }
   // Truncation toward zero; nullopt for NaN and infinities.
-  static std::optional<BigInt> from_f64(double value);
+  [[nodiscard]] static std::optional<BigInt> from_f64(double value);
   // The same truncation stored into this value, reusing its storage; false, and the value
   // left as it was, for NaN and infinities.
-  bool assign_f64(double value) {
+  [[nodiscard]] bool assign_f64(double value) {
     // The range test is false for NaN. Inside it the truncation fits a word, so the cast is
     // defined.
     if (value >= -0x1p63 && value < 0x1p63) {

@@ -91,7 +91,6 @@ struct U192 {
     if (exponent > 0) mul_small(pow10_u64[exponent]);
   }
 
-  // Divides in place and returns the remainder.
   // Divides in place by d > 0 and returns the remainder.
   std::uint64_t div_small(std::uint64_t d) noexcept {
     std::uint64_t rem = 0;

@@ -26,18 +26,18 @@ class Decimal {
   constexpr Decimal() noexcept = default;
 
   // nullopt when coefficient > max_coefficient or scale > max_scale.
-  static std::optional<Decimal> from_parts(UInt128 coefficient, std::uint32_t scale,
-                                           bool negative) noexcept;
+  [[nodiscard]] static std::optional<Decimal> from_parts(UInt128 coefficient, std::uint32_t scale,
+                                                         bool negative) noexcept;
   // Signed coefficient (|c| <= max_coefficient) at the given scale; nullopt when out of range.
-  static std::optional<Decimal> from_signed_coefficient(Int128 coefficient,
-                                                        std::uint32_t scale) noexcept;
+  [[nodiscard]] static std::optional<Decimal> from_signed_coefficient(Int128 coefficient,
+                                                                      std::uint32_t scale) noexcept;
   static Decimal from_i64(std::int64_t value) noexcept;
 
   // Binary64 to decimal. nullopt for NaN, infinities and values whose integer part does not
   // fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero with the sign
   // bit. At most 28 fractional digits and a mantissa below 2^52 whenever there is a fraction; a
   // value too small for 28 fractional digits gives zero at scale 0, keeping the float's sign bit.
-  static std::optional<Decimal> from_f64(double value) noexcept;
+  [[nodiscard]] static std::optional<Decimal> from_f64(double value) noexcept;
 
   // The text parser used for Python values: optional sign, digits, at most one point,
   // underscores after the first digit (see DecimalParseResult). Once the fraction has 28
@@ -45,7 +45,7 @@ class Decimal {
   // (a digit of 5 or more raises the coefficient by one, an underscore leaves it) and later
   // digits and underscores are checked but ignored; a point there is a second point. A sign
   // bit is kept on a zero ("-0").
-  static struct DecimalParseResult parse(std::string_view text) noexcept;
+  [[nodiscard]] static struct DecimalParseResult parse(std::string_view text) noexcept;
 
   UInt128 coefficient() const noexcept { return (UInt128{hi_} << 64) | lo_; }
   std::uint32_t scale() const noexcept { return (flags_ >> scale_shift) & 0xFFu; }
@@ -68,17 +68,17 @@ class Decimal {
   // Exact result, then fractional digits dropped with round-half-even until it fits.
   // nullopt when it cannot fit even with no fractional digits. The common cases (operands at
   // one scale, small coefficients) are handled here inline; the rest out of line.
-  static std::optional<Decimal> checked_add(Decimal a, Decimal b) noexcept {
+  [[nodiscard]] static std::optional<Decimal> checked_add(Decimal a, Decimal b) noexcept {
     if (a.is_zero()) return b;
     if (b.is_zero()) return a;
     return signed_sum(a, a.is_negative(), b, b.is_negative());
   }
-  static std::optional<Decimal> checked_sub(Decimal a, Decimal b) noexcept {
+  [[nodiscard]] static std::optional<Decimal> checked_sub(Decimal a, Decimal b) noexcept {
     if (a.is_zero()) return b.is_zero() ? b : -b;
     if (b.is_zero()) return a;
     return signed_sum(a, a.is_negative(), b, !b.is_negative());
   }
-  static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept {
+  [[nodiscard]] static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept {
     if (a.is_zero() || b.is_zero()) return Decimal{};
     const bool negative = a.is_negative() != b.is_negative();
     const std::uint32_t scale = a.scale() + b.scale();

@@ -255,12 +255,13 @@ namespace element_detail {
 // (reusing its digits). Throws "f64 can not to BigInt" when that product is NaN or infinite.
 inline void scale_assign_element(BigInt& a, double x) {
   const double product = a.to_f64() * x;
+  // The assignment truncates toward zero, exactly for every finite double. It refuses just the
+  // NaN and infinite products, leaving a as it was, and that refusal is the scaling's failure.
   // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
   // since infinity times zero is NaN).
-  if (!std::isfinite(product)) [[unlikely]] {
+  if (!a.assign_f64(product)) [[unlikely]] {
     element_detail::fail_big_int_scaling();
   }
-  a.assign_f64(product);  // truncates toward zero; exact for every finite double
 }
 // The same, as a new value.
 BigInt scale_element(const BigInt& a, double x);

@@ -17,7 +17,8 @@ namespace swarmtuner {
 namespace {
 
 // "expand 32-byte k" as four little-endian words.
-constexpr std::array<std::uint32_t, 4> kSigma = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+constexpr std::array<std::uint32_t, 4> chacha_constants = {0x61707865, 0x3320646e, 0x79622d32,
+                                                           0x6b206574};
 
 constexpr std::uint32_t rotl(std::uint32_t v, int n) noexcept {
   return (v << n) | (v >> (32 - n));
@@ -117,7 +118,7 @@ void ChaChaRng::refill() noexcept {
 
   // Words 12 and 13 hold the 64-bit block counter, low half first; the stream id stays zero.
   std::array<std::uint32_t, 16> input{};
-  std::copy(kSigma.begin(), kSigma.end(), input.begin());
+  std::copy(chacha_constants.begin(), chacha_constants.end(), input.begin());
   std::copy(key_words_.begin(), key_words_.end(), input.begin() + 4);
   constexpr std::size_t block_words = 16;
   for (std::size_t b = 0; b < buffer_.size() / block_words; ++b) {

@@ -45,7 +45,10 @@ class ChaChaRng {
 };
 
 // A handle to the calling thread's generator, created and keyed from the operating system on
-// the thread's first call; all handles of a thread share it. Throws InternalFailure
+// the thread's first call; all handles of a thread share it. Shared ownership, not a plain
+// reference, because the thread's slot can be replaced while a search still draws from the
+// generator in it: a process forked from inside f takes a fresh key on its next call, and the
+// search that was running keeps its own generator alive until it ends. Throws InternalFailure
 // "could not initialize thread_rng: ..." when the random source fails.
 std::shared_ptr<ChaChaRng> thread_rng();
 

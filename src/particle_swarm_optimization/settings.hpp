@@ -8,6 +8,9 @@
 
 namespace swarmtuner {
 
+// c1 weights the pull towards the swarm's best and c2 the pull towards the particle's own best.
+// The class docstring (fixed text, kept word for word) describes the two the other way round;
+// the search follows the assignment given here, which is what its results are defined by.
 struct PsoSettings {
   std::uint64_t n_iters = 1000;    // number of sweeps
   std::uint64_t n_particles = 30;  // size of the swarm

@@ -37,7 +37,7 @@ struct SwarmResult {
 // smallest best_value. The current best is always the left operand, so among equal values the
 // earliest wins; a pair without an ordering ends the search.
 template <class Member, class Compare>
-std::size_t min_vec(std::span<const Member> swarm, Compare&& compare) {
+std::size_t first_min_index(std::span<const Member> swarm, Compare&& compare) {
   if (swarm.empty()) fail("n_particles is 0!");
   std::size_t best = 0;
   for (std::size_t k = 1; k < swarm.size(); ++k) {
@@ -95,7 +95,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   const auto compare = [&objective](const Value& a, const Value& b) {
     return objective.compare(a, b);
   };
-  const std::size_t first_best = min_vec(std::span<const Particle<Value>>(swarm), compare);
+  const std::size_t first_best = first_min_index(std::span<const Particle<Value>>(swarm), compare);
   XVec global_best_position = swarm[first_best].best_position.clone();
   Value global_best_value = swarm[first_best].best_value;
 

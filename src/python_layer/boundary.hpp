@@ -58,7 +58,7 @@ class ResumedPanic : public InternalFailure {
 // reported on standard error with the interpreter's report, and an InternalFailure with that
 // text is thrown instead. With nothing pending, SystemError
 // "attempted to fetch exception but none was set" is returned.
-PythonError fetch_python_error();
+[[nodiscard]] PythonError fetch_python_error();
 
 // Throws fetch_python_error() (or the InternalFailure it raises).
 [[noreturn]] void throw_python_error();
@@ -70,10 +70,10 @@ PythonError fetch_python_error();
 void discard_ordinary_python_error();
 
 // Steals a new reference returned by the C API, or throws the pending error when it is null.
-PyRef steal_or_throw(PyObject* result);
+[[nodiscard]] PyRef steal_or_throw(PyObject* result);
 
 // A new Python error of the given class and text, ready to throw.
-PythonError make_python_error(PyObject* type, const std::string& message);
+[[nodiscard]] PythonError make_python_error(PyObject* type, const std::string& message);
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 
 // Prints the pending Python error to the interpreter's error stream and fails with
@@ -83,8 +83,8 @@ PythonError make_python_error(PyObject* type, const std::string& message);
 // Steals a new reference returned by the C API. A null result (the interpreter could not make
 // the object) is panic_python_api_call_failed. Inline: outbound conversions call it for every
 // element they hand to Python.
-inline PyRef steal_or_panic(PyObject* result,
-                            std::source_location where = std::source_location::current()) {
+[[nodiscard]] inline PyRef steal_or_panic(
+    PyObject* result, std::source_location where = std::source_location::current()) {
   if (result == nullptr) [[unlikely]] {
     panic_python_api_call_failed(where);
   }

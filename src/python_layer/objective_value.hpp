@@ -35,7 +35,8 @@ class ObjectiveValue {
   // ==, then <, then >, each with a as the left operand; ordinary exceptions raised on the way
   // are discarded. A PanicException, or an exception that is not an Exception (KeyboardInterrupt,
   // SystemExit, GeneratorExit), ends the search. nullopt: no ordering.
-  static std::optional<Ordering> compare(const ObjectiveValue& a, const ObjectiveValue& b);
+  [[nodiscard]] static std::optional<Ordering> compare(const ObjectiveValue& a,
+                                                       const ObjectiveValue& b);
   // a.__neg__(), looked up by name; fails with "There is no __neg__ method: ...".
   static ObjectiveValue negate(ObjectiveValue a);
 

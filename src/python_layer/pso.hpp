@@ -1,6 +1,9 @@
 // The PSO class: the settings record as a Python object, its borrow state and its class object.
 #pragma once
 
+#include <cstddef>
+#include <type_traits>
+
 #include "particle_swarm_optimization/settings.hpp"
 #include "python_layer/args.hpp"
 #include "python_layer/boundary.hpp"
@@ -15,6 +18,12 @@ struct PsoObject {
   // 0: free; n > 0: n shared borrows; -1: one exclusive borrow. Guarded by the GIL.
   Py_ssize_t borrow_state;
 };
+
+// The interpreter hands a PsoObject around as a PyObject* and this module casts it back. The
+// casts are defined only while the two share their address: a standard-layout record whose
+// first member is the object header.
+static_assert(std::is_standard_layout_v<PsoObject>);
+static_assert(offsetof(PsoObject, ob_base) == 0);
 
 // The class's slice of the module state.
 struct PsoClass {

@@ -32,7 +32,7 @@ std::optional<Ordering> python_like(const std::optional<double>& a,
 }
 
 std::size_t choose(const std::vector<Item>& items) {
-  return min_vec(std::span<const Item>(items), python_like);
+  return first_min_index(std::span<const Item>(items), python_like);
 }
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -42,21 +42,21 @@ struct Case {
   std::size_t expected;
 };
 
-class MinVecChoice : public ::testing::TestWithParam<Case> {};
+class FirstMinIndexChoice : public ::testing::TestWithParam<Case> {};
 
-TEST_P(MinVecChoice, PicksFirstSmallest) {
+TEST_P(FirstMinIndexChoice, PicksFirstSmallest) {
   std::vector<Item> items;
   for (double v : GetParam().values) items.push_back({v});
   EXPECT_EQ(choose(items), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Values, MinVecChoice,
+    Values, FirstMinIndexChoice,
     ::testing::Values(Case{{3, 1, 1, 2}, 1}, Case{{5}, 0}, Case{{1, 1}, 0}, Case{{2, 3, 0}, 2},
                       // NaN compares Greater from either side, so it both wins and loses.
                       Case{{1.0, 0.5, nan}, 2}, Case{{1.0, nan, 0.5}, 2}, Case{{nan, 1.0}, 1}));
 
-TEST(MinVec, EmptySwarmFails) {
+TEST(FirstMinIndex, EmptySwarmFails) {
   try {
     choose({});
     FAIL() << "expected a failure";
@@ -65,7 +65,7 @@ TEST(MinVec, EmptySwarmFails) {
   }
 }
 
-TEST(MinVec, UnorderedPairFailsAtOnce) {
+TEST(FirstMinIndex, UnorderedPairFailsAtOnce) {
   int comparisons = 0;
   const std::vector<Item> items{{1.0}, {std::nullopt}, {0.0}};
   const auto counting = [&](const auto& a, const auto& b) {
@@ -73,7 +73,7 @@ TEST(MinVec, UnorderedPairFailsAtOnce) {
     return python_like(a, b);
   };
   try {
-    min_vec(std::span<const Item>(items), counting);
+    first_min_index(std::span<const Item>(items), counting);
     FAIL() << "expected a failure";
   } catch (const InternalFailure& failure) {
     EXPECT_EQ(failure.message(), "failed to compare");
@@ -81,7 +81,7 @@ TEST(MinVec, UnorderedPairFailsAtOnce) {
   EXPECT_EQ(comparisons, 1);
 }
 
-TEST(MinVec, SingleParticleNeedsNoComparison) {
+TEST(FirstMinIndex, SingleParticleNeedsNoComparison) {
   const std::vector<Item> items{{std::nullopt}};
   EXPECT_EQ(choose(items), 0u);
 }
