@@ -15,6 +15,8 @@ COUNT_SETTINGS = ("n_iters", "n_particles")
 FLOAT_SETTINGS = ("c1", "c2", "inertia", "max_v")
 KINDS = ("i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d")
 BOUND_PARAMETERS = tuple(f"{kind}_{side}" for kind in KINDS for side in ("min", "max"))
+# The settings of PSO(), in the constructor's order.
+DEFAULTS = {"n_iters": 1000, "n_particles": 30, "c1": 2.0, "c2": 2.0, "inertia": 0.5, "max_v": 0.2}
 
 # Example counts of the property tests: "ci" (the default) keeps a test run short, "soak" runs
 # long; chosen with SWARMTUNER_HYPOTHESIS_PROFILE.
@@ -34,6 +36,36 @@ def run_python(code):
         text=True,
         timeout=120,
     )
+
+
+class Index:
+    """An object that is an integer only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Floaty:
+    """An object that is a float only through __float__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class Complexy:
+    """An object that is a complex number only through __complex__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __complex__(self):
+        return self.value
 
 
 @pytest.fixture

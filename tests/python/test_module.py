@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 import swarmtuner
-from conftest import BOUND_PARAMETERS, SETTINGS, run_python
+from conftest import BOUND_PARAMETERS, DEFAULTS, SETTINGS, run_python
 
 PSO = swarmtuner.PSO
 
@@ -85,7 +85,7 @@ class TestClassIdentity:
         assert PSO.__text_signature__ == CLASS_SIGNATURE
         parameters = inspect.signature(PSO).parameters
         assert list(parameters) == list(SETTINGS)
-        assert [p.default for p in parameters.values()] == [1000, 30, 2.0, 2.0, 0.5, 0.2]
+        assert {name: p.default for name, p in parameters.items()} == DEFAULTS
 
     def test_docstring_body(self):
         doc = PSO.__doc__

@@ -18,6 +18,7 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 import oracle
+from conftest import DEFAULTS, Complexy, Floaty, Index
 from oracle import PanicException
 from swarmtuner import PSO
 
@@ -217,8 +218,8 @@ scalars = st.one_of(
 )
 def test_constructor_arguments(positional, keywords):
     positional, keywords = fresh(positional), fresh(keywords)
-    names = ("n_iters", "n_particles", "c1", "c2", "inertia", "max_v")
-    expected = dict(zip(names, (1000, 30, 2.0, 2.0, 0.5, 0.2)))
+    names = tuple(DEFAULTS)
+    expected = dict(DEFAULTS)
     error = None
     if len(positional) > 6:
         count = len(positional)
@@ -397,36 +398,12 @@ def small_values(kind):
         return st.one_of(floats, ints, floats.map(Floaty), st.fractions(-10, 10))
     if kind in ("c64", "c128"):
         parts = st.floats(-1e3, 1e3)
-        return st.one_of(st.builds(complex, parts, parts), parts, st.builds(Complexy, parts, parts))
+        return st.one_of(st.builds(complex, parts, parts), parts, st.builds(Complexy, st.builds(complex, parts, parts)))
     return st.one_of(
         st.integers(-(10**6), 10**6),
         st.from_regex(r"\A-?[0-9]{1,6}(\.[0-9]{1,6})?\Z"),
         st.decimals(-(10**6), 10**6, places=4),
     )
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Floaty:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
-class Complexy:
-    def __init__(self, re_, im):
-        self.value = complex(re_, im)
-
-    def __complex__(self):
-        return self.value
 
 
 @st.composite

@@ -8,7 +8,7 @@ import pytest
 from hypothesis import example, given
 from hypothesis import strategies as st
 
-from conftest import COUNT_SETTINGS, FLOAT_SETTINGS, SETTINGS
+from conftest import COUNT_SETTINGS, DEFAULTS, FLOAT_SETTINGS, SETTINGS, Floaty, Index
 from swarmtuner import PSO
 
 U64_LIMIT = 2**64
@@ -18,29 +18,9 @@ def settings_of(pso):
     return {name: getattr(pso, name) for name in SETTINGS}
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class Real:
-    def __float__(self):
-        return 0.25
-
-
 class TestConstruction:
     def test_defaults(self):
-        assert settings_of(PSO()) == {
-            "n_iters": 1000,
-            "n_particles": 30,
-            "c1": 2.0,
-            "c2": 2.0,
-            "inertia": 0.5,
-            "max_v": 0.2,
-        }
+        assert settings_of(PSO()) == DEFAULTS
 
     def test_positional_and_keyword(self):
         assert settings_of(PSO(10, 5, 0.1, 0.2, 0.3, 0.4)) == dict(
@@ -62,7 +42,7 @@ class TestConstruction:
             ("n_particles", Index(12), 12),
             ("c1", 1, 1.0),
             ("c2", False, 0.0),
-            ("inertia", Real(), 0.25),
+            ("inertia", Floaty(0.25), 0.25),
             ("max_v", Index(3), 3.0),
             ("c1", -math.inf, -math.inf),
             ("c2", 2**53 + 1, float(2**53 + 1)),
@@ -146,7 +126,7 @@ class TestConstruction:
 class TestAttributes:
     @pytest.mark.parametrize(
         "name, value",
-        [("n_iters", 7), ("n_particles", True), ("c1", 3), ("inertia", -1.5), ("max_v", Real())],
+        [("n_iters", 7), ("n_particles", True), ("c1", 3), ("inertia", -1.5), ("max_v", Floaty(0.25))],
     )
     def test_set_and_get(self, pso, name, value):
         setattr(pso, name, value)
