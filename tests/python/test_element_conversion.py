@@ -8,7 +8,7 @@ import pytest
 
 import swarmtuner
 
-from conftest import KINDS, Complexy, Floaty, Index
+from conftest import KINDS, Complexy, Floaty, Index, panic_message
 
 
 def first_point(lower, upper, kind, n_particles=1):
@@ -96,10 +96,62 @@ def test_only_used_kinds_are_passed():
     assert list(seen[0]) == ["f64"]
 
 
-def test_f32_bound_beyond_range_becomes_infinite():
-    with pytest.raises(BaseException) as excinfo:
-        first_point(0.0, 1e40, "f32")
-    assert str(excinfo.value) == "Uniform::new: range overflow"
+FLT_MAX = (2 - 2**-23) * 2.0**127
+BELOW_FLT_MAX = (2 - 2**-22) * 2.0**127  # the binary32 just below FLT_MAX
+# Halfway between FLT_MAX and 2**128: ties go to the even neighbour 2**128, which is infinity.
+F32_HALFWAY = (2 - 2**-24) * 2.0**127
+
+
+@pytest.mark.parametrize(
+    "magnitude, rounded",
+    [
+        (FLT_MAX, FLT_MAX),
+        (math.nextafter(FLT_MAX, math.inf), FLT_MAX),
+        (math.nextafter(F32_HALFWAY, 0), FLT_MAX),
+        (F32_HALFWAY, math.inf),
+        (1e40, math.inf),
+    ],
+)
+def test_f32_bounds_round_to_nearest_and_overflow_only_from_halfway(magnitude, rounded):
+    # [-magnitude, -BELOW_FLT_MAX) holds one binary32 at most, the lower bound as rounded; an
+    # infinite bound leaves no finite width.
+    if math.isinf(rounded):
+        with pytest.raises(BaseException) as excinfo:
+            first_point(-magnitude, -BELOW_FLT_MAX, "f32")
+        assert panic_message(excinfo) == "Uniform::new: range overflow"
+    else:
+        assert first_point(-magnitude, -BELOW_FLT_MAX, "f32") == -rounded
+
+
+@pytest.mark.parametrize(
+    "kind, lower, upper, expected",
+    [
+        ("i8", -1, 0, -1),
+        ("i32", Index(-1), 0, -1),
+        ("i64", Index(-1), 0, -1),
+        ("i", -1, 0, -1),
+        ("f64", -1, math.nextafter(-1.0, 0), -1.0),
+        ("f64", Floaty(-1.0), math.nextafter(-1.0, 0), -1.0),
+        ("c128", -1, complex(math.nextafter(-1.0, 0), 1e-300), -1.0),
+        # An __index__ of -1 reads as the integer; a failed read would fall back to the text.
+        ("d", Index(-1), 0, Decimal(-1)),
+    ],
+)
+def test_minus_one_is_a_value_not_an_error(kind, lower, upper, expected):
+    value = first_point(lower, upper, kind)
+    assert (value.real if kind == "c128" else value) == expected
+
+
+def test_equal_decimals_of_different_scales_reach_f_as_given():
+    # Many values at many scales, so that equal but differently written ones meet in the
+    # reused Decimal objects; each dimension's range holds its lower bound alone.
+    lower = [f"{k}.{'0' * scale}" if scale else str(k) for k in range(1, 61) for scale in range(21)]
+    upper = [str(Decimal(text) + Decimal(1).scaleb(-len(text.partition(".")[2]))) for text in lower]
+    seen = []
+    swarmtuner.PSO(n_iters=0, n_particles=1).min(
+        lambda d: seen.append([str(x) for x in d]) or 0, d_min=lower, d_max=upper
+    )
+    assert seen == [lower]
 
 
 def as_binary32(x):
