@@ -99,7 +99,7 @@ void write_setting(PyObject* self, PyObject* value) {
   if (value == nullptr) raise(PyExc_AttributeError, "can't delete attribute");
   const auto converted = convert_setting<Member>(value);
   PsoObject& pso = pso_receiver(self);
-  const ExclusiveBorrow borrow(pso);
+  if (pso.borrow_state != 0) raise(PyExc_RuntimeError, "Already borrowed");
   pso.settings.*Member = converted;
 }
 

@@ -15,7 +15,7 @@ namespace swarmtuner {
 struct PsoObject {
   PyObject ob_base;  // the object header
   PsoSettings settings;
-  // 0: free; n > 0: n shared borrows; -1: one exclusive borrow. Guarded by the GIL.
+  // 0: free; n > 0: n shared borrows (getters, and searches while f runs). Guarded by the GIL.
   Py_ssize_t borrow_state;
 };
 
@@ -46,38 +46,20 @@ PyTypeObject* pso_type() noexcept;
 // `self` as a PSO instance, or TypeError "'QUALNAME' object cannot be converted to 'PSO'".
 PsoObject& pso_receiver(PyObject* self);
 
-enum class BorrowMode { Shared, Exclusive };
-
-// Holds a borrow of a PSO object for its lifetime, so that every way out of a call, unwinding
-// included, gives it back. Taking it fails with RuntimeError "Already mutably borrowed"
-// (shared) or "Already borrowed" (exclusive).
-template <BorrowMode Mode>
-class BorrowGuard {
+// Holds a shared borrow of a PSO object for its lifetime, so that every way out of a call,
+// unwinding included, gives it back. A setter refuses to change a borrowed object ("Already
+// borrowed"). The change itself is a plain store that runs no Python code, so it needs no
+// exclusive borrow of its own: no reader can ever meet one, and taking a shared borrow cannot
+// fail.
+class SharedBorrow {
  public:
-  explicit BorrowGuard(PsoObject& object) : object_(object) {
-    if constexpr (Mode == BorrowMode::Shared) {
-      if (object_.borrow_state == -1) raise(PyExc_RuntimeError, "Already mutably borrowed");
-      ++object_.borrow_state;
-    } else {
-      if (object_.borrow_state != 0) raise(PyExc_RuntimeError, "Already borrowed");
-      object_.borrow_state = -1;
-    }
-  }
-  ~BorrowGuard() {
-    if constexpr (Mode == BorrowMode::Shared) {
-      --object_.borrow_state;
-    } else {
-      object_.borrow_state = 0;
-    }
-  }
-  BorrowGuard(const BorrowGuard&) = delete;
-  BorrowGuard& operator=(const BorrowGuard&) = delete;
+  explicit SharedBorrow(PsoObject& object) noexcept : object_(object) { ++object_.borrow_state; }
+  ~SharedBorrow() { --object_.borrow_state; }
+  SharedBorrow(const SharedBorrow&) = delete;
+  SharedBorrow& operator=(const SharedBorrow&) = delete;
 
  private:
   PsoObject& object_;
 };
-
-using SharedBorrow = BorrowGuard<BorrowMode::Shared>;
-using ExclusiveBorrow = BorrowGuard<BorrowMode::Exclusive>;
 
 }  // namespace swarmtuner

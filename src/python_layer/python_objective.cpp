@@ -11,7 +11,7 @@
 namespace swarmtuner {
 
 PyObject* KeywordNames::for_kinds(std::uint32_t kinds) {
-  if (names_ && kinds == kinds_) return names_.get();
+  if (names_) return names_.get();
   PyRef names = steal_or_panic(PyTuple_New(std::popcount(kinds)));
   const KindKeys& kind_keys = slice<KindKeys>();
   Py_ssize_t slot = 0;
@@ -20,7 +20,6 @@ PyObject* KeywordNames::for_kinds(std::uint32_t kinds) {
     PyTuple_SET_ITEM(names.get(), slot++, kind_keys.keys[kind_index(kind)].share().release());
   }
   names_ = std::move(names);
-  kinds_ = kinds;
   return names_.get();
 }
 

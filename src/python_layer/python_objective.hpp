@@ -12,15 +12,15 @@
 
 namespace swarmtuner {
 
-// The tuple of keyword names for the kinds a point has, kept while the kinds stay the same
-// (they do for a whole search).
+// The tuple of keyword names for the kinds of a search's points, made for the first point and
+// kept: every point of a search has the lengths of the bounds (a step keeps the position's
+// lengths), so every point has the same kinds.
 class KeywordNames {
  public:
   PyObject* for_kinds(std::uint32_t kinds);
 
  private:
   PyRef names_;
-  std::uint32_t kinds_ = 0;
 };
 
 // What one search keeps from one call of f to the next.
