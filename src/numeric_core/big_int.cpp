@@ -456,7 +456,7 @@ BigInt BigInt::from_string(std::string_view decimal) {
   const std::string_view digits = negative ? decimal.substr(1) : decimal;
   const bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(),
                                                     [](char c) { return c >= '0' && c <= '9'; });
-  if (!valid) fail("invalid decimal integer text: " + std::string(decimal));
+  if (!valid) fail(std::string(failure_text::big_int_text.text) + std::string(decimal));
   // Read 19 digits at a time (the most a limb holds), the first chunk taking the remainder.
   const auto chunk_value = [](std::string_view chunk) {
     Limb value = 0;

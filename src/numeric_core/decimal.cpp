@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstddef>
 
+#include "numeric_core/failure.hpp"
+
 namespace swarmtuner {
 namespace {
 
@@ -313,14 +315,13 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
 }
 
 DecimalParseResult Decimal::parse(std::string_view text) noexcept {
-  constexpr std::string_view empty = "Invalid decimal: empty";
-  constexpr std::string_view no_digits = "Invalid decimal: no digits found";
-  constexpr std::string_view two_points = "Invalid decimal: two decimal points";
-  constexpr std::string_view lead = "Invalid decimal: must start lead with a number";
-  constexpr std::string_view unknown = "Invalid decimal: unknown character";
-  constexpr std::string_view too_many_digits = "Invalid decimal: overflow from too many digits";
-  constexpr std::string_view rounding_overflow =
-      "Invalid decimal: overflow from mantissa after rounding";
+  constexpr std::string_view empty = failure_text::decimal_empty.text;
+  constexpr std::string_view no_digits = failure_text::decimal_no_digits.text;
+  constexpr std::string_view two_points = failure_text::decimal_two_points.text;
+  constexpr std::string_view lead = failure_text::decimal_lead.text;
+  constexpr std::string_view unknown = failure_text::decimal_unknown.text;
+  constexpr std::string_view too_many_digits = failure_text::decimal_too_many_digits.text;
+  constexpr std::string_view rounding_overflow = failure_text::decimal_rounding_overflow.text;
   const auto refuse = [](std::string_view message) {
     return DecimalParseResult{std::nullopt, message};
   };

@@ -185,7 +185,8 @@ class Decimal {
 static_assert(sizeof(Decimal) == 16);
 static_assert(std::is_trivially_copyable_v<Decimal>);
 
-// On failure `error` holds the message ("Invalid decimal: ...") and `value` is empty.
+// On failure `error` holds the message (one of the decimal text entries of failure_text) and
+// `value` is empty.
 struct DecimalParseResult {
   std::optional<Decimal> value;
   std::string_view error;

@@ -14,19 +14,19 @@ BigInt scale_element(const BigInt& a, double x) {
 namespace element_detail {
 
 void fail_big_int_scaling() {
-  fail("f64 can not to BigInt");
+  fail(failure_text::big_int_scaling);
 }
 
 void fail_decimal_addition() {
-  fail("Addition overflowed");
+  fail(failure_text::decimal_addition);
 }
 
 void fail_decimal_subtraction() {
-  fail("Subtraction overflowed");
+  fail(failure_text::decimal_subtraction);
 }
 
 void fail_decimal_multiplication() {
-  fail("Multiplication overflowed");
+  fail(failure_text::decimal_multiplication);
 }
 
 }  // namespace element_detail
@@ -34,7 +34,7 @@ void fail_decimal_multiplication() {
 Decimal decimal_factor(double x) {
   const std::optional<Decimal> factor = Decimal::from_f64(x);
   if (!factor) {
-    fail("Failed to convert to Decimal");
+    fail(failure_text::decimal_factor);
   }
   return *factor;
 }

@@ -252,7 +252,7 @@ namespace element_detail {
 }  // namespace element_detail
 
 // a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero, stored into a
-// (reusing its digits). Throws "f64 can not to BigInt" when that product is NaN or infinite.
+// (reusing its digits). Fails with big_int_scaling when that product is NaN or infinite.
 inline void scale_assign_element(BigInt& a, double x) {
   const double product = a.to_f64() * x;
   // The assignment truncates toward zero, exactly for every finite double. It refuses just the
@@ -275,14 +275,14 @@ namespace element_detail {
 [[noreturn]] void fail_decimal_multiplication();
 }  // namespace element_detail
 
-// Throws "Addition overflowed".
+// Fails with decimal_addition.
 inline Decimal add_element(Decimal a, Decimal b) {
   const std::optional<Decimal> sum = Decimal::checked_add(a, b);
   if (!sum) [[unlikely]]
     element_detail::fail_decimal_addition();
   return *sum;
 }
-// Throws "Subtraction overflowed".
+// Fails with decimal_subtraction.
 inline Decimal sub_element(Decimal a, Decimal b) {
   const std::optional<Decimal> difference = Decimal::checked_sub(a, b);
   if (!difference) [[unlikely]]
@@ -292,19 +292,19 @@ inline Decimal sub_element(Decimal a, Decimal b) {
 inline Decimal neg_element(Decimal a) noexcept {
   return -a;
 }
-// Throws "Addition overflowed".
+// Fails with decimal_addition.
 inline void add_assign_element(Decimal& a, Decimal b) {
   a = add_element(a, b);
 }
-// Throws "Subtraction overflowed".
+// Fails with decimal_subtraction.
 inline void sub_assign_element(Decimal& a, Decimal b) {
   a = sub_element(a, b);
 }
 
-// The decimal form of a scaling factor; throws "Failed to convert to Decimal" for NaN,
+// The decimal form of a scaling factor; fails with decimal_factor for NaN,
 // infinities and factors whose integer part exceeds 96 bits.
 Decimal decimal_factor(double x);
-// a × factor; throws "Multiplication overflowed".
+// a × factor; fails with decimal_multiplication.
 inline Decimal scale_element(Decimal a, Decimal factor) {
   const std::optional<Decimal> product = Decimal::checked_mul(a, factor);
   if (!product) [[unlikely]]

@@ -136,7 +136,7 @@ void ChaChaRng::refill() noexcept {
 std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source) {
   ChaChaRng::Key key{};
   const std::string error = source(key);
-  if (!error.empty()) fail("could not initialize thread_rng: " + error);
+  if (!error.empty()) fail(std::string(failure_text::thread_rng_key.text) + error);
   return std::make_shared<ChaChaRng>(key, ChaChaRng::default_rounds, source);
 }
 

@@ -49,11 +49,11 @@ class ChaChaRng {
 // reference, because the thread's slot can be replaced while a search still draws from the
 // generator in it: a process forked from inside f takes a fresh key on its next call, and the
 // search that was running keeps its own generator alive until it ends. Throws InternalFailure
-// "could not initialize thread_rng: ..." when the random source fails.
+// thread_rng_key (followed by the error) when the random source fails.
 std::shared_ptr<ChaChaRng> thread_rng();
 
 // A new generator keyed (and later reseeded) from `source`, as thread_rng builds one; throws
-// InternalFailure "could not initialize thread_rng: " followed by the source's error text.
+// InternalFailure thread_rng_key followed by the source's error text.
 std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source);
 
 }  // namespace swarmtuner

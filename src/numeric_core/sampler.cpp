@@ -15,11 +15,6 @@ namespace swarmtuner {
 
 namespace {
 
-constexpr const char* kLowNotBelowHigh = "Uniform::new called with `low >= high`";
-constexpr const char* kRangeOverflow = "Uniform::new: range overflow";
-constexpr const char* kBigLowNotBelowHigh = "assertion failed: low < high";
-constexpr const char* kDecimalLowAboveHigh = "Uniform::new_inclusive called with `low > high`";
-
 template <class W>
 W draw_word(ChaChaRng& rng) noexcept;
 template <>
@@ -87,7 +82,7 @@ struct IntRule {
   };
 
   static Span make(S low, S high) {
-    if (!(low < high)) fail(kLowNotBelowHigh);
+    if (!(low < high)) fail(failure_text::low_not_below_high);
     const U width = static_cast<U>(static_cast<U>(high) - static_cast<U>(low));
     return {low, UnsignedSpan<U, W>::over(width)};
   }
@@ -147,8 +142,8 @@ struct FloatRule {
   };
 
   static Span make(F low, F high) {
-    if (!(low < high)) fail(kLowNotBelowHigh);
-    if (!std::isfinite(high - low)) fail(kRangeOverflow);
+    if (!(low < high)) fail(failure_text::low_not_below_high);
+    if (!std::isfinite(high - low)) fail(failure_text::range_overflow);
     return {low, fitted_scale(low, high)};
   }
 
@@ -190,7 +185,7 @@ struct BigIntRule {
   };
 
   static Span make(BigInt low, BigInt high) {
-    if (!(low < high)) fail(kBigLowNotBelowHigh);
+    if (!(low < high)) fail(failure_text::big_low_not_below_high);
     BigInt width = high - low;
     return {std::move(width), std::move(low)};
   }
@@ -233,7 +228,7 @@ struct DecimalRule {
     // The grid is inclusive up to the point just below high.
     const Int128 first = low.signed_coefficient();
     const Int128 last = high.signed_coefficient() - 1;
-    if (last < first) fail(kDecimalLowAboveHigh);
+    if (last < first) fail(failure_text::decimal_low_above_high);
     const auto width =
         static_cast<UInt128>(static_cast<UInt128>(last) - static_cast<UInt128>(first) + 1);
     return {first, UnsignedSpan<UInt128, UInt128>::over(width), low.scale()};
@@ -244,7 +239,7 @@ struct DecimalRule {
         static_cast<Int128>(static_cast<UInt128>(span.low) + span.offset.draw(rng));
     // Every grid point lies between two valid coefficients, so this cannot be empty.
     const auto value = Decimal::from_signed_coefficient(coefficient, span.scale);
-    if (!value) fail("decimal draw outside the coefficient range");
+    if (!value) fail(failure_text::decimal_draw_outside);
     return *value;
   }
 };

@@ -38,11 +38,11 @@ struct SwarmResult {
 // earliest wins; a pair without an ordering ends the search.
 template <class Member, class Compare>
 std::size_t first_min_index(std::span<const Member> swarm, Compare&& compare) {
-  if (swarm.empty()) fail("n_particles is 0!");
+  if (swarm.empty()) fail(failure_text::empty_swarm);
   std::size_t best = 0;
   for (std::size_t k = 1; k < swarm.size(); ++k) {
     const std::optional<Ordering> order = compare(swarm[best].best_value, swarm[k].best_value);
-    if (!order) fail("failed to compare");
+    if (!order) fail(failure_text::failed_to_compare);
     if (*order == Ordering::Greater) best = k;
   }
   return best;
@@ -54,7 +54,7 @@ namespace detail {
 // represented is refused before asking for memory.
 template <class Value>
 void reserve_swarm(std::vector<Particle<Value>>& swarm, std::uint64_t n_particles) {
-  if (n_particles > swarm.max_size()) fail("capacity overflow");
+  if (n_particles > swarm.max_size()) fail(failure_text::capacity_overflow);
   swarm.reserve(static_cast<std::size_t>(n_particles));
 }
 

@@ -1,6 +1,7 @@
 // Objective values: what f returned, ordered with Python's operators and negated by __neg__.
 #include "python_layer/objective_value.hpp"
 
+#include "numeric_core/failure.hpp"
 #include "python_layer/boundary.hpp"
 #include "python_layer/py_text.hpp"
 #include "python_layer/state_slice.hpp"
@@ -11,7 +12,7 @@ namespace {
 // One rich comparison and its truth value; nullopt when either raised an ordinary error,
 // which is dropped: a value that cannot be ordered is simply not better. A PanicException
 // still ends the search, and so does an exception that is not an Exception (Ctrl-C landing
-// while __lt__ runs), as "failed to compare: ...".
+// while __lt__ runs), as failed_to_compare followed by the error's description.
 std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
   const PyRef result = PyRef::steal(PyObject_RichCompare(a, b, op));
   if (result) {
@@ -20,7 +21,7 @@ std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
   }
   PythonError error = fetch_python_error();
   if (!error.is_ordinary()) [[unlikely]] {
-    panic_with_python_error("failed to compare", std::move(error));
+    panic_with_python_error(failure_text::failed_to_compare.text, std::move(error));
   }
   return std::nullopt;
 }

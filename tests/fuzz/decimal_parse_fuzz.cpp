@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "numeric_core/failure.hpp"
 #include "reference.hpp"
 
 using namespace swarmtuner;
@@ -12,13 +13,13 @@ using namespace swarmtuner::fuzz;
 
 namespace {
 
-constexpr std::string_view e_empty = "Invalid decimal: empty";
-constexpr std::string_view e_no_digits = "Invalid decimal: no digits found";
-constexpr std::string_view e_two_points = "Invalid decimal: two decimal points";
-constexpr std::string_view e_lead = "Invalid decimal: must start lead with a number";
-constexpr std::string_view e_unknown = "Invalid decimal: unknown character";
-constexpr std::string_view e_digits = "Invalid decimal: overflow from too many digits";
-constexpr std::string_view e_rounding = "Invalid decimal: overflow from mantissa after rounding";
+constexpr std::string_view e_empty = failure_text::decimal_empty.text;
+constexpr std::string_view e_no_digits = failure_text::decimal_no_digits.text;
+constexpr std::string_view e_two_points = failure_text::decimal_two_points.text;
+constexpr std::string_view e_lead = failure_text::decimal_lead.text;
+constexpr std::string_view e_unknown = failure_text::decimal_unknown.text;
+constexpr std::string_view e_digits = failure_text::decimal_too_many_digits.text;
+constexpr std::string_view e_rounding = failure_text::decimal_rounding_overflow.text;
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';

@@ -233,7 +233,8 @@ TEST(ThreadRngTest, FirstKeyFailureIsReportedWithTheSourceText) {
     new_thread_rng(&failing_source);
     FAIL() << "expected InternalFailure";
   } catch (const InternalFailure& failure) {
-    EXPECT_EQ(failure.message(), "could not initialize thread_rng: entropy source unavailable");
+    EXPECT_EQ(failure.message(),
+              std::string(failure_text::thread_rng_key.text) + "entropy source unavailable");
   }
 }
 

@@ -65,11 +65,6 @@ std::string construction_failure(XVec lower, XVec upper) {
   return "(no failure)";
 }
 
-constexpr const char* kLowNotBelowHigh = "Uniform::new called with `low >= high`";
-constexpr const char* kRangeOverflow = "Uniform::new: range overflow";
-constexpr const char* kBigLowNotBelowHigh = "assertion failed: low < high";
-constexpr const char* kDecimalLowAboveHigh = "Uniform::new_inclusive called with `low > high`";
-
 TEST(XVecSamplerTest, DrawsMatchThePythonReplayForEveryFixedWidthKind) {
   XVec lower, upper;
   lower.i8 = k_i8_lows, upper.i8 = k_i8_highs;
@@ -299,55 +294,55 @@ TEST(XVecSamplerTest, DecimalGridFollowsTheCommonScale) {
   // 1 and 1.0 are equal on the common grid.
   EXPECT_EQ(construction_failure(vec_of<ElementKind::D>({d("1", 0)}),
                                  vec_of<ElementKind::D>({d("10", 1)})),
-            kDecimalLowAboveHigh);
+            failure_text::decimal_low_above_high.text);
 }
 
 TEST(XVecSamplerTest, EachKindReportsItsOwnConstructionFailure) {
   EXPECT_EQ(construction_failure(vec_of<ElementKind::I32>({3}), vec_of<ElementKind::I32>({3})),
-            kLowNotBelowHigh);
+            failure_text::low_not_below_high.text);
   EXPECT_EQ(construction_failure(vec_of<ElementKind::I128>({1}), vec_of<ElementKind::I128>({0})),
-            kLowNotBelowHigh);
+            failure_text::low_not_below_high.text);
   EXPECT_EQ(construction_failure(vec_of<ElementKind::I>({BigInt(3)}),
                                  vec_of<ElementKind::I>({BigInt(3)})),
-            kBigLowNotBelowHigh);
+            failure_text::big_low_not_below_high.text);
   EXPECT_EQ(construction_failure(vec_of<ElementKind::D>({Decimal::from_i64(3)}),
                                  vec_of<ElementKind::D>({Decimal::from_i64(3)})),
-            kDecimalLowAboveHigh);
+            failure_text::decimal_low_above_high.text);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({nan}), vec_of<ElementKind::F64>({1.0})),
-            kLowNotBelowHigh);
+            failure_text::low_not_below_high.text);
   EXPECT_EQ(
       construction_failure(vec_of<ElementKind::F32>({0.0F}),
                            vec_of<ElementKind::F32>({std::numeric_limits<float>::quiet_NaN()})),
-      kLowNotBelowHigh);
+      failure_text::low_not_below_high.text);
   EXPECT_EQ(
       construction_failure(vec_of<ElementKind::F64>({-1e308}), vec_of<ElementKind::F64>({1e308})),
-      kRangeOverflow);
+      failure_text::range_overflow.text);
   EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({0.0}), vec_of<ElementKind::F64>({inf})),
-            kRangeOverflow);
+            failure_text::range_overflow.text);
   // An f32 bound of 1e40 is read as infinity.
   EXPECT_EQ(construction_failure(vec_of<ElementKind::F32>({0.0F}),
                                  vec_of<ElementKind::F32>({static_cast<float>(inf)})),
-            kRangeOverflow);
+            failure_text::range_overflow.text);
   // c128: real parts fine, imaginary parts equal.
   EXPECT_EQ(construction_failure(vec_of<ElementKind::C128>({{0.0, 2.0}}),
                                  vec_of<ElementKind::C128>({{1.0, 2.0}})),
-            kLowNotBelowHigh);
+            failure_text::low_not_below_high.text);
   // The real parts are checked first, overflow included.
   EXPECT_EQ(construction_failure(vec_of<ElementKind::C64>({{-3e38F, 2.0F}}),
                                  vec_of<ElementKind::C64>({{3e38F, 2.0F}})),
-            kRangeOverflow);
+            failure_text::range_overflow.text);
 }
 
 TEST(XVecSamplerTest, FirstBadPairInKindThenIndexOrderWins) {
   // Within a kind the lower index wins, whichever message it carries.
   EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({5.0, -1e308}),
                                  vec_of<ElementKind::F64>({1.0, 1e308})),
-            kLowNotBelowHigh);
+            failure_text::low_not_below_high.text);
   EXPECT_EQ(construction_failure(vec_of<ElementKind::F64>({-1e308, 5.0}),
                                  vec_of<ElementKind::F64>({1e308, 1.0})),
-            kRangeOverflow);
+            failure_text::range_overflow.text);
   // Across kinds the earlier kind wins: i before f64 before d.
   XVec lower, upper;
   lower.i = {BigInt(0), BigInt(7)};
@@ -356,11 +351,13 @@ TEST(XVecSamplerTest, FirstBadPairInKindThenIndexOrderWins) {
   upper.f64 = {1e308};
   lower.d = {Decimal::from_i64(2)};
   upper.d = {Decimal::from_i64(1)};
-  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), kBigLowNotBelowHigh);
+  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()),
+            failure_text::big_low_not_below_high.text);
   upper.i[1] = BigInt(8);
-  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), kRangeOverflow);
+  EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), failure_text::range_overflow.text);
   upper.f64[0] = 1.0;
-  EXPECT_EQ(construction_failure(std::move(lower), std::move(upper)), kDecimalLowAboveHigh);
+  EXPECT_EQ(construction_failure(std::move(lower), std::move(upper)),
+            failure_text::decimal_low_above_high.text);
 }
 
 TEST(XVecSamplerTest, SurplusBoundsAreIgnoredAndEmptyKindsStayEmpty) {

@@ -256,7 +256,7 @@ TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
   EXPECT_EQ(failure_of([&] {
               step_particle(position, velocity, zeros, global_best, one, one, limits, scratch);
             }),
-            "Subtraction overflowed");
+            failure_text::decimal_subtraction.text);
 
   // Both fail in the scaling: the big integers are scaled first.
   position = zeros.clone();
@@ -268,7 +268,7 @@ TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
               step_particle(position, velocity, zeros, global_best, big_factor, one, limits,
                             scratch);
             }),
-            "f64 can not to BigInt");
+            failure_text::big_int_scaling.text);
 }
 
 }  // namespace

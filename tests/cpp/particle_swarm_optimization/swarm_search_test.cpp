@@ -61,7 +61,7 @@ TEST(FirstMinIndex, EmptySwarmFails) {
     choose({});
     FAIL() << "expected a failure";
   } catch (const InternalFailure& failure) {
-    EXPECT_EQ(failure.message(), "n_particles is 0!");
+    EXPECT_EQ(failure.message(), failure_text::empty_swarm.text);
   }
 }
 
@@ -76,7 +76,7 @@ TEST(FirstMinIndex, UnorderedPairFailsAtOnce) {
     first_min_index(std::span<const Item>(items), counting);
     FAIL() << "expected a failure";
   } catch (const InternalFailure& failure) {
-    EXPECT_EQ(failure.message(), "failed to compare");
+    EXPECT_EQ(failure.message(), failure_text::failed_to_compare.text);
   }
   EXPECT_EQ(comparisons, 1);
 }
@@ -197,11 +197,11 @@ TEST_F(SwarmSearch, EmptySwarmFailsAfterBoundsAreChecked) {
   EXPECT_EQ(failure_of([&] {
               swarm_min(small_settings(0, 5), sphere, bounds({0}, {}), bounds({1}, {}), rng);
             }),
-            "n_particles is 0!");
+            failure_text::empty_swarm.text);
   EXPECT_EQ(failure_of([&] {
               swarm_min(small_settings(0, 5), sphere, bounds({1}, {}), bounds({0}, {}), rng);
             }),
-            "Uniform::new called with `low >= high`");
+            failure_text::low_not_below_high.text);
   EXPECT_TRUE(sphere.points.empty());
 }
 
@@ -210,7 +210,7 @@ TEST_F(SwarmSearch, BadBoundsFailBeforeTheObjectiveIsCalled) {
   EXPECT_EQ(failure_of([&] {
               swarm_min(small_settings(2, 5), sphere, bounds({0}, {5}), bounds({1}, {5}), rng);
             }),
-            "Uniform::new called with `low >= high`");
+            failure_text::low_not_below_high.text);
   EXPECT_TRUE(sphere.points.empty());
 }
 
