@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
-#include "failure_message.hpp"
 #include "numeric_core/failure.hpp"
+#include "test_support.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -98,9 +98,6 @@ void expect_scales(std::initializer_list<ScaleCase> cases) {
         << c.a << " * " << c.x;
   }
 }
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = std::numeric_limits<double>::infinity();
 
 TEST(ScaleElementTest, NarrowIntegersScaleInBinary32) {
   // 100 * 0.29 is 28.999999999999996 in binary64 but exactly 29 in binary32.
@@ -214,10 +211,6 @@ TEST(BigIntElementTest, NonFiniteProductsFail) {
             failure_text::big_int_scaling.text);
 }
 
-Decimal decimal(std::int64_t coefficient, std::uint32_t scale) {
-  return *Decimal::from_signed_coefficient(coefficient, scale);
-}
-
 TEST(DecimalElementTest, ArithmeticKeepsTheExactScale) {
   EXPECT_TRUE(add_element(decimal(125, 2), decimal(2, 0)).identical(decimal(325, 2)));
   EXPECT_TRUE(sub_element(decimal(15, 1), decimal(2, 0)).identical(decimal(-5, 1)));
@@ -253,17 +246,6 @@ TEST(DecimalElementTest, OverflowAndUnconvertibleFactorsFail) {
 }
 
 // Builds a value of any ordered kind from a small integer.
-template <class T>
-T from_int(std::int64_t v) {
-  if constexpr (std::same_as<T, BigInt>) {
-    return BigInt(v);
-  } else if constexpr (std::same_as<T, Decimal>) {
-    return Decimal::from_i64(v);
-  } else {
-    return static_cast<T>(v);
-  }
-}
-
 template <class T>
 class OrderedElementTest : public ::testing::Test {};
 using OrderedKinds = ::testing::Types<std::int8_t, std::int16_t, std::int32_t, std::int64_t, Int128,

@@ -9,28 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "failure_message.hpp"
 #include "numeric_core/failure.hpp"
+#include "test_support.hpp"
 
 namespace swarmtuner {
 namespace {
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-
-template <class T>
-T from_int(std::int64_t v) {
-  if constexpr (std::same_as<T, BigInt>) {
-    return BigInt(v);
-  } else if constexpr (std::same_as<T, Decimal>) {
-    return Decimal::from_i64(v);
-  } else {
-    return static_cast<T>(v);
-  }
-}
-
-Decimal decimal(std::int64_t coefficient, std::uint32_t scale) {
-  return *Decimal::from_signed_coefficient(coefficient, scale);
-}
 
 // Lengths of all eleven lists, in kind order.
 std::vector<std::size_t> shape(const XVec& v) {

@@ -11,13 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "failure_message.hpp"
+#include "test_support.hpp"
 
 namespace swarmtuner {
 namespace {
-
-constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 // The step as the search defines it, on fresh vectors.
 void reference_step(XVec& position, XVec& velocity, const XVec& best_position,

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "failure_message.hpp"
+#include "test_support.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -34,8 +34,6 @@ std::optional<Ordering> python_like(const std::optional<double>& a,
 std::size_t choose(const std::vector<Item>& items) {
   return first_min_index(std::span<const Item>(items), python_like);
 }
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 struct Case {
   std::vector<double> values;

@@ -1,0 +1,46 @@
+// Test support shared by the C++ tests: the message of a failure, and values made in one line.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "numeric_core/big_int.hpp"
+#include "numeric_core/decimal.hpp"
+#include "numeric_core/failure.hpp"
+
+namespace swarmtuner {
+
+inline constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double inf = std::numeric_limits<double>::infinity();
+
+// Runs `body` and returns the message of the InternalFailure it throws ("" if none).
+template <class F>
+std::string failure_of(F&& body) {
+  try {
+    body();
+  } catch (const InternalFailure& failure) {
+    return failure.message();
+  }
+  return "";
+}
+
+// The decimal coefficient * 10^-scale; the arguments must be in range.
+inline Decimal decimal(std::int64_t coefficient, std::uint32_t scale) {
+  return *Decimal::from_signed_coefficient(coefficient, scale);
+}
+
+// v as an element of type T (a decimal at scale 0).
+template <class T>
+T from_int(std::int64_t v) {
+  if constexpr (std::same_as<T, BigInt>) {
+    return BigInt(v);
+  } else if constexpr (std::same_as<T, Decimal>) {
+    return Decimal::from_i64(v);
+  } else {
+    return static_cast<T>(v);
+  }
+}
+
+}  // namespace swarmtuner
