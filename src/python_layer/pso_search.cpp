@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "particle_swarm_optimization/swarm_search.hpp"
 #include "python_layer/element_conversion.hpp"
 #include "python_layer/module_state.hpp"
-#include "particle_swarm_optimization/swarm_search.hpp"
 #include "python_layer/pso.hpp"
 #include "python_layer/python_objective.hpp"
 
@@ -123,13 +123,11 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   return tuple.release();
 }
 
-PyObject* pso_min(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
+PyObject* pso_min(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_boundary([&] { return search(self, args, nargs, kwnames, false); });
 }
 
-PyObject* pso_max(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
+PyObject* pso_max(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_boundary([&] { return search(self, args, nargs, kwnames, true); });
 }
 
