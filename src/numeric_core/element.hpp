@@ -225,6 +225,29 @@ constexpr BasicComplex<F> scale_element(BasicComplex<F> a, double x) noexcept {
   return {a.re * factor, a.im * factor};
 }
 
+// ---- The velocity a particle moves by. ----
+
+// A float velocity component (each part of a complex one) that is not a finite number becomes
+// zero before the particle moves by it. An infinite or NaN coefficient (infinity times a zero
+// pull is NaN), or pulls that overflow, would otherwise move the position to NaN, which lies
+// neither below nor above a bound and so would pass every clamp; with a zero velocity the
+// particle simply keeps that coordinate for the step. Integer velocities are always numbers.
+template <FixedWidthInt T>
+constexpr T finite_velocity(T v) noexcept {
+  return v;
+}
+
+template <std::floating_point T>
+constexpr T finite_velocity(T v) noexcept {
+  // NaN fails the comparison too; written as a select so that loops over a list vectorise.
+  return (v >= -std::numeric_limits<T>::max() && v <= std::numeric_limits<T>::max()) ? v : T{0};
+}
+
+template <class F>
+constexpr BasicComplex<F> finite_velocity(BasicComplex<F> v) noexcept {
+  return {finite_velocity(v.re), finite_velocity(v.im)};
+}
+
 // ---- Big integers: exact arithmetic; scaling through binary64. ----
 
 inline BigInt add_element(const BigInt& a, const BigInt& b) {
