@@ -325,12 +325,13 @@ TEST(XVecSamplerTest, DecimalBoundsThatLoseDigitsAreRoundedInwards) {
       {{"79228162514264337593543950324", 1},
        {"7922816251426433759354395034", 0},
        {{"7922816251426433759354395033", 0}}},
-      // -...036 up to -...033.6: the integers below the upper bound, -...034 included.
+      // -...036 up to -...032.6: every integer below the upper bound, -...033 included.
       {{"-7922816251426433759354395036", 0},
-       {"-79228162514264337593543950336", 1},
+       {"-79228162514264337593543950326", 1},
        {{"-7922816251426433759354395036", 0},
         {"-7922816251426433759354395035", 0},
-        {"-7922816251426433759354395034", 0}}},
+        {"-7922816251426433759354395034", 0},
+        {"-7922816251426433759354395033", 0}}},
   };
   for (const EdgeGridCase& edge : cases) {
     const XVecSampler sampler(vec_of<ElementKind::D>({decimal_of(edge.low)}),
