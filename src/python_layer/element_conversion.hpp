@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "numeric_core/decimal_bound.hpp"
-#include "python_layer/boundary.hpp"
 #include "numeric_core/x_vec.hpp"
+#include "python_layer/boundary.hpp"
 
 namespace swarmtuner {
 
