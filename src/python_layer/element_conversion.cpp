@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -110,16 +109,6 @@ BigInt read_big_int(PyObject* object) {
   }
   copy_signed_le_bytes(index.get(), buffer, size);
   return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
-}
-
-// Round to nearest binary32; magnitudes that round past the largest float become infinite.
-// (A plain cast of such a value would be undefined behaviour.)
-float narrow_to_f32(double value) {
-  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
-  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
-  if (value >= overflow_threshold) return INFINITY;
-  if (value <= -overflow_threshold) return -INFINITY;
-  return static_cast<float>(value);
 }
 
 Py_complex read_complex(PyObject* object) {
