@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -93,7 +94,30 @@ concept OrderedElement = FixedWidthInt<T> || std::floating_point<T> || std::same
 template <class T>
 concept FixedSizeNumber = FixedWidthInt<T> || IeeeElement<T>;
 
+// A double rounded to the nearest float; magnitudes that round past the largest float become
+// infinite, as IEEE 754 narrowing does. A plain conversion of such a value is undefined
+// behaviour in C++ (it lies outside the range of float), so every narrowing of a user's value
+// (a bound, a coefficient) goes through here. Written as selects so that loops stay vectorisable.
+constexpr float narrow_to_f32(double value) noexcept {
+  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
+  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
+  constexpr double infinity = std::numeric_limits<double>::infinity();
+  double in_range = value >= overflow_threshold ? infinity : value;
+  in_range = value <= -overflow_threshold ? -infinity : in_range;
+  return static_cast<float>(in_range);
+}
+
 namespace element_detail {
+
+// A scaling factor in the float type a kind is scaled in.
+template <std::floating_point F>
+constexpr F scale_factor_in(double x) noexcept {
+  if constexpr (std::same_as<F, float>) {
+    return narrow_to_f32(x);
+  } else {
+    return x;
+  }
+}
 
 // numeric_limits is not guaranteed for __int128, so the bounds come from the bit pattern.
 template <FixedWidthInt T>
@@ -179,7 +203,8 @@ constexpr void sub_assign_element(T& a, T b) noexcept {
 template <FixedWidthInt T>
 constexpr T scale_element(T a, double x) noexcept {
   using F = element_detail::ScaleFloat<T>;
-  return element_detail::saturating_truncate<T>(static_cast<F>(a) * static_cast<F>(x));
+  return element_detail::saturating_truncate<T>(static_cast<F>(a) *
+                                                element_detail::scale_factor_in<F>(x));
 }
 
 // ---- Binary floats and complex pairs: IEEE 754 throughout. ----
@@ -216,13 +241,36 @@ static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<doubl
 // f32 scales by the factor rounded to binary32 (beyond its range: infinity), f64 by the factor.
 template <std::floating_point T>
 constexpr T scale_element(T a, double x) noexcept {
-  return a * static_cast<T>(x);
+  return a * element_detail::scale_factor_in<T>(x);
 }
 
 template <class F>
 constexpr BasicComplex<F> scale_element(BasicComplex<F> a, double x) noexcept {
-  const F factor = static_cast<F>(x);
+  const F factor = element_detail::scale_factor_in<F>(x);
   return {a.re * factor, a.im * factor};
+}
+
+// ---- The velocity a particle moves by. ----
+
+// A float velocity component (each part of a complex one) that is not a finite number becomes
+// zero before the particle moves by it. An infinite or NaN coefficient (infinity times a zero
+// pull is NaN), or pulls that overflow, would otherwise move the position to NaN, which lies
+// neither below nor above a bound and so would pass every clamp; with a zero velocity the
+// particle simply keeps that coordinate for the step. Integer velocities are always numbers.
+template <FixedWidthInt T>
+constexpr T finite_velocity(T v) noexcept {
+  return v;
+}
+
+template <std::floating_point T>
+constexpr T finite_velocity(T v) noexcept {
+  // NaN fails the comparison too; written as a select so that loops over a list vectorise.
+  return (v >= -std::numeric_limits<T>::max() && v <= std::numeric_limits<T>::max()) ? v : T{0};
+}
+
+template <class F>
+constexpr BasicComplex<F> finite_velocity(BasicComplex<F> v) noexcept {
+  return {finite_velocity(v.re), finite_velocity(v.im)};
 }
 
 // ---- Big integers: exact arithmetic; scaling through binary64. ----

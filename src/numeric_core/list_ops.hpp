@@ -117,6 +117,15 @@ void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
   }
 }
 
+// finite_velocity of every component; big integers and decimals are exact or fail, so they are
+// left as they are.
+template <class T>
+void finite_velocity_list(std::vector<T>& velocity) {
+  if constexpr (FixedSizeNumber<T>) {
+    for (T& v : velocity) v = finite_velocity(v);
+  }
+}
+
 // The position and velocity limits of one register-kind component, written as selects so
 // that a loop around it has no branches to stop vectorisation. Rules in order: below lower,
 // above upper (both put the position on the bound and zero the velocity), then the velocity

@@ -215,23 +215,44 @@ struct DecimalRule {
   };
 
   static Span make(Decimal low, Decimal high) {
-    if (low.scale() != high.scale()) {
-      // Raise the smaller scale; a large coefficient may stop short, and then both meet at the
-      // smaller of the scales they have reached.
-      const std::uint32_t larger = std::max(low.scale(), high.scale());
-      if (low.scale() < larger) low = low.rescaled_up(larger);
-      if (high.scale() < larger) high = high.rescaled_up(larger);
-      const std::uint32_t smaller = std::min(low.scale(), high.scale());
-      if (low.scale() > smaller) low = low.rescaled_down(smaller);
-      if (high.scale() > smaller) high = high.rescaled_down(smaller);
+    // A pair in order always has a value to draw: the lower bound itself.
+    if (!(low < high)) fail(failure_text::decimal_low_above_high);
+    // The grid of the finer scale, unless a large coefficient cannot be raised that far; then
+    // both meet at the finest scale the coarser bound reaches.
+    const std::uint32_t finer = std::max(low.scale(), high.scale());
+    std::uint32_t scale = std::min(low.rescaled_up(finer).scale(), high.rescaled_up(finer).scale());
+    // A bound that loses digits on the grid is rounded inwards, so that every grid point drawn
+    // lies in [low, high): the grid runs from the first point at or above low to the last one
+    // below high.
+    Int128 first = ceiling_coefficient(low, scale);
+    Int128 last = ceiling_coefficient(high, scale) - 1;
+    if (last < first) {
+      // The pair is narrower than one step of that grid: draw on the finer one instead, as far
+      // as its coefficients reach.
+      scale = finer;
+      first = ceiling_coefficient(low, scale);
+      last = ceiling_coefficient(high, scale) - 1;
+      if (last < first) fail(failure_text::decimal_low_above_high);
     }
-    // The grid is inclusive up to the point just below high.
-    const Int128 first = low.signed_coefficient();
-    const Int128 last = high.signed_coefficient() - 1;
-    if (last < first) fail(failure_text::decimal_low_above_high);
     const auto width =
         static_cast<UInt128>(static_cast<UInt128>(last) - static_cast<UInt128>(first) + 1);
-    return {first, UnsignedSpan<UInt128, UInt128>::over(width), low.scale()};
+    return {first, UnsignedSpan<UInt128, UInt128>::over(width), scale};
+  }
+
+  // The signed coefficient, at `scale`, of the least multiple of 10^-scale that is not below
+  // `value`. Where no coefficient of 96 bits reaches that far, the end of their range: the
+  // lowest coefficient for a value below all of them, one past the highest for a value above.
+  static Int128 ceiling_coefficient(Decimal value, std::uint32_t scale) {
+    constexpr auto max = static_cast<Int128>(Decimal::max_coefficient);
+    if (value.scale() <= scale) {
+      const Decimal raised = value.rescaled_up(scale);
+      if (raised.scale() == scale) return raised.signed_coefficient();
+      return value.is_negative() ? -max : max + 1;
+    }
+    // Rounded to the nearest point, which is at most half a step away: one step up when that
+    // went down.
+    const Decimal nearest = value.rescaled_down(scale);
+    return nearest.signed_coefficient() + (nearest < value ? 1 : 0);
   }
 
   static Decimal draw(const Span& span, ChaChaRng& rng) {

@@ -25,7 +25,7 @@ template <FixedSizeNumber T>
                                                 double c2) noexcept {
   const T social = scale_element(sub_element(g, x), c1);
   const T cognitive = scale_element(sub_element(b, x), c2);
-  v = add_element(v, add_element(social, cognitive));
+  v = finite_velocity(add_element(v, add_element(social, cognitive)));
   x = add_element(x, v);
 }
 
@@ -94,6 +94,7 @@ void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position
   (scale_list(cognitive.list<Ks>(), c2), ...);
   (add_list_in_place(social.list<Ks>(), cognitive.list<Ks>()), ...);
   (add_list_in_place(velocity.list<Ks>(), social.list<Ks>()), ...);
+  (finite_velocity_list(velocity.list<Ks>()), ...);
   (add_list(position.list<Ks>(), velocity.list<Ks>()), ...);
   const auto clamp = [&]<ElementKind K>(KindTag<K>) {
     if constexpr (!is_complex_kind(K)) {

@@ -24,7 +24,8 @@ struct StepScratch {
 //
 //   social    = (global_best - position) * c1
 //   cognitive = (best_position - position) * c2
-//   velocity  = velocity + (social + cognitive)
+//   velocity  = velocity + (social + cognitive), where a float component (or part) that is not
+//               finite becomes zero (finite_velocity)
 //   position  = position + velocity          (add_assign: position keeps its lengths)
 //   clamp_particle(position, velocity, limits)
 //

@@ -83,15 +83,17 @@ void write_report(std::string_view message, const std::source_location* where) n
 void raise_panic(std::string_view message) noexcept {
   // An internal failure ends the call; whatever Python error was pending is superseded.
   PyErr_Clear();
-  PyObject* type = panic_exception_type();
-  if (type == nullptr) {
-    // Only before the module state exists, where nothing should fail this way.
-    PyErr_SetString(PyExc_SystemError, std::string(message).c_str());
-    return;
-  }
+  // The text goes straight from the view into a Python string: a C++ copy of it could throw
+  // std::bad_alloc here, where nothing may leave.
   PyRef text = PyRef::steal(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return;
+  PyObject* const type = panic_exception_type();
+  if (type == nullptr) {
+    // Only before the module state exists, where nothing should fail this way.
+    PyErr_SetObject(PyExc_SystemError, text.get());
+    return;
+  }
   PyRef instance = PyRef::steal(PyObject_CallOneArg(type, text.get()));
   if (!instance) return;
   PyErr_SetObject(type, instance.get());

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -114,32 +113,25 @@ BigInt read_big_int(PyObject* object) {
   return BigInt::from_le_signed_bytes(std::span<const std::uint8_t>(buffer, size));
 }
 
-// Round to nearest binary32; magnitudes that round past the largest float become infinite.
-// (A plain cast of such a value would be undefined behaviour.)
-float narrow_to_f32(double value) {
-  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
-  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
-  if (value >= overflow_threshold) return INFINITY;
-  if (value <= -overflow_threshold) return -INFINITY;
-  return static_cast<float>(value);
-}
-
 Py_complex read_complex(PyObject* object) {
   const Py_complex value = PyComplex_AsCComplex(object);
   if (value.real == -1.0 && PyErr_Occurred()) throw_python_error();
   return value;
 }
 
-Decimal read_decimal(PyObject* object) {
+// A bound's digits that no decimal keeps round towards the inside of its range (side), any
+// other value's to the nearest.
+Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::nullopt) {
   // Integers that fit 64 bits are taken exactly; anything else is read from its text.
   if (const std::optional<std::int64_t> value = try_read_i64(object)) {
     return Decimal::from_i64(*value);
   }
   discard_ordinary_python_error();
   const PyRef text = steal_or_throw(PyObject_Str(object));
-  const DecimalParseResult parsed = Decimal::parse(utf8_or_throw(text.get()));
+  const std::string utf8 = utf8_or_throw(text.get());
+  const DecimalParseResult parsed = Decimal::parse(utf8);
   if (!parsed.value) raise(PyExc_ValueError, std::string(parsed.error));
-  return *parsed.value;
+  return side ? round_bound_inwards(utf8, *parsed.value, *side) : *parsed.value;
 }
 
 PyRef int128_to_py(Int128 value) {
@@ -184,8 +176,10 @@ Element<K> extract_element(PyObject* object) {
   }
 }
 
-template <ElementKind K>
-std::vector<Element<K>> extract_component_list(PyObject* object) {
+namespace {
+
+template <class T, class Read>
+std::vector<T> extract_list(PyObject* object, Read&& read) {
   if (PyUnicode_Check(object)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
   if (!PySequence_Check(object)) {
     raise(PyExc_TypeError,
@@ -196,16 +190,27 @@ std::vector<Element<K>> extract_component_list(PyObject* object) {
     discard_ordinary_python_error();
     hint = 0;
   }
-  std::vector<Element<K>> components;
+  std::vector<T> components;
   // The length is only a hint: a sequence may lie about it, so a huge claim is not trusted.
   constexpr Py_ssize_t max_trusted_hint = Py_ssize_t{1} << 20;
   components.reserve(static_cast<std::size_t>(std::min(hint, max_trusted_hint)));
   const PyRef iterator = steal_or_throw(PyObject_GetIter(object));
   while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-    components.push_back(extract_element<K>(item.get()));
+    components.push_back(read(item.get()));
   }
   if (PyErr_Occurred()) throw_python_error();
   return components;
+}
+
+}  // namespace
+
+template <ElementKind K>
+std::vector<Element<K>> extract_component_list(PyObject* object) {
+  return extract_list<Element<K>>(object, extract_element<K>);
+}
+
+std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side) {
+  return extract_list<Decimal>(object, [side](PyObject* item) { return read_decimal(item, side); });
 }
 
 template <ElementKind K>

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric_core/decimal_bound.hpp"
 #include "numeric_core/x_vec.hpp"
 #include "python_layer/boundary.hpp"
 
@@ -20,6 +21,10 @@ Element<K> extract_element(PyObject* object);
 // or the first bad item's error).
 template <ElementKind K>
 std::vector<Element<K>> extract_component_list(PyObject* object);
+
+// The same for a bound of kind "d": digits that no decimal keeps round towards the inside of
+// the range, so a lower bound never moves down and an upper bound never up.
+std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side);
 
 // New Python objects from element values. Failures are internal failures.
 template <ElementKind K>

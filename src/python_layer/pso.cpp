@@ -60,7 +60,7 @@ PyObject* construct(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return instance.release();
 }
 
-PyObject* pso_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* pso_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
   return call_boundary([&] { return construct(subtype, args, kwargs); });
 }
 
@@ -74,7 +74,7 @@ void release_instance(PyObject* self) {
   free_instance(self);
 }
 
-void pso_dealloc(PyObject* self) noexcept {
+void pso_dealloc(PyObject* self) {
   call_boundary_unraisable([&] { release_instance(self); });
 }
 
@@ -104,12 +104,12 @@ void write_setting(PyObject* self, PyObject* value) {
 }
 
 template <auto Member>
-PyObject* get_setting(PyObject* self, void*) noexcept {
+PyObject* get_setting(PyObject* self, void*) {
   return call_boundary([&] { return read_setting<Member>(self); });
 }
 
 template <auto Member>
-int set_setting(PyObject* self, PyObject* value, void*) noexcept {
+int set_setting(PyObject* self, PyObject* value, void*) {
   return call_boundary_status([&] { write_setting<Member>(self, value); });
 }
 

@@ -52,10 +52,15 @@ std::string text_signature(std::string_view method, const ParameterTable& parame
 
 template <ElementKind K>
 void take_bound(const ParameterTable& parameters, std::span<PyObject* const> slots,
-                std::size_t slot, std::vector<Element<K>>& into) {
+                std::size_t slot, BoundSide side, std::vector<Element<K>>& into) {
   if (PyObject* argument = slots[slot]) {
-    into = convert_argument(parameters.name(slot),
-                            [&] { return extract_component_list<K>(argument); });
+    into = convert_argument(parameters.name(slot), [&] {
+      if constexpr (K == ElementKind::D) {
+        return extract_decimal_bound_list(argument, side);
+      } else {
+        return extract_component_list<K>(argument);
+      }
+    });
   }
 }
 
@@ -111,8 +116,8 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   XVec lower;
   XVec upper;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    take_bound<K>(parameters, slots, lower_bound_slot(K), lower.list<K>());
-    take_bound<K>(parameters, slots, lower_bound_slot(K) + 1, upper.list<K>());
+    take_bound<K>(parameters, slots, lower_bound_slot(K), BoundSide::Lower, lower.list<K>());
+    take_bound<K>(parameters, slots, lower_bound_slot(K) + 1, BoundSide::Upper, upper.list<K>());
   });
 
   PythonObjective objective{f.get(), {}};
@@ -129,13 +134,11 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   return tuple.release();
 }
 
-PyObject* pso_min(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
+PyObject* pso_min(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_boundary([&] { return search(self, args, nargs, kwnames, false); });
 }
 
-PyObject* pso_max(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
+PyObject* pso_max(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return call_boundary([&] { return search(self, args, nargs, kwnames, true); });
 }
 

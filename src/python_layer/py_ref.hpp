@@ -4,9 +4,23 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <utility>
 
 namespace swarmtuner {
+
+namespace detail {
+// Set for good once a thread is ended by a forced unwind while it runs Python code for this
+// module (see run_python_code in boundary.hpp). CPython does that only while it shuts down, to
+// a daemon thread that wakes up, and such a thread no longer holds the interpreter lock: the
+// references that its frames, and from then on any frame, let go of are left to the exiting
+// process instead of being released without the lock.
+inline constinit std::atomic<bool> references_abandoned{false};
+}  // namespace detail
+
+inline void abandon_references() noexcept {
+  detail::references_abandoned.store(true, std::memory_order_relaxed);
+}
 
 // Move-only owner of exactly one strong reference (or of nothing). Built only through
 // steal() or borrow(); release() hands the reference back to the interpreter.
@@ -20,7 +34,12 @@ class PyRef {
     PyRef(std::move(other)).swap(*this);
     return *this;
   }
-  ~PyRef() { Py_XDECREF(object_); }
+  ~PyRef() {
+    if (object_ != nullptr && !detail::references_abandoned.load(std::memory_order_relaxed))
+        [[likely]] {
+      Py_DECREF(object_);
+    }
+  }
 
   // Takes over a new reference (may be null).
   [[nodiscard]] static PyRef steal(PyObject* object) noexcept { return PyRef(object); }

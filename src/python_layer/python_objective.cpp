@@ -31,9 +31,16 @@ ObjectiveValue call_objective(PyObject* f, const XVec& position, CallCache& cach
   std::array<PyObject*, kind_count + 1> arguments{};
   for (std::size_t k = 0; k < count; ++k) arguments[k + 1] = lists[k].get();
   PyObject* const keywords = count == 0 ? nullptr : cache.names.for_kinds(kinds);
-  PyRef result = PyRef::steal(
-      PyObject_Vectorcall(f, arguments.data() + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, keywords));
+  PyRef result = PyRef::steal(run_python_code([&] {
+    return PyObject_Vectorcall(f, arguments.data() + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, keywords);
+  }));
   if (!result) panic_with_python_error("failed to call f");
+  // An f that runs no bytecode (a builtin, a C extension) never gives the interpreter a chance
+  // to run a signal handler, so Ctrl-C would wait for the whole search. The handlers run here,
+  // between evaluations, and an exception one raises ends the search as if f had raised it.
+  if (PyErr_CheckSignals() != 0) [[unlikely]] {
+    panic_with_python_error("failed to call f");
+  }
   return ObjectiveValue(std::move(result));
 }
 

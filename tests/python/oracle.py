@@ -235,36 +235,10 @@ def _float_pair(low, high, narrow):
     return None
 
 
-def _decimal_parts(d):
-    sign, digits, exponent = d.as_tuple()
-    coefficient = int("".join(map(str, digits)) or "0")
-    return (-coefficient if sign else coefficient), -exponent
-
-
-def _rescale_up(c, s, target):
-    while s < target and abs(c) * 10 <= MAX_COEFFICIENT:
-        c, s = c * 10, s + 1
-    return c, s
-
-
-def _rescale_down(c, s, target):
-    if target >= s:
-        return c, s
-    q, r = divmod(abs(c), 10 ** (s - target))
-    if 2 * r >= 10 ** (s - target):
-        q += 1
-    return (-q if c < 0 else q), target
-
-
 def _decimal_pair(low, high):
-    (cl, sl), (ch, sh) = _decimal_parts(low), _decimal_parts(high)
-    if sl != sh:
-        top = min(max(sl, sh), 28)
-        (cl, sl), (ch, sh) = _rescale_up(cl, sl, top), _rescale_up(ch, sh, top)
-        if sl != sh:
-            bottom = min(sl, sh)
-            (cl, sl), (ch, sh) = _rescale_down(cl, sl, bottom), _rescale_down(ch, sh, bottom)
-    return DECIMAL_LOW_GT_HIGH if ch - 1 < cl else None
+    """A pair in order always has a value to draw (the lower bound itself): only a pair that
+    is equal or reversed by value is refused, whatever the scales."""
+    return None if low < high else DECIMAL_LOW_GT_HIGH
 
 
 def sampler_failure(lists):

@@ -25,9 +25,17 @@ def _saturating(bits):
     return lambda v: max(lo, min(hi, v)), lo, hi
 
 
+def _finite(v):
+    return v if math.isfinite(v) else 0.0
+
+
 class IntOps:
     ordered = True
     zero = 0
+
+    @staticmethod
+    def finite(v):
+        return v
 
     def __init__(self, bits):
         self.bits = bits
@@ -60,6 +68,10 @@ class BigIntOps:
     ordered = True
     zero = 0
 
+    @staticmethod
+    def finite(v):
+        return v
+
     def add(self, a, b):
         return a + b
 
@@ -76,8 +88,10 @@ class BigIntOps:
 
 
 class FloatOps:
+    """A velocity component that is not finite is set to zero before the move."""
     ordered = True
     zero = 0.0
+    finite = staticmethod(_finite)
 
     def __init__(self, narrow):
         self.r = f32 if narrow else (lambda v: v)
@@ -98,6 +112,10 @@ class FloatOps:
 class ComplexOps:
     ordered = False
     zero = 0j
+
+    @staticmethod
+    def finite(v):
+        return complex(_finite(v.real), _finite(v.imag))
 
     def __init__(self, narrow):
         self.r = f32 if narrow else (lambda v: v)
@@ -184,6 +202,10 @@ class DecimalOps:
     ordered = True
     zero = Decimal(0)
 
+    @staticmethod
+    def finite(v):
+        return v
+
     def add(self, a, b):
         if a.is_zero():
             return b
@@ -259,6 +281,7 @@ def replay(f, starts, lower, upper, n_iters, c1, c2, inertia, max_v):
             social = _scale(_map2("sub", global_position, positions[p]), c1)
             cognitive = _scale(_map2("sub", best_positions[p], positions[p]), c2)
             velocities[p] = _map2("add", velocities[p], _map2("add", social, cognitive))
+            velocities[p] = {k: [OPS[k].finite(v) for v in vs] for k, vs in velocities[p].items()}
             positions[p] = _map2("add", positions[p], velocities[p])
             _clamp(positions[p], velocities[p], lower, upper, vmin, vmax)
             point = {k: list(v) for k, v in positions[p].items()}

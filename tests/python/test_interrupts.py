@@ -63,3 +63,48 @@ def test_interrupt_ends_the_search(deliver, method, nested):
     assert done.stderr.count("failed to call f: PyErr { type: <class 'KeyboardInterrupt'>") >= 1
     if nested:
         assert "PyO3 is resuming a panic after fetching a PanicException from Python" in done.stderr
+
+
+# An objective that runs no bytecode (a builtin) never lets the interpreter run a signal
+# handler itself. The whole search would take seconds; Ctrl-C must end it at once, the same way
+# as when f itself is interrupted. The search holds the interpreter lock throughout, so the
+# signal comes from outside: a timer of the process, or another process.
+BUILTIN_SCRIPT = """
+import os, signal, subprocess, time
+import swarmtuner
+
+f, bounds, n_particles, n_iters = {objective}
+if {deliver!r} == "kill":
+    subprocess.Popen(["sh", "-c", "sleep 0.2; kill -INT " + str(os.getpid())])
+else:
+    signal.signal(signal.SIGALRM, signal.default_int_handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.2)
+try:
+    swarmtuner.PSO(n_iters=n_iters, n_particles=n_particles).{method}(f, **bounds)
+    print("finished")
+except BaseException as error:
+    print(type(error).__module__, type(error).__name__)
+    print(str(error))
+"""
+
+# (f, bounds, n_particles, n_iters). A dict is never less than another, so a single particle
+# never compares two of them before the sweeps, where a pair without an order simply does not
+# improve a best.
+BUILTIN_OBJECTIVES = {
+    "no bounds": "time.perf_counter, {}, 10, 10**6",
+    "f64 and d": "dict, dict(f64_min=[0.0], f64_max=[1.0], d_min=['0'], d_max=['9']), 1, 3 * 10**6",
+}
+
+
+@pytest.mark.parametrize("deliver", ["kill", "timer"])
+@pytest.mark.parametrize("method", ["min", "max"])
+@pytest.mark.parametrize("objective", BUILTIN_OBJECTIVES, ids=list(BUILTIN_OBJECTIVES))
+def test_interrupt_ends_a_search_whose_objective_is_a_builtin(objective, method, deliver):
+    if method == "max" and objective != "no bounds":
+        pytest.skip("a dict has no __neg__")
+    script = BUILTIN_SCRIPT.format(
+        objective=BUILTIN_OBJECTIVES[objective], method=method, deliver=deliver)
+    done = run_python(script)
+    assert done.returncode == 0, done.stderr
+    kind, message = done.stdout.splitlines()
+    assert (kind, message[: len(PREFIX)]) == ("pyo3_runtime PanicException", PREFIX)

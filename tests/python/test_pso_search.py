@@ -2,6 +2,7 @@
 import gc
 import os
 import sys
+from decimal import Decimal
 
 import pytest
 
@@ -251,3 +252,33 @@ class TestEntry:
             with pytest.raises(TypeError):
                 getattr(pso, method)(f, f64_min=low, f64_max=high, d_min=None)
         assert [sys.getrefcount(f), sys.getrefcount(low), sys.getrefcount(high)] == before
+
+
+# Decimal bounds whose digits no decimal keeps, or whose scales cannot meet without one of them
+# losing digits. Every point handed to f lies in [lower, upper), compared exactly.
+EDGE_DECIMAL_BOUNDS = [
+    ("7.9228162514264337593543950334", "7.922816251426433759354395034"),
+    ("7.9228162514264337593543950335", "7.922816251426433759354395034"),
+    ("0.00000000000000000000000000014", "0.0000000000000000000000000004"),
+    ("-0.0000000000000000000000000004", "-0.00000000000000000000000000014"),
+    ("7922816251426433759354395032.4", "7922816251426433759354395034"),
+    ("-7922816251426433759354395036", "-7922816251426433759354395033.6"),
+    ("7.92281625142643375935439503346", "7.922816251426433759354395034"),
+]
+
+
+@pytest.mark.parametrize("method", ["min", "max"])
+@pytest.mark.parametrize("lower, upper", EDGE_DECIMAL_BOUNDS)
+def test_decimal_bounds_at_the_edge_keep_every_point_inside(lower, upper, method):
+    seen = []
+
+    def f(d):
+        seen.append(d[0])
+        return d[0]
+
+    pso = swarmtuner.PSO(n_iters=5, n_particles=20)
+    value, best = getattr(pso, method)(f, d_min=[lower], d_max=[upper])
+    assert seen and all(Decimal(lower) <= x <= Decimal(upper) for x in seen)
+    # The starting points are drawn from [lower, upper).
+    assert all(x < Decimal(upper) for x in seen[:20])
+    assert Decimal(lower) <= best["d"][0] <= Decimal(upper)

@@ -6,13 +6,15 @@ from decimal import Decimal
 import pytest
 
 import swarmtuner
+from conftest import panic_message
 from replay import replay
 
 
 def magnitude(value):
+    # Products rather than powers: a float power raises OverflowError where a product is inf.
     if isinstance(value, complex):
-        return abs(value) ** 2
-    return float(value) ** 2
+        return value.real * value.real + value.imag * value.imag
+    return float(value) * float(value)
 
 
 def sphere(**kw):
@@ -141,3 +143,57 @@ def test_surplus_bounds_are_ignored():
                                   dict(n_particles=2, n_iters=2))
     assert all(list(c) == ["f64"] and len(c["f64"]) == 1 for c in calls)
     assert list(position) == ["f64"]
+
+
+INF, NAN = math.inf, math.nan
+
+# Coefficients that are not finite numbers, or pulls that overflow: infinity times a zero pull is
+# NaN, and so is the sum of two opposite infinite pulls.
+NON_FINITE_COEFFICIENTS = [
+    dict(c1=INF),
+    dict(c2=-INF),
+    dict(c1=INF, c2=-INF),
+    dict(c1=NAN),
+    dict(inertia=INF),
+    dict(inertia=NAN, max_v=INF),
+    dict(c1=1e308, c2=1e308),
+]
+
+NON_FINITE_SPACES = {
+    "f64": SPACES["f64"],
+    "f32_and_c64": SPACES["f32_and_c64"],
+    "c128_and_f64": {"c128": ([-1 - 2j], [3 + 1j]), "f64": ([0.0], [1.0])},
+    "integers": {"i8": ([-128], [127]), "i64": ([-(2**63)], [2**63 - 1]), "i32": ([0], [9])},
+}
+
+
+@pytest.mark.parametrize("coefficients", NON_FINITE_COEFFICIENTS, ids=str)
+@pytest.mark.parametrize("space", NON_FINITE_SPACES.values(), ids=NON_FINITE_SPACES.keys())
+def test_non_finite_coefficients_never_move_a_point_out_of_its_bounds(space, coefficients):
+    pso, calls, (value, position) = run(space, dict(n_particles=4, n_iters=10, **coefficients))
+    lower, upper = python_bounds(space)
+    for call in calls:
+        for kind, values in call.items():
+            for j, x in enumerate(values):
+                if isinstance(x, complex):  # never clamped, but never NaN either
+                    assert not (math.isnan(x.real) or math.isnan(x.imag)), (kind, x)
+                else:
+                    assert lower[kind][j] <= x <= upper[kind][j], (kind, x)
+    n = pso.n_particles
+    expected, (best_value, best_position) = replay(
+        sphere, calls[:n], lower, upper, pso.n_iters, pso.c1, pso.c2, pso.inertia, pso.max_v
+    )
+    for got, want in zip(calls[n:], expected, strict=True):
+        same_point(got, want)
+    assert value == best_value
+    same_point(position, best_position)
+
+
+@pytest.mark.parametrize("kind, bounds, message", [
+    ("i", ([-10], [10]), "f64 can not to BigInt"),
+    ("d", (["0"], ["1"]), "Failed to convert to Decimal"),
+])
+def test_an_infinite_coefficient_fails_the_exact_kinds_cleanly(kind, bounds, message):
+    with pytest.raises(BaseException) as excinfo:
+        run({kind: bounds}, dict(n_particles=3, n_iters=2, c1=INF))
+    assert panic_message(excinfo) == message

@@ -6,6 +6,7 @@ import threading
 
 import pytest
 
+from conftest import run_python
 from oracle import PanicException
 from swarmtuner import PSO
 
@@ -134,3 +135,45 @@ def test_four_threads_search_at_once(fast_switching):
     assert ACTIVE["most"] > 1, "the searches never overlapped"
     shared.c1 = 1.5  # the object is free again
     assert shared.c1 == 1.5
+
+
+# A daemon thread is still searching when the interpreter shuts down. The shutdown's garbage
+# collection finds an object that sleeps when it is released, which hands the interpreter lock
+# back; f's own sleep ends meanwhile, and CPython ends the thread as it takes the lock again (by
+# pthread_exit: a forced unwind through the search). The process must exit quietly.
+DAEMON_SCRIPT = """
+import threading, time
+from swarmtuner import PSO
+
+entered = threading.Event()
+
+def f(**point):
+    entered.set()
+    time.sleep(0.02)
+    if {nested}:
+        return PSO(n_iters=50, n_particles=2).min(lambda **p: (time.sleep(0.02), 0.0)[1],
+                                                  **BOUNDS)[0]
+    return 0.0
+
+BOUNDS = dict(f64_min=[0.0], f64_max=[1.0], d_min=["0"], d_max=["1"])
+search = lambda: getattr(PSO(n_iters=100, n_particles=10), {method!r})(f, **BOUNDS)
+threading.Thread(target=search, daemon=True).start()
+entered.wait()
+
+class SleepsWhenCollected:
+    def __init__(self):
+        self.sleep = time.sleep
+        self.cycle = self
+    def __del__(self):
+        self.sleep(0.1)
+
+SleepsWhenCollected()
+"""
+
+
+@pytest.mark.parametrize("method", ["min", "max"])
+@pytest.mark.parametrize("nested", [False, True])
+def test_daemon_thread_searching_at_shutdown_exits_cleanly(method, nested):
+    for _ in range(3):
+        done = run_python(DAEMON_SCRIPT.format(method=method, nested=nested))
+        assert (done.returncode, done.stderr) == (0, "")

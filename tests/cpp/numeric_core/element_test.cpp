@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -169,6 +170,38 @@ TEST(ScaleElementTest, FloatsAndComplexFollowIeee) {
   const Complex32 c = scale_element(Complex32{1.0f, 0.0f}, 1e39);
   EXPECT_EQ(c.re, std::numeric_limits<float>::infinity());
   EXPECT_TRUE(std::isnan(c.im));
+}
+
+TEST(NarrowToF32Test, RoundsToNearestAndPastTheLargestFloatToInfinity) {
+  constexpr float inf32 = std::numeric_limits<float>::infinity();
+  constexpr double halfway = static_cast<double>(FLT_MAX) + 0x1p103;  // ties to 2^128, even
+  EXPECT_EQ(narrow_to_f32(static_cast<double>(FLT_MAX)), FLT_MAX);
+  EXPECT_EQ(narrow_to_f32(std::nextafter(halfway, 0.0)), FLT_MAX);
+  EXPECT_EQ(narrow_to_f32(halfway), inf32);
+  EXPECT_EQ(narrow_to_f32(-halfway), -inf32);
+  EXPECT_EQ(narrow_to_f32(1e300), inf32);
+  EXPECT_EQ(narrow_to_f32(0.1), 0.1f);
+  EXPECT_TRUE(std::isnan(narrow_to_f32(std::numeric_limits<double>::quiet_NaN())));
+  // Defined, so also a constant expression.
+  static_assert(narrow_to_f32(1e39) == inf32);
+  // The narrow integers scale in binary32: a factor past its range acts as infinity.
+  EXPECT_EQ(scale_element(std::int8_t{1}, 1e39), std::int8_t{127});
+  EXPECT_EQ(scale_element(std::int16_t{-1}, 1e39), std::int16_t{-32768});
+}
+
+TEST(FiniteVelocityTest, FloatPartsThatAreNotFiniteBecomeZero) {
+  for (const double v : {inf, -inf, nan}) {
+    EXPECT_EQ(finite_velocity(v), 0.0) << v;
+    EXPECT_EQ(finite_velocity(static_cast<float>(v)), 0.0f) << v;
+  }
+  EXPECT_EQ(finite_velocity(std::numeric_limits<double>::max()),
+            std::numeric_limits<double>::max());
+  EXPECT_EQ(finite_velocity(-std::numeric_limits<float>::max()),
+            -std::numeric_limits<float>::max());
+  EXPECT_EQ(finite_velocity(-1.5), -1.5);
+  EXPECT_EQ(finite_velocity(Complex64{inf, 2.0}), (Complex64{0.0, 2.0}));
+  EXPECT_EQ(finite_velocity(Complex32{-1.0f, static_cast<float>(nan)}), (Complex32{-1.0f, 0.0f}));
+  EXPECT_EQ(finite_velocity(std::int8_t{-128}), std::int8_t{-128});
 }
 
 TEST(IeeeElementTest, NegationFlipsTheSignBitOfZerosAndNan) {

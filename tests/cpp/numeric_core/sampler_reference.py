@@ -8,6 +8,7 @@ anything is written. Run from this directory:
 
 import math
 import struct
+from fractions import Fraction
 
 MASK32 = 0xFFFFFFFF
 SIGMA = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574]
@@ -146,25 +147,29 @@ def rescale_up(coefficient, scale, target):
     return coefficient, scale
 
 
-def rescale_down(coefficient, scale, target):
-    while scale > target:
-        q, r = divmod(abs(coefficient), 10)
-        q += r >= 5
-        coefficient, scale = (q if coefficient >= 0 else -q), scale - 1
-    return coefficient, scale
+def ceiling_coefficient(coefficient, scale, target):
+    """The least coefficient at `target` whose value is not below coefficient * 10**-scale,
+    held to the 96-bit range (one past its top for a value above all of it)."""
+    if scale <= target:
+        c = coefficient * 10 ** (target - scale)
+    else:
+        c = -(-coefficient // 10 ** (scale - target))
+    return max(-MAX_COEFFICIENT, min(c, MAX_COEFFICIENT + 1))
 
 
 def decimal_span(low, high):
+    """The common grid, the finer bound rounded inwards onto it; a pair narrower than one step
+    of it is drawn on the finer grid."""
     (lc, ls), (hc, hs) = low, high
-    if ls != hs:
-        target = max(ls, hs)
-        lc, ls = rescale_up(lc, ls, target)
-        hc, hs = rescale_up(hc, hs, target)
-        target = min(ls, hs)
-        lc, ls = rescale_down(lc, ls, target)
-        hc, hs = rescale_down(hc, hs, target)
-    assert hc - 1 >= lc
-    return (int_span(lc, hc, 128), ls)
+    assert Fraction(lc, 10**ls) < Fraction(hc, 10**hs)
+    finer = max(ls, hs)
+    scale = min(rescale_up(lc, ls, finer)[1], rescale_up(hc, hs, finer)[1])
+    first, last = ceiling_coefficient(lc, ls, scale), ceiling_coefficient(hc, hs, scale) - 1
+    if last < first:
+        scale = finer
+        first, last = ceiling_coefficient(lc, ls, scale), ceiling_coefficient(hc, hs, scale) - 1
+    assert first <= last
+    return (int_span(first, last + 1, 128), scale)
 
 
 # Bounds of the mixed sampler: (kind, lows, highs); the longer list's surplus is ignored.

@@ -297,6 +297,59 @@ TEST(XVecSamplerTest, DecimalGridFollowsTheCommonScale) {
             failure_text::decimal_low_above_high.text);
 }
 
+// Bounds whose scales cannot meet without one of them losing digits, at the edge of 96 bits.
+// Every draw lies in [low, high): a bound that loses digits is rounded inwards, and a pair
+// narrower than one step of the common grid is drawn on the finer one.
+struct EdgeGridCase {
+  ReplayDecimal low, high;
+  std::vector<ReplayDecimal> draws;  // every value drawn, in order
+};
+
+TEST(XVecSamplerTest, DecimalBoundsThatLoseDigitsAreRoundedInwards) {
+  const std::vector<EdgeGridCase> cases = {
+      // 7.9228162514264337593543950334 to 7.922816251426433759354395034: only 28-digit points
+      // lie between, and of those only two fit 96 bits.
+      {{"79228162514264337593543950334", 28},
+       {"7922816251426433759354395034", 27},
+       {{"79228162514264337593543950334", 28}, {"79228162514264337593543950335", 28}}},
+      // The largest 28-digit value up to the same bound: that value alone.
+      {{"79228162514264337593543950335", 28},
+       {"7922816251426433759354395034", 27},
+       {{"79228162514264337593543950335", 28}}},
+      // ...032.4 up to ...034, which cannot take a digit: the integers from ...033.
+      {{"79228162514264337593543950324", 1},
+       {"7922816251426433759354395034", 0},
+       {{"7922816251426433759354395033", 0}}},
+      // -...036 up to -...032.6: every integer below the upper bound, -...033 included.
+      {{"-7922816251426433759354395036", 0},
+       {"-79228162514264337593543950326", 1},
+       {{"-7922816251426433759354395036", 0},
+        {"-7922816251426433759354395035", 0},
+        {"-7922816251426433759354395034", 0},
+        {"-7922816251426433759354395033", 0}}},
+  };
+  for (const EdgeGridCase& edge : cases) {
+    const XVecSampler sampler(vec_of<ElementKind::D>({decimal_of(edge.low)}),
+                              vec_of<ElementKind::D>({decimal_of(edge.high)}));
+    ChaChaRng rng(fixed_key());
+    std::set<std::pair<Int128, std::uint32_t>> seen;
+    for (int n = 0; n < 200; ++n) {
+      const Decimal x = sampler.sample(rng).d.at(0);
+      seen.insert({x.signed_coefficient(), x.scale()});
+    }
+    std::set<std::pair<Int128, std::uint32_t>> expected;
+    for (const ReplayDecimal& draw : edge.draws) {
+      expected.insert({int128_from_string(draw.coefficient), draw.scale});
+    }
+    EXPECT_EQ(seen, expected) << edge.low.coefficient << " " << edge.high.coefficient;
+  }
+  // A reversed pair is still refused, though the finer bound would round onto the other.
+  EXPECT_EQ(construction_failure(
+                vec_of<ElementKind::D>({decimal_of({"7922816251426433759354395034", 27})}),
+                vec_of<ElementKind::D>({decimal_of({"79228162514264337593543950335", 28})})),
+            failure_text::decimal_low_above_high.text);
+}
+
 TEST(XVecSamplerTest, EachKindReportsItsOwnConstructionFailure) {
   EXPECT_EQ(construction_failure(vec_of<ElementKind::I32>({3}), vec_of<ElementKind::I32>({3})),
             failure_text::low_not_below_high.text);

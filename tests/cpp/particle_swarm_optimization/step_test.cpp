@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "numeric_core/list_ops.hpp"
 #include "test_support.hpp"
 
 namespace swarmtuner {
@@ -25,6 +26,7 @@ void reference_step(XVec& position, XVec& velocity, const XVec& best_position,
   cognitive.mul_assign(c2);
   social.add_in_place(cognitive);
   velocity.add_in_place(social);
+  for_each_kind([&]<ElementKind K>(KindTag<K>) { finite_velocity_list(velocity.list<K>()); });
   position.add_assign(velocity);
   clamp_particle(position, velocity, limits.lower, limits.upper, limits.velocity_min,
                  limits.velocity_max);
