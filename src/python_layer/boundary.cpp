@@ -230,11 +230,11 @@ void set_python_error_from_current_exception() noexcept {
   } catch (std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (std::exception& failure) {
-    write_report(failure.what(), nullptr);
-    raise_panic(failure.what());
-  } catch (...) {
-    write_report(no_message_text, nullptr);
-    raise_panic(no_message_text);
+    // An exception without a text still gets a report that says something.
+    const std::string_view message =
+        failure.what() != nullptr && *failure.what() != '\0' ? failure.what() : no_message_text;
+    write_report(message, nullptr);
+    raise_panic(message);
   }
 }
 

@@ -116,40 +116,37 @@ namespace detail {
 // reported once on standard error and raised as PanicException, std::bad_alloc as MemoryError.
 void set_python_error_from_current_exception() noexcept;
 
-// True while the exception being handled is not a C++ exception. The C library ends a thread
-// (pthread_exit, which CPython calls on a daemon thread that wakes up while the interpreter
-// shuts down) by unwinding its stack with such a "forced unwind". It must run to the end of
-// the stack: a handler that kept it would abort the process, and the thread no longer holds
-// the interpreter lock, so nothing may be reported to Python either. Neither libstdc++ nor
-// libc++ hands out a foreign exception as an exception_ptr, so this one test serves both,
-// where naming the unwind's type (abi::__forced_unwind) would only build with libstdc++.
-inline bool handling_foreign_exception() noexcept {
-  return !std::current_exception();
-}
 }  // namespace detail
 
-// Runs a call that may run Python code (f, a comparison, __neg__). Should the thread be ended
-// there by a forced unwind, every reference is abandoned before the frames that hold them
-// unwind (see abandon_references); the unwind itself goes on.
+// Runs a call that may run Python code (f, a comparison, __neg__). The call is C code, so the
+// only way out of it other than returning is a forced unwind: the C library ends a thread that
+// way (pthread_exit, which CPython calls on a daemon thread that wakes up while the interpreter
+// shuts down). That thread no longer holds the interpreter lock, so every reference is
+// abandoned before the frames that hold them unwind (see abandon_references); the unwind
+// itself goes on to the end of the stack.
 template <class Call>
-decltype(auto) run_python_code(Call&& call) {
-  try {
-    return call();
-  } catch (...) {
-    if (detail::handling_foreign_exception()) abandon_references();
-    throw;
-  }
+auto run_python_code(Call&& call) {
+  struct AbandonUnlessReturned {
+    bool returned = false;
+    ~AbandonUnlessReturned() {
+      if (!returned) abandon_references();
+    }
+  } guard;
+  auto result = call();
+  guard.returned = true;
+  return result;
 }
 
-// Every function the interpreter calls runs its body through one of these. Nothing but a
-// forced unwind leaves them; they are not noexcept because that one must pass, and would end
-// the process at a noexcept frame.
+// Every function the interpreter calls runs its body through one of these. Everything this
+// module throws derives from std::exception and is caught. Nothing else is: a forced unwind is
+// no C++ exception, and a handler that caught every exception could not hand it on everywhere
+// (libc++ ends the process when such a foreign exception is rethrown). So the boundaries catch
+// std::exception only, and they are not noexcept, which would end the process at their frame.
 template <class Body>
 PyObject* call_boundary(Body&& body) {
   try {
     return body();
-  } catch (...) {
-    if (detail::handling_foreign_exception()) throw;
+  } catch (const std::exception&) {
     detail::set_python_error_from_current_exception();
     return nullptr;
   }
@@ -160,8 +157,7 @@ int call_boundary_status(Body&& body) {
   try {
     body();
     return 0;
-  } catch (...) {
-    if (detail::handling_foreign_exception()) throw;
+  } catch (const std::exception&) {
     detail::set_python_error_from_current_exception();
     return -1;
   }
@@ -173,8 +169,7 @@ template <class Body>
 void call_boundary_unraisable(Body&& body) {
   try {
     body();
-  } catch (...) {
-    if (detail::handling_foreign_exception()) throw;
+  } catch (const std::exception&) {
     detail::set_python_error_from_current_exception();
     PyErr_WriteUnraisable(nullptr);
   }
