@@ -430,6 +430,11 @@ std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexc
   return count;
 }
 
+std::span<const Limb> BigInt::magnitude_limbs(Limb& scratch) const noexcept {
+  const Operand value = operand(scratch, false);
+  return {value.limbs, value.count};
+}
+
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {
   const std::size_t count = (words.size() + 1) / 2;
   const auto fill = [&](Limb* out) {

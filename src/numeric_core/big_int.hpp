@@ -59,6 +59,9 @@ class BigInt {
   // than the magnitude has 64-bit limbs (so there is always room for the sign). Returns that
   // count, and writes the words only when `out` has room for them.
   std::size_t to_le_signed_words(std::span<std::uint64_t> out) const noexcept;
+  // The magnitude's limbs, least significant first, with a non-zero top limb (none for zero).
+  // A value held in a word lends `scratch` to hold its magnitude.
+  std::span<const Limb> magnitude_limbs(Limb& scratch) const noexcept;
   // Unsigned little-endian 32-bit words, least significant first.
   static BigInt from_le_words(std::span<const std::uint32_t> words);
   // The value as a 64-bit integer, when it is one.
