@@ -147,6 +147,17 @@ class BigInt {
     }
     return *this;
   }
+  // *this = a - b, into the storage this value already holds where it is large enough: the
+  // same value as a - b without a temporary.
+  void assign_difference(const BigInt& a, const BigInt& b) {
+    std::int64_t difference;
+    if (a.size_ == 0 && b.size_ == 0 && !__builtin_sub_overflow(a.small_, b.small_, &difference)) {
+      if (capacity_ != 0) free_limbs();
+      small_ = difference;
+    } else {
+      assign_difference_slow(a, b);
+    }
+  }
   friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
     if (a.size_ == 0 && b.size_ == 0) return a.small_ <=> b.small_;
     return compare_slow(a, b);
@@ -182,6 +193,7 @@ class BigInt {
   bool assign_large_f64(double value);
   static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
   void add_assign_slow(const BigInt& b, bool subtract);
+  void assign_difference_slow(const BigInt& a, const BigInt& b);
   void assign_sum(const Operand& a, const Operand& b);
   void assign_magnitude(const Limb* limbs, std::size_t count, bool negative);
   void adopt(Limb* limbs, std::size_t capacity, std::size_t count, bool negative) noexcept;

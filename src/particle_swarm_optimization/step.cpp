@@ -259,8 +259,7 @@ void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
 // not finite.
 inline bool scaled_difference(BigInt& value, const BigInt& minuend, const BigInt& x,
                               double factor) {
-  value = minuend;  // reuses the limbs value holds from earlier elements
-  value -= x;
+  value.assign_difference(minuend, x);  // reuses the limbs value holds from earlier elements
   const double product = value.to_f64() * factor;
   if (!std::isfinite(product)) [[unlikely]]
     return false;
