@@ -75,6 +75,14 @@ def make_case(name: str, layout: list[tuple[str, int]], n_iters: int,
     }
 
 
+# The two exact kinds in a converging search: every value handed to f is new, so each costs
+# one Python object. Their overhead per component is compared with building such an object in
+# the same process (Decimal(str) of the decimals f received; negating a big integer of the
+# size f received), repeat by repeat.
+D_CONVERGING = "d x10 within ±1000.000000, c1 0.7, c2 1.0"
+I_CONVERGING = "i x10 within ±2^199, c1 0.7, c2 1.0"
+OBJECT_FLOOR_KIND = {D_CONVERGING: "d", I_CONVERGING: "i"}
+
 # Big integers that carry the same small values as the i64 case, and big integers of four limbs;
 # these two are measured interleaved with "i64 x10", repeat by repeat, and compared with it.
 I_SMALL = "i x10, within ±10^6"
@@ -105,7 +113,78 @@ def cases(smoke: bool) -> list[dict[str, Any]]:
         make_case("mix, c1 0.7, c2 1.0", [("i32", 4), ("f64", 4), ("d", 2)], other,
                   {"c1": 0.7, "c2": 1.0}),
         make_case("d x10, c1 0.7, c2 1.0", [("d", 10)], other, {"c1": 0.7, "c2": 1.0}),
+        converging_d_case(other),
+        make_case(I_CONVERGING, [("i", 10)], other, {"c1": 0.7, "c2": 1.0},
+                  bounds_of={"i": 2**199}),
     ]
+
+
+def converging_d_case(n_iters: int) -> dict[str, Any]:
+    case = make_case(D_CONVERGING, [("d", 10)], n_iters, {"c1": 0.7, "c2": 1.0})
+    case["bounds"] = {"d_min": [Decimal("-1000.000000")] * 10,
+                      "d_max": [Decimal("1000.000000")] * 10}
+    return case
+
+
+def received_values(case: dict[str, Any], pso_class: Any, n_particles: int) -> list:
+    """Every component value f receives in one search of the case, in order."""
+    kind = OBJECT_FLOOR_KIND[case["name"]]
+    seen: list = []
+
+    def f(**kw):
+        seen.extend(kw[kind])
+        return 0.0
+
+    pso_class(n_iters=case["n_iters"], n_particles=n_particles, **case["settings"]).min(
+        f, **case["bounds"])
+    return seen
+
+
+def object_floor(kind: str, values: list, smoke: bool) -> float:
+    """Seconds to build one Python object of the kind from values like `values`: Decimal(str)
+    for decimals, the negation of an int for big integers (a new int of the same size)."""
+    sample = values[-2000:]  # from late in the search, where the values are widest
+    if kind == "d":
+        texts = [str(v) for v in sample]
+        stmt = "for t in texts: D(t)"
+        names = {"texts": texts, "D": Decimal}
+    else:
+        stmt = "for v in ints: -v"
+        names = {"ints": sample}
+    timer = timeit.Timer(stmt, globals=names)
+    empty = timeit.Timer("for t in texts: pass", globals={"texts": sample})
+    number = 1 if smoke else 20
+    best = min(timer.repeat(repeat=3, number=number)) / number
+    loop = min(empty.repeat(repeat=3, number=number)) / number
+    return max(best - loop, 0.0) / len(sample)
+
+
+def measure_object_floors(results: list[dict[str, Any]], cases_by_name: dict[str, dict[str, Any]],
+                          pso_class: Any, n_particles: int, repeats: int,
+                          smoke: bool) -> list[dict[str, Any]]:
+    """Per component: the module's overhead against the cost of the Python object it becomes.
+    The floor is timed in the same process once for each repeat of the search, after the
+    searches, and the k-th floor is paired with the k-th search."""
+    rows = []
+    for name, kind in OBJECT_FLOOR_KIND.items():
+        record = next((r for r in results if r["case"] == name), None)
+        if pso_class is None or record is None or "swarmtuner" not in record["runners"]:
+            continue
+        case = cases_by_name[name]
+        values = received_values(case, pso_class, n_particles)
+        components = sum(n for _, n in case["layout"])
+        overheads = record["runners"]["swarmtuner"]["overhead_s"]["values"]
+        per_component, floors, ratios = [], [], []
+        for overhead in overheads:
+            floor = object_floor(kind, values, smoke)
+            per_component.append(overhead / components)
+            floors.append(floor)
+            ratios.append(overhead / components / floor if floor > 0 else float("nan"))
+        rows.append({"case": name, "kind": kind,
+                     "object": "Decimal(str)" if kind == "d" else "-x (a new int)",
+                     "overhead_per_component_s": summary(per_component),
+                     "object_floor_s": summary(floors), "ratio": summary(ratios)})
+    return rows
 
 
 def call_floor(f: Callable, kwargs: dict, smoke: bool = False, direct: bool = False) -> float:
@@ -273,6 +352,8 @@ def main() -> None:
             results.append(measure(runners, case, n_particles, repeats, args.smoke))
     comparisons = [c for c in (overhead_over(results, name, INTERLEAVED[0])
                                for name in INTERLEAVED[1:]) if c]
+    object_floors = measure_object_floors(results, {c["name"]: c for c in cases(args.smoke)},
+                                          pso_class, n_particles, repeats, args.smoke)
     replay = replay_check(pso_class)
     write_json(args.json, {
         "machine": machine_info(),
@@ -281,6 +362,7 @@ def main() -> None:
         "baseline_replay": replay,
         "cases": results,
         "comparisons": comparisons,
+        "object_floors": object_floors,
     })
     if replay["checked"] and not replay["same_calls_and_result"]:
         # The baseline no longer runs the module's algorithm, so its rows compare unlike things.

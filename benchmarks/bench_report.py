@@ -81,6 +81,21 @@ def table(header: list[str], rows: list[list[str]]) -> list[str]:
 # Sections
 
 
+def cpu_object_ratio(data: dict, row: dict) -> float | None:
+    """The median over repeats of the overhead per component taken from the search's process
+    CPU time (which other processes sharing the cores do not stretch) over the object floor."""
+    case = next((c for c in data.get("cases", []) if c["case"] == row["case"]), None)
+    ours = (case or {}).get("runners", {}).get("swarmtuner")
+    if not ours or "search_cpu_s" not in ours:
+        return None
+    evals = ours["evaluations"]
+    components = sum(n for _, n in case["layout"])
+    ratios = [(cpu - evals * floor) / evals / components / obj
+              for cpu, floor, obj in zip(ours["search_cpu_s"]["values"], ours["floor_s"]["values"],
+                                         row["object_floor_s"]["values"]) if obj > 0]
+    return sorted(ratios)[len(ratios) // 2] if ratios else None
+
+
 def overhead_section(data: dict | None) -> list[str]:
     lines = ["## 1. Overhead per evaluation", ""]
     if not data:
@@ -145,6 +160,19 @@ def overhead_section(data: dict | None) -> list[str]:
                   "The small case hands the search the very values of the i64 case.", ""]
         lines += table(["case", "base", "overhead / base overhead"],
                        [[c["case"], c["base"], spread(c["ratio"], x)] for c in comparisons])
+    floors = data.get("object_floors") or []
+    if floors:
+        lines += ["", "The exact kinds against the Python objects they become, per component: "
+                  "the overhead per evaluation of the converging case divided by its "
+                  "components, and the time to build one such object in the same process "
+                  "(`Decimal(str)` of the decimals f received; `-x` of the ints f received, "
+                  "which makes a new int of the same size), less the bare loop. Each ratio "
+                  "pairs the k-th search with the k-th floor.", ""]
+        lines += table(["case", "object", "overhead / component", "object floor",
+                        "overhead / object floor", "same, from CPU time"],
+                       [[r["case"], r["object"], spread(r["overhead_per_component_s"]),
+                         spread(r["object_floor_s"]), spread(r["ratio"], x),
+                         x(cpu_object_ratio(data, r))] for r in floors])
     return lines + [""]
 
 
@@ -358,6 +386,10 @@ def headline(results: dict) -> list[str]:
              for c in ov.get("comparisons") or []]
     if parts:
         out.append("- Overhead per evaluation over that of the base, same repeat (median): "
+                   + "; ".join(parts) + ".")
+    parts = [f"{r['case']}: {x(r['ratio']['median'])}" for r in ov.get("object_floors") or []]
+    if parts:
+        out.append("- Overhead per component over building its Python object (median): "
                    + "; ".join(parts) + ".")
     pe = results.get("peers") or {}
     parts = []

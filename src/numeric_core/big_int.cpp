@@ -290,6 +290,15 @@ inline void BigInt::assign_sum(const Operand& a_in, const Operand& b_in) {
   }
 }
 
+void BigInt::assign_difference_slow(const BigInt& a, const BigInt& b) {
+  Limb a_scratch;
+  Limb b_scratch;
+  // Both views are taken before anything is stored, so either operand may be this value.
+  const Operand a_view = a.operand(a_scratch, false);
+  const Operand b_view = b.operand(b_scratch, true);
+  assign_sum(a_view, b_view);
+}
+
 BigInt BigInt::sum_slow(const BigInt& a, const BigInt& b, bool subtract) {
   Limb a_scratch;
   Limb b_scratch;
@@ -355,7 +364,13 @@ bool BigInt::assign_large_f64(double value) {
   // Such a value lies outside every word, so it is always held in limbs.
   const std::size_t count = whole + (high != 0 ? 2 : 1);
   reserve_limbs(count);
-  std::fill_n(limbs_, whole, Limb{0});
+  // Usually a limb or two of zeros: written directly, which costs less than a call of memset.
+  if (whole <= 2) {
+    if (whole > 0) limbs_[0] = 0;
+    if (whole > 1) limbs_[1] = 0;
+  } else {
+    std::fill_n(limbs_, whole, Limb{0});
+  }
   limbs_[whole] = low;
   if (high != 0) limbs_[whole + 1] = high;
   const auto size = static_cast<std::int32_t>(count);
@@ -428,6 +443,11 @@ std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexc
     }
   }
   return count;
+}
+
+std::span<const Limb> BigInt::magnitude_limbs(Limb& scratch) const noexcept {
+  const Operand value = operand(scratch, false);
+  return {value.limbs, value.count};
 }
 
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {

@@ -59,6 +59,9 @@ class BigInt {
   // than the magnitude has 64-bit limbs (so there is always room for the sign). Returns that
   // count, and writes the words only when `out` has room for them.
   std::size_t to_le_signed_words(std::span<std::uint64_t> out) const noexcept;
+  // The magnitude's limbs, least significant first, with a non-zero top limb (none for zero).
+  // A value held in a word lends `scratch` to hold its magnitude.
+  std::span<const Limb> magnitude_limbs(Limb& scratch) const noexcept;
   // Unsigned little-endian 32-bit words, least significant first.
   static BigInt from_le_words(std::span<const std::uint32_t> words);
   // The value as a 64-bit integer, when it is one.
@@ -144,6 +147,17 @@ class BigInt {
     }
     return *this;
   }
+  // *this = a - b, into the storage this value already holds where it is large enough: the
+  // same value as a - b without a temporary.
+  void assign_difference(const BigInt& a, const BigInt& b) {
+    std::int64_t difference;
+    if (a.size_ == 0 && b.size_ == 0 && !__builtin_sub_overflow(a.small_, b.small_, &difference)) {
+      if (capacity_ != 0) free_limbs();
+      small_ = difference;
+    } else {
+      assign_difference_slow(a, b);
+    }
+  }
   friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
     if (a.size_ == 0 && b.size_ == 0) return a.small_ <=> b.small_;
     return compare_slow(a, b);
@@ -179,6 +193,7 @@ class BigInt {
   bool assign_large_f64(double value);
   static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
   void add_assign_slow(const BigInt& b, bool subtract);
+  void assign_difference_slow(const BigInt& a, const BigInt& b);
   void assign_sum(const Operand& a, const Operand& b);
   void assign_magnitude(const Limb* limbs, std::size_t count, bool negative);
   void adopt(Limb* limbs, std::size_t capacity, std::size_t count, bool negative) noexcept;

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstddef>
+#include <cstring>
 
 #include "numeric_core/failure.hpp"
 
@@ -24,10 +26,24 @@ constexpr std::array<std::uint64_t, 20> pow10_u64 = [] {
 }();
 constexpr std::uint32_t max_pow10_step = 19;  // the largest power of ten in 64 bits
 
+// "00" to "99", for writing digits two at a time.
+constexpr std::array<char, 200> digit_pairs = [] {
+  std::array<char, 200> table{};
+  for (std::size_t k = 0; k < 100; ++k) {
+    table[2 * k] = static_cast<char>('0' + k / 10);
+    table[2 * k + 1] = static_cast<char>('0' + k % 10);
+  }
+  return table;
+}();
+
 // (high * 2^64 + low) / d and its remainder, for high < d, so that the quotient fits 64 bits.
-// On x86-64 that is one divide instruction; elsewhere the compiler's 128-bit division.
+// On x86-64 that is one divide instruction; elsewhere the compiler's 128-bit division. The
+// instruction traps (SIGFPE) when the quotient does not fit, so the precondition is checked in
+// debug builds; every caller keeps it by construction (a remainder below d, or a high word
+// below 2^32 < 10^19).
 inline std::uint64_t divide_wide(std::uint64_t high, std::uint64_t low, std::uint64_t d,
                                  std::uint64_t& remainder) noexcept {
+  assert(d != 0 && high < d);
 #if defined(__x86_64__)
   std::uint64_t quotient;
   __asm__("divq %[d]" : "=a"(quotient), "=d"(remainder) : [d] "r"(d), "a"(low), "d"(high));
@@ -396,38 +412,55 @@ DecimalParseResult Decimal::parse(std::string_view text) noexcept {
 }
 
 std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noexcept {
-  // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added.
-  std::array<char, 29> digits{};
-  std::size_t n = 0;
-  UInt128 c = coefficient();
+  // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added. The digits
+  // are written from the right, two at a time.
+  std::array<char, 29> digits;
+  char* const digits_end = digits.data() + digits.size();
+  char* first = digits_end;
+  const auto put_two = [&first](std::uint64_t pair) {
+    first -= 2;
+    std::memcpy(first, &digit_pairs[2 * pair], 2);
+  };
+  // The digits of a word, at least `minimum` of them (leading zeros as needed).
+  const auto put_word = [&](std::uint64_t word, std::size_t minimum) {
+    char* const stop = first - minimum;
+    while (word >= 100) {
+      put_two(word % 100);
+      word /= 100;
+    }
+    if (word >= 10) {
+      put_two(word);
+    } else {
+      *--first = static_cast<char>('0' + word);
+    }
+    while (first > stop) *--first = '0';
+  };
+  const UInt128 c = coefficient();
   // Two words of at most 19 digits each cover 96 bits, so most of the work divides 64-bit words.
   constexpr std::uint64_t ten19 = pow10_u64[19];
-  std::uint64_t low = static_cast<std::uint64_t>(c);
-  std::uint64_t high = 0;
   if (c >= ten19) {
-    // c < 2^96, so its high word is below 10^19 and the quotient fits one word.
-    high =
+    // c < 2^96, so its high word is below 2^32 < 10^19 and the quotient fits one word.
+    std::uint64_t low;
+    const std::uint64_t high =
         divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
-  }
-  do {
-    digits[n++] = static_cast<char>('0' + low % 10);
-    low /= 10;
-  } while (low != 0);
-  if (high != 0) {
-    while (n < 19) digits[n++] = '0';
-    do {
-      digits[n++] = static_cast<char>('0' + high % 10);
-      high /= 10;
-    } while (high != 0);
+    put_word(low, 19);
+    put_word(high, 1);
+  } else {
+    put_word(static_cast<std::uint64_t>(c), 1);
   }
   const std::uint32_t s = scale();
-  while (n <= s) digits[n++] = '0';
+  // At least one digit before the point.
+  while (static_cast<std::size_t>(digits_end - first) <= s) *--first = '0';
+  const auto n = static_cast<std::size_t>(digits_end - first);
 
   std::size_t length = 0;
   if (is_negative()) out[length++] = '-';
-  for (std::size_t k = n; k-- > 0;) {
-    out[length++] = digits[k];
-    if (k == s && k != 0) out[length++] = '.';
+  std::memcpy(&out[length], first, n - s);
+  length += n - s;
+  if (s != 0) {
+    out[length++] = '.';
+    std::memcpy(&out[length], digits_end - s, s);
+    length += s;
   }
   return length;
 }

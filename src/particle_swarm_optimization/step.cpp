@@ -2,9 +2,12 @@
 #include "particle_swarm_optimization/step.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
+#include "numeric_core/failure.hpp"
 #include "numeric_core/list_ops.hpp"
 
 namespace swarmtuner {
@@ -106,6 +109,204 @@ void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position
   (clamp(KindTag<Ks>{}), ...);
 }
 
+// ---- Big integers and decimals in one pass per element ----
+//
+// Their operations can fail, and the sequence reports the failure of the earliest operation
+// (big integers before decimals within one). Each element's operations depend on that element
+// alone, so a pass per element can compute everything and note the earliest operation that
+// failed anywhere; the message depends only on that operation and the kind. Since a failure
+// ends the search, the values left behind by a failed step are never read.
+
+// The operations of the sequence that can fail, in its order.
+enum class StepOp : int {
+  SocialSub = 2,
+  SocialScale = 3,
+  CognitiveSub = 5,
+  CognitiveScale = 6,
+  PullSum = 7,
+  VelocityAdd = 8,
+  PositionAdd = 9,
+};
+
+// The earliest failure seen: ordered by operation, then big integers before decimals.
+class EarliestFailure {
+ public:
+  void note(StepOp op, ElementKind kind) noexcept {
+    const int key = 2 * static_cast<int>(op) + (kind == ElementKind::D ? 1 : 0);
+    if (key < key_) key_ = key;
+  }
+  bool any() const noexcept { return key_ != none; }
+  StepOp op() const noexcept { return static_cast<StepOp>(key_ / 2); }
+  ElementKind kind() const noexcept { return key_ % 2 == 0 ? ElementKind::I : ElementKind::D; }
+
+ private:
+  static constexpr int none = 1 << 30;
+  int key_ = none;
+};
+
+// Throws the failure the sequence reports for that operation.
+[[noreturn]] void throw_failure(const EarliestFailure& failure, const ScaleFactor& c1,
+                                const ScaleFactor& c2) {
+  const StepOp op = failure.op();
+  if (failure.kind() == ElementKind::I) element_detail::fail_big_int_scaling();
+  switch (op) {
+    case StepOp::SocialSub:
+    case StepOp::CognitiveSub:
+      element_detail::fail_decimal_subtraction();
+    case StepOp::SocialScale:
+    case StepOp::CognitiveScale: {
+      // The factor's conversion comes first; when it succeeds a product overflowed.
+      const ScaleFactor& factor = op == StepOp::SocialScale ? c1 : c2;
+      factor.decimal();
+      element_detail::fail_decimal_multiplication();
+    }
+    default:
+      element_detail::fail_decimal_addition();
+  }
+}
+
+// The decimal form of a factor, or nullopt where converting it fails.
+std::optional<Decimal> decimal_or_none(const ScaleFactor& factor) {
+  try {
+    return factor.decimal();
+  } catch (const InternalFailure&) {
+    return std::nullopt;
+  }
+}
+
+// The rules of clamp_list for one element of an exact kind.
+template <class T>
+inline void clamp_exact(T& x, T& v, const T& lower, const T& upper, const T& v_min,
+                        const T& v_max) {
+  if (less_element(x, lower)) {
+    x = lower;
+    v = zero_element<T>();
+  } else if (greater_element(x, upper)) {
+    x = upper;
+    v = zero_element<T>();
+  } else if (less_element(v, v_min)) {
+    v = v_min;
+  } else if (greater_element(v, v_max)) {
+    v = v_max;
+  }
+}
+
+// Decimals are 16 plain bytes: every intermediate of an element stays in registers.
+void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, EarliestFailure& failure) {
+  std::vector<Decimal>& xs = position.d;
+  std::vector<Decimal>& vs = velocity.d;
+  const std::vector<Decimal>& bs = best_position.d;
+  const std::vector<Decimal>& gs = global_best.d;
+  const std::size_t n = xs.size();
+  const std::size_t clamped =
+      std::min({n, limits.lower.d.size(), limits.upper.d.size(), limits.velocity_min.d.size(),
+                limits.velocity_max.d.size()});
+  const std::optional<Decimal> f1 = decimal_or_none(c1);
+  const std::optional<Decimal> f2 = decimal_or_none(c2);
+  constexpr ElementKind kind = ElementKind::D;
+  for (std::size_t j = 0; j < n; ++j) {
+    const Decimal x = xs[j];
+    const std::optional<Decimal> social_difference = Decimal::checked_sub(gs[j], x);
+    if (!social_difference) [[unlikely]] {
+      failure.note(StepOp::SocialSub, kind);
+      continue;
+    }
+    const std::optional<Decimal> social =
+        f1 ? Decimal::checked_mul(*social_difference, *f1) : std::nullopt;
+    if (!social) [[unlikely]] {
+      failure.note(StepOp::SocialScale, kind);
+      continue;
+    }
+    const std::optional<Decimal> cognitive_difference = Decimal::checked_sub(bs[j], x);
+    if (!cognitive_difference) [[unlikely]] {
+      failure.note(StepOp::CognitiveSub, kind);
+      continue;
+    }
+    const std::optional<Decimal> cognitive =
+        f2 ? Decimal::checked_mul(*cognitive_difference, *f2) : std::nullopt;
+    if (!cognitive) [[unlikely]] {
+      failure.note(StepOp::CognitiveScale, kind);
+      continue;
+    }
+    const std::optional<Decimal> pull = Decimal::checked_add(*social, *cognitive);
+    if (!pull) [[unlikely]] {
+      failure.note(StepOp::PullSum, kind);
+      continue;
+    }
+    const std::optional<Decimal> v = Decimal::checked_add(vs[j], *pull);
+    if (!v) [[unlikely]] {
+      failure.note(StepOp::VelocityAdd, kind);
+      continue;
+    }
+    const std::optional<Decimal> moved = Decimal::checked_add(x, *v);
+    if (!moved) [[unlikely]] {
+      failure.note(StepOp::PositionAdd, kind);
+      continue;
+    }
+    Decimal new_x = *moved;
+    Decimal new_v = *v;
+    if (j < clamped) {
+      clamp_exact(new_x, new_v, limits.lower.d[j], limits.upper.d[j], limits.velocity_min.d[j],
+                  limits.velocity_max.d[j]);
+    }
+    xs[j] = new_x;
+    vs[j] = new_v;
+  }
+}
+
+// (value - x) scaled as scale_assign_element scales, into `value`; false where the product is
+// not finite.
+inline bool scaled_difference(BigInt& value, const BigInt& minuend, const BigInt& x,
+                              double factor) {
+  value.assign_difference(minuend, x);  // reuses the limbs value holds from earlier elements
+  const double product = value.to_f64() * factor;
+  if (!std::isfinite(product)) [[unlikely]]
+    return false;
+  value.assign_f64(product);
+  return true;
+}
+
+// Big integers in place: the two pulls are built in two values of the scratch whose limbs are
+// reused from element to element and from step to step.
+void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, StepScratch& scratch, EarliestFailure& failure) {
+  std::vector<BigInt>& xs = position.i;
+  std::vector<BigInt>& vs = velocity.i;
+  const std::vector<BigInt>& bs = best_position.i;
+  const std::vector<BigInt>& gs = global_best.i;
+  const std::size_t n = xs.size();
+  const std::size_t clamped =
+      std::min({n, limits.lower.i.size(), limits.upper.i.size(), limits.velocity_min.i.size(),
+                limits.velocity_max.i.size()});
+  if (scratch.social.i.empty()) scratch.social.i.resize(1);
+  if (scratch.cognitive.i.empty()) scratch.cognitive.i.resize(1);
+  BigInt& social = scratch.social.i.front();
+  BigInt& cognitive = scratch.cognitive.i.front();
+  constexpr ElementKind kind = ElementKind::I;
+  for (std::size_t j = 0; j < n; ++j) {
+    BigInt& x = xs[j];
+    BigInt& v = vs[j];
+    if (!scaled_difference(social, gs[j], x, c1.value())) [[unlikely]] {
+      failure.note(StepOp::SocialScale, kind);
+      continue;
+    }
+    if (!scaled_difference(cognitive, bs[j], x, c2.value())) [[unlikely]] {
+      failure.note(StepOp::CognitiveScale, kind);
+      continue;
+    }
+    social += cognitive;
+    v += social;
+    x += v;
+    if (j < clamped) {
+      clamp_exact(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
+                  limits.velocity_max.i[j]);
+    }
+  }
+}
+
 }  // namespace
 
 void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
@@ -134,13 +335,31 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       }
     }
   });
-  // Big integers and decimals can fail (a scaling or an overflow): operation by operation,
-  // big integers before decimals within each operation, as the sequence defines.
-  const bool any_big = !(position.i.empty() && velocity.i.empty() && best_position.i.empty() &&
-                         global_best.i.empty());
-  const bool any_decimal = !(position.d.empty() && velocity.d.empty() && best_position.d.empty() &&
-                             global_best.d.empty());
-  if (any_big && any_decimal) {
+  // Big integers and decimals can fail (a scaling or an overflow). Where their vectors agree
+  // in length they take one pass per element that reports the sequence's first failure;
+  // otherwise they go operation by operation, big integers before decimals within each
+  // operation, as the sequence defines.
+  const auto& xi = position.i;
+  const auto& xd = position.d;
+  const bool any_big =
+      !(xi.empty() && velocity.i.empty() && best_position.i.empty() && global_best.i.empty());
+  const bool any_decimal =
+      !(xd.empty() && velocity.d.empty() && best_position.d.empty() && global_best.d.empty());
+  const bool fuse = separate &&
+                    same_lengths(position.i, velocity.i, best_position.i, global_best.i) &&
+                    same_lengths(position.d, velocity.d, best_position.d, global_best.d);
+  if (fuse && (any_big || any_decimal)) {
+    EarliestFailure failure;
+    if (any_big) {
+      step_big_ints(position, velocity, best_position, global_best, c1, c2, limits, scratch,
+                    failure);
+    }
+    if (any_decimal) {
+      step_decimals(position, velocity, best_position, global_best, c1, c2, limits, failure);
+    }
+    if (failure.any()) [[unlikely]]
+      throw_failure(failure, c1, c2);
+  } else if (any_big && any_decimal) {
     step_by_operation<ElementKind::I, ElementKind::D>(position, velocity, best_position,
                                                       global_best, c1, c2, limits, scratch);
   } else if (any_big) {

@@ -66,18 +66,46 @@ std::int64_t read_i64(PyObject* object) {
   return *value;
 }
 
-// Little-endian two's complement bytes of an int; OverflowError when it needs more. Python
-// 3.13 added a flag that asks for that exception, which earlier versions always raise.
+// Little-endian two's complement bytes of an int; OverflowError when it needs more. From 3.13
+// the interpreter has a public call for the exchange, which reports the size the value needs
+// instead of raising; the message is the one the older call raises, so every version says the
+// same.
 void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size) {
-  PyLongObject* const as_long = reinterpret_cast<PyLongObject*>(integer);
 #if PY_VERSION_HEX >= 0x030D0000
-  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
-                                         /*is_signed=*/1, /*with_exceptions=*/1);
+  const Py_ssize_t needed = PyLong_AsNativeBytes(integer, bytes, static_cast<Py_ssize_t>(size),
+                                                 Py_ASNATIVEBYTES_LITTLE_ENDIAN);
+  if (needed < 0) throw_python_error();
+  if (static_cast<std::size_t>(needed) > size) raise(PyExc_OverflowError, "int too big to convert");
 #else
-  const int status = _PyLong_AsByteArray(as_long, bytes, size, /*little_endian=*/1,
-                                         /*is_signed=*/1);
-#endif
+  const int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, size,
+                                         /*little_endian=*/1, /*is_signed=*/1);
   if (status < 0) throw_python_error();
+#endif
+}
+
+// An int from little-endian two's complement bytes.
+PyRef int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return steal_or_panic(PyLong_FromNativeBytes(bytes, size, Py_ASNATIVEBYTES_LITTLE_ENDIAN));
+#else
+  return steal_or_panic(_PyLong_FromByteArray(bytes, size, /*little_endian=*/1, /*is_signed=*/1));
+#endif
+}
+
+// The number of bytes of the two's complement form of an int that does not fit a word, sign
+// bit included.
+std::size_t signed_byte_size(PyObject* integer) {
+#if PY_VERSION_HEX >= 0x030D0000
+  const Py_ssize_t needed =
+      PyLong_AsNativeBytes(integer, nullptr, 0, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
+  if (needed < 0) throw_python_error();
+  return static_cast<std::size_t>(needed);
+#else
+  const std::size_t bits = _PyLong_NumBits(integer);
+  if (bits == static_cast<std::size_t>(-1)) throw_python_error();
+  // One more byte than the magnitude needs leaves room for the sign bit.
+  return bits / 8 + 1;
+#endif
 }
 
 Int128 read_i128(PyObject* object) {
@@ -98,10 +126,7 @@ BigInt read_big_int(PyObject* object) {
     if (word == -1 && PyErr_Occurred()) throw_python_error();
     return BigInt(word);
   }
-  const std::size_t bits = _PyLong_NumBits(index.get());
-  if (bits == static_cast<std::size_t>(-1)) throw_python_error();
-  // One more byte than the magnitude needs leaves room for the two's complement sign bit.
-  const std::size_t size = bits / 8 + 1;
+  const std::size_t size = signed_byte_size(index.get());
   std::array<unsigned char, 128> small{};
   std::vector<unsigned char> large;
   unsigned char* buffer = small.data();
@@ -141,7 +166,79 @@ PyRef int128_to_py(Int128 value) {
     byte = static_cast<unsigned char>(bits & 0xff);
     bits >>= 8;
   }
-  return steal_or_panic(_PyLong_FromByteArray(bytes.data(), bytes.size(), 1, 1));
+  return int_from_signed_le_bytes(bytes.data(), bytes.size());
+}
+
+#if PY_VERSION_HEX >= 0x030E0000
+// Python's own digits, written straight from the limbs: no byte form in between, and no pass
+// over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
+// knows (least significant first, 16- or 32-bit words of at most 32 bits).
+PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
+  const PyLongLayout* const layout = PyLong_GetNativeLayout();
+  const unsigned digit_bits = layout->bits_per_digit;
+  const unsigned digit_size = layout->digit_size;
+  if (layout->digits_order != -1 || digit_bits == 0 || digit_bits > 8 * digit_size ||
+      (digit_size != 2 && digit_size != 4)) {
+    return nullptr;
+  }
+  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  const std::size_t count = (bits + digit_bits - 1) / digit_bits;
+  void* digits = nullptr;
+  PyLongWriter* const writer =
+      PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
+  if (writer == nullptr) panic_with_python_error("failed to create an int");
+  // The limbs flow through a 128-bit window, which always holds at least one digit's bits.
+  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
+  UInt128 window = 0;
+  unsigned held = 0;
+  std::size_t next = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (held < digit_bits) {
+      const std::uint64_t limb = next < limbs.size() ? limbs[next++] : 0;
+      window |= UInt128{limb} << held;
+      held += 64;
+    }
+    const auto digit = static_cast<std::uint64_t>(window) & mask;
+    if (digit_size == 4) {
+      static_cast<std::uint32_t*>(digits)[k] = static_cast<std::uint32_t>(digit);
+    } else {
+      static_cast<std::uint16_t*>(digits)[k] = static_cast<std::uint16_t>(digit);
+    }
+    window >>= digit_bits;
+    held -= digit_bits;
+  }
+  return PyLongWriter_Finish(writer);
+}
+#endif
+
+// An int of a value beyond a word.
+PyRef big_int_to_py(const BigInt& value) {
+  BigInt::Limb scratch;
+  const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
+#if PY_VERSION_HEX >= 0x030E0000
+  if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
+    return PyRef::steal(made);
+  }
+  if (PyErr_Occurred()) panic_with_python_error("failed to create an int");
+#endif
+  // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
+  // little-endian bytes. Only the bytes up to the one with the sign bit are handed over, since
+  // Python reads them one at a time.
+  std::array<std::uint64_t, 16> stack_words;
+  std::vector<std::uint64_t> heap_words;
+  std::span<std::uint64_t> words(stack_words);
+  const std::size_t count = value.to_le_signed_words(words);
+  if (count > words.size()) {
+    heap_words.resize(count);
+    words = heap_words;
+    value.to_le_signed_words(words);
+  }
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
+  }
+  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
+                                  bits / 8 + 1);
 }
 
 }  // namespace
@@ -224,22 +321,7 @@ PyRef element_to_py(const Element<K>& value) {
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a word, which builds the same int without the byte exchange.
     if (const auto word = value.to_i64()) return steal_or_panic(PyLong_FromLongLong(*word));
-    // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
-    // little-endian bytes.
-    std::array<std::uint64_t, 16> stack_words;
-    std::vector<std::uint64_t> heap_words;
-    std::span<std::uint64_t> words(stack_words);
-    const std::size_t count = value.to_le_signed_words(words);
-    if (count > words.size()) {
-      heap_words.resize(count);
-      words = heap_words;
-      value.to_le_signed_words(words);
-    }
-    if constexpr (std::endian::native == std::endian::big) {
-      for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
-    }
-    return steal_or_panic(_PyLong_FromByteArray(
-        reinterpret_cast<const unsigned char*>(words.data()), count * sizeof(std::uint64_t), 1, 1));
+    return big_int_to_py(value);
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
     return steal_or_panic(PyFloat_FromDouble(static_cast<double>(value)));
   } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {

@@ -200,6 +200,20 @@ void check_arithmetic(const Cases& cases) {
     BigInt right = b;
     right += a;
     expect_canonical(right, c.sum);
+    // A difference stored into a value that holds a word, small limbs or a wide magnitude
+    // (whose limbs it reuses), or into either operand itself.
+    for (const std::string& before :
+         {std::string("7"), std::string("-18446744073709551617"), "1" + std::string(60, '0')}) {
+      BigInt target = BigInt::from_string(before);
+      target.assign_difference(a, b);
+      expect_canonical(target, c.difference);
+    }
+    BigInt left_alias = a;
+    left_alias.assign_difference(left_alias, b);
+    expect_canonical(left_alias, c.difference);
+    BigInt right_alias = b;
+    right_alias.assign_difference(a, right_alias);
+    expect_canonical(right_alias, c.difference);
   }
 }
 

@@ -229,5 +229,52 @@ TEST(DecimalConstruction, RangeOfPartsAndSignedCoefficients) {
   EXPECT_EQ(show(Decimal::from_i64(0)), "+0e-0");
 }
 
+// The wide division behind rounding and the text form traps on a quotient wider than 64 bits;
+// debug builds check that precondition, so these extremes (every pair of scales, the largest
+// coefficient) show that no operand reaches it, and pin what comes out.
+class DecimalExtremes : public testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(DecimalExtremes, LargestCoefficientAtEveryScale) {
+  const std::uint32_t a = GetParam();
+  const UInt128 max = Decimal::max_coefficient;
+  const std::string digits = digits_of(max);  // 29 digits
+  const Decimal largest = *Decimal::from_parts(max, a, true);
+  const std::string whole = digits.substr(0, digits.size() - a);
+  EXPECT_EQ(largest.to_string(), "-" + whole + (a == 0 ? "" : "." + digits.substr(whole.size())));
+  EXPECT_EQ(Decimal::from_parts(1, a, false)->to_string(),
+            a == 0 ? "1" : "0." + std::string(a - 1, '0') + "1");
+
+  // (2^96 - 1)^2 has 58 digits, 6277101735386680763835789423|049...; its 29 leading digits,
+  // rounded on the 30th (a 4), fit 96 bits, so the product fits once it has 29 digits of
+  // scale to give up.
+  for (std::uint32_t b = 0; b <= Decimal::max_scale; ++b) {
+    const Decimal other = *Decimal::from_parts(max, b, false);
+    const std::optional<Decimal> product = Decimal::checked_mul(largest, other);
+    if (a + b < 29) {
+      EXPECT_FALSE(product) << a << " " << b;
+    } else {
+      ASSERT_TRUE(product) << a << " " << b;
+      EXPECT_EQ(show(*product), "-62771017353866807638357894230e-" + std::to_string(a + b - 29));
+    }
+    // Two largest coefficients add up beyond 2^96 at scale 0 unless both have a fraction to
+    // give up; the sum never lies above either operand.
+    const std::optional<Decimal> sum = Decimal::checked_sub(largest, other);
+    ASSERT_EQ(sum.has_value(), a != 0 && b != 0) << a << " " << b;
+    if (sum) {
+      EXPECT_LE(*sum, largest) << a << " " << b;
+      EXPECT_LE(*sum, -other) << a << " " << b;
+    }
+    // The smallest step of a scale against the largest value: rounded away, kept, or (both at
+    // scale 0) an overflow.
+    const std::optional<Decimal> nudged =
+        Decimal::checked_add(-largest, *Decimal::from_parts(1, b, false));
+    ASSERT_EQ(nudged.has_value(), a != 0 || b != 0) << a << " " << b;
+    if (nudged) {
+      EXPECT_GE(*nudged, -largest) << a << " " << b;
+    }
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Scales, DecimalExtremes, testing::Range<std::uint32_t>(0, 29));
+
 }  // namespace
 }  // namespace swarmtuner
