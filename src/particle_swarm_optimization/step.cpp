@@ -261,11 +261,8 @@ void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
 inline bool scaled_difference(BigInt& value, const BigInt& minuend, const BigInt& x,
                               double factor) {
   value.assign_difference(minuend, x);  // reuses the limbs value holds from earlier elements
-  const double product = value.to_f64() * factor;
-  if (!std::isfinite(product)) [[unlikely]]
-    return false;
-  value.assign_f64(product);
-  return true;
+  // The assignment refuses exactly the products that are not finite.
+  return value.assign_f64(value.to_f64() * factor);
 }
 
 // Big integers in place: the two pulls are built in two values of the scratch whose limbs are
