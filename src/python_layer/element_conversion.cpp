@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -115,8 +114,11 @@ BigInt read_big_int(PyObject* object) {
 // Round to nearest binary32; magnitudes that round past the largest float become infinite.
 // (A plain cast of such a value would be undefined behaviour.)
 float narrow_to_f32(double value) {
-  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
-  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
+  // Halfway between the largest float and 2^128: ties go to the even neighbour, 2^128 = inf.
+  // (Not FLT_MAX: with libc++ on macOS, <cmath> can take <float.h>'s include guard before the
+  // header defines it, so that <cfloat> later defines nothing.)
+  constexpr double overflow_threshold =
+      static_cast<double>(std::numeric_limits<float>::max()) + 0x1p103;
   if (value >= overflow_threshold) return INFINITY;
   if (value <= -overflow_threshold) return -INFINITY;
   return static_cast<float>(value);
