@@ -92,7 +92,7 @@ echo "sdist: $sdist"
 in_env() {
   local where=$1
   shift
-  if [ "$where" = host ]; then "$@"; else .ci/debian-root.sh ${where//:/ } "$@"; fi
+  if [ "$where" = host ]; then "$@"; else "$root/.ci/debian-root.sh" ${where//:/ } "$@"; fi
 }
 
 # The x86-64 interpreter that builds a version's wheels: "ENVIRONMENT PYTHON".
@@ -139,7 +139,7 @@ for item in "${wheels[@]}"; do
   # Debian's pyconfig.h includes the one of the target's multiarch directory, which zig does not
   # search; for aarch64 that is the x86-64 one (see 2. above).
   if [ "$build_env" != host ]; then
-    headers=$(.ci/debian-root.sh "$build_env")
+    headers=$("$root/.ci/debian-root.sh" "$build_env")
     mkdir -p "$tools/pyconfig/$arch-linux-gnu/python$version"
     cp "$headers/usr/include/x86_64-linux-gnu/python$version/pyconfig.h" \
       "$tools/pyconfig/$arch-linux-gnu/python$version/pyconfig.h"
