@@ -95,6 +95,20 @@ in_env() {
   if [ "$where" = host ]; then "$@"; else "$root/.ci/debian-root.sh" ${where//:/ } "$@"; fi
 }
 
+# auditwheel offers the policies of the machine's own processor only; for an aarch64 wheel it is
+# told that the machine is one (everything else it does reads the wheel's ELF files).
+auditwheel_for() {
+  local arch=$1
+  shift
+  "$tools/venv/bin/python" -c '
+import platform, sys
+machine = sys.argv.pop(1)
+platform.machine = lambda: machine
+from auditwheel.main import main
+sys.argv[0] = "auditwheel"
+sys.exit(main())' "$arch" "$@"
+}
+
 # The x86-64 interpreter that builds a version's wheels: "ENVIRONMENT PYTHON".
 build_python() {
   local version=$1 python
@@ -153,7 +167,7 @@ for item in "${wheels[@]}"; do
   raw=$(ls "$work"/raw/swarmtuner-*.whl)
 
   LD_LIBRARY_PATH="$tools/gmp/$arch" \
-    auditwheel repair --plat "$plat" --only-plat --wheel-dir "$work/repaired" "$raw" \
+    auditwheel_for "$arch" repair --plat "$plat" --only-plat --wheel-dir "$work/repaired" "$raw" \
     > "$work/repair.log" 2>&1 || { cat "$work/repair.log" >&2; exit 1; }
   wheel=$(ls "$work"/repaired/swarmtuner-*.whl)
   case "$wheel" in
@@ -165,7 +179,7 @@ for item in "${wheels[@]}"; do
     --expression "LGPL-3.0-or-later OR GPL-2.0-or-later"
 
   # The policy auditwheel finds the wheel consistent with must be manylinux_2_28 or older.
-  show=$(auditwheel show "$wheel")
+  show=$(auditwheel_for "$arch" show "$wheel")
   echo "$show"
   consistent=$(echo "$show" | tr '\n' ' ' | grep -o 'platform tag: *"[^"]*"' | grep -o '"[^"]*"' |
     tr -d '"')
