@@ -20,6 +20,8 @@ for version in "${versions[@]}"; do
     "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core
     "$venv/bin/python" -m pip install -q --only-binary :all: numpy matplotlib tqdm ||
       echo "the examples'"'"' packages have no wheels for $version: their tests are skipped"
+    "$venv/bin/python" -m pip install -q --only-binary :all: "dask[distributed]" ||
+      echo "Dask has no wheels for $version: the test of its example is skipped"
     "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps . \
       --config-settings=build-dir=build/debian-{wheel_tag} \
       --config-settings=cmake.define.SWARMTUNER_WERROR="$werror"
