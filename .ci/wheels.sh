@@ -197,12 +197,12 @@ for item in "${wheels[@]}"; do
     echo "-- installed and tested with $test_python ($test_env)"
     rm -rf "$work/venv"
     in_env "$test_env" "$test_python" -m venv "$work/venv"
-    in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-index "$wheel"
+    in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-compile --no-index "$wheel"
     (cd "$work/scratch" && in_env "$test_env" \
       "$work/venv/bin/python" "$root/.ci/wheel_check.py" "$root/swarmtuner.pyi" --bundled-gmp)
     # The wheel's compiler and C++ runtime differ from the development build's, so the whole
     # Python test suite runs against it too (from outside the source tree, as above).
-    in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet pytest hypothesis
+    in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-compile pytest hypothesis
     tested=$SECONDS
     (cd "$work/scratch" && in_env "$test_env" \
       "$work/venv/bin/python" -m pytest -q -p no:cacheprovider -c "$root/pyproject.toml" \
