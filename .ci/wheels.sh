@@ -203,10 +203,20 @@ for item in "${wheels[@]}"; do
     # The wheel's compiler and C++ runtime differ from the development build's, so the whole
     # Python test suite runs against it too (from outside the source tree, as above).
     in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-compile pytest hypothesis
+    # Under qemu-user the address-space limit (RLIMIT_AS) that the memory-failure tests set
+    # applies to the emulator's own mappings too, and those tests then fail (PanicException
+    # where MemoryError is expected): they are left out there, and said so.
+    emulated=()
+    if [ "$arch" != x86_64 ]; then
+      emulated=(--deselect tests/python/test_memory_limits.py --deselect
+        tests/python/test_module_state.py::test_a_call_that_runs_out_of_memory_leaves_later_calls_working)
+      echo "-- under emulation, not run: tests/python/test_memory_limits.py and" \
+        "test_module_state.py::test_a_call_that_runs_out_of_memory_leaves_later_calls_working"
+    fi
     tested=$SECONDS
     (cd "$work/scratch" && in_env "$test_env" \
       "$work/venv/bin/python" -m pytest -q -p no:cacheprovider -c "$root/pyproject.toml" \
-      --rootdir "$root" "$root/tests/python")
+      --rootdir "$root" "${emulated[@]}" "$root/tests/python")
     ran="tested on $(in_env "$test_env" "$test_python" -c \
       'import platform; print(platform.python_version(), platform.machine())')" 
     ran+=" (Python tests $((SECONDS - tested)) s)"
