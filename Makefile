@@ -22,7 +22,7 @@ STRICT_BUILD := build/strict
 CMAKE = $(VENV)/bin/cmake
 
 .PHONY: demo test cpp-test strict-test python-test asan-test asan-python-test install \
-  system-deps clean example-deps wheels source-check cross-test
+  system-deps clean example-deps wheels source-check cross-test debian-python-test macos-compile
 
 demo: install
 	@if [ -f examples/quickstart.py ]; then \
@@ -112,11 +112,21 @@ system-deps:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
 
-# Portable manylinux wheels with GMP inside, for CPython 3.10 to 3.13 (or WHEEL_PYTHONS),
-# each checked in a fresh virtual environment: dist/wheelhouse/.
-WHEEL_PYTHONS ?= 3.10 3.11 3.12 3.13
+# Portable manylinux_2_28 wheels with GMP inside, for CPython 3.10 to 3.15 (or WHEEL_PYTHONS) on
+# x86-64 and aarch64 (cross-compiled), each installed and tested in a fresh virtual environment
+# of its own interpreter where there is one (aarch64 under qemu): dist/wheelhouse/. Needs root:
+# 3.14, 3.15 and the aarch64 interpreters come from Debian roots (.ci/debian-root.sh).
+WHEEL_PYTHONS ?= 3.10 3.11 3.12 3.13 3.14 3.15
 wheels: system-deps
 	.ci/wheels.sh $(WHEEL_PYTHONS)
+
+# The Python tests on CPython 3.14 and 3.15 from a source build in the Debian unstable root.
+debian-python-test:
+	.ci/debian-python-test.sh
+
+# Every source file compiled (not linked) for x86_64-macos and aarch64-macos with zig.
+macos-compile:
+	.ci/macos-compile.sh
 
 # The source distribution and source builds: sdist contents, an install from a read-only copy
 # of the sdist in a clean build environment, the configure-time messages, the version.

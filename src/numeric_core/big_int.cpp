@@ -18,8 +18,11 @@
 
 namespace swarmtuner {
 
-// The limbs are handed to GMP as they are.
-static_assert(std::is_same_v<mp_limb_t, BigInt::Limb> && GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0,
+// The limbs are handed to GMP as they are: BigInt::Limb is GMP's own mp_limb_t, a full 64-bit
+// limb (not necessarily std::uint64_t: on macOS that is unsigned long long, mp_limb_t unsigned
+// long). Words cross the public interface as std::uint64_t by value.
+static_assert(std::is_same_v<mp_limb_t, BigInt::Limb>, "BigInt::Limb must be GMP's mp_limb_t");
+static_assert(GMP_NUMB_BITS == 64 && GMP_NAIL_BITS == 0 && sizeof(mp_limb_t) == 8,
               "BigInt expects full 64-bit GMP limbs");
 
 namespace {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace swarmtuner {
@@ -20,7 +21,10 @@ class BigInt {
  public:
   // Zero always has NoSign; a non-zero value never has it. Ordered Minus < NoSign < Plus.
   enum class Sign { Minus, NoSign, Plus };
-  using Limb = std::uint64_t;
+  // GMP's limb type mp_limb_t, named without gmp.h: unsigned long where long has 64 bits (Linux,
+  // macOS), unsigned long long where it has 32 (64-bit Windows), whichever of the two uint64_t
+  // is. big_int.cpp checks that it is GMP's.
+  using Limb = std::conditional_t<sizeof(unsigned long) == 8, unsigned long, unsigned long long>;
 
   BigInt() noexcept : small_(0) {}  // zero; does not allocate
   explicit BigInt(std::int64_t value) noexcept : small_(value) {}

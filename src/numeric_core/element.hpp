@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -99,8 +98,11 @@ concept FixedSizeNumber = FixedWidthInt<T> || IeeeElement<T>;
 // behaviour in C++ (it lies outside the range of float), so every narrowing of a user's value
 // (a bound, a coefficient) goes through here. Written as selects so that loops stay vectorisable.
 constexpr float narrow_to_f32(double value) noexcept {
-  // Halfway between FLT_MAX and 2^128: ties go to the even neighbour, which is 2^128 = inf.
-  constexpr double overflow_threshold = static_cast<double>(FLT_MAX) + 0x1p103;
+  // Halfway between the largest float and 2^128: ties go to the even neighbour, 2^128 = inf.
+  // (numeric_limits rather than FLT_MAX: with libc++ on macOS, <cmath> can take <float.h>'s
+  // include guard before that header defines it, so that <cfloat> later defines nothing.)
+  constexpr double overflow_threshold =
+      static_cast<double>(std::numeric_limits<float>::max()) + 0x1p103;
   constexpr double infinity = std::numeric_limits<double>::infinity();
   double in_range = value >= overflow_threshold ? infinity : value;
   in_range = value <= -overflow_threshold ? -infinity : in_range;

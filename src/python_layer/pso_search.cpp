@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -69,20 +70,41 @@ struct StackBounds {
   std::uintptr_t reserve = 0;  // room a search must leave for the code it calls
 };
 
+// The lowest address and the size of the calling thread's stack, as its thread library knows
+// them; false where it cannot tell (the guard is then off).
+bool thread_stack(std::uintptr_t& low, std::size_t& size) {
+#if defined(__APPLE__)
+  // macOS gives the stack's top (its highest address) and its size.
+  const pthread_t self = pthread_self();
+  const auto top = reinterpret_cast<std::uintptr_t>(pthread_get_stackaddr_np(self));
+  size = pthread_get_stacksize_np(self);
+  low = top - size;
+  return top != 0 && size != 0 && size <= top;
+#elif defined(__linux__)
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return false;
+  void* base = nullptr;
+  const bool known = pthread_attr_getstack(&attributes, &base, &size) == 0;
+  pthread_attr_destroy(&attributes);
+  low = reinterpret_cast<std::uintptr_t>(base);
+  return known;
+#else
+  (void)low;
+  (void)size;
+  return false;
+#endif
+}
+
 // The calling thread's stack, read once per thread.
 const StackBounds& stack_bounds() {
   thread_local const StackBounds bounds = [] {
     StackBounds result;
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-      void* low = nullptr;
-      std::size_t size = 0;
-      if (pthread_attr_getstack(&attributes, &low, &size) == 0) {
-        result.low = reinterpret_cast<std::uintptr_t>(low);
-        // Half a megabyte, or a quarter of a small thread stack.
-        result.reserve = std::min<std::uintptr_t>(512 * 1024, size / 4);
-      }
-      pthread_attr_destroy(&attributes);
+    std::uintptr_t low = 0;
+    std::size_t size = 0;
+    if (thread_stack(low, size)) {
+      result.low = low;
+      // Half a megabyte, or a quarter of a small thread stack.
+      result.reserve = std::min<std::uintptr_t>(512 * 1024, size / 4);
     }
     return result;
   }();
