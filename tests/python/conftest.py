@@ -28,13 +28,14 @@ settings.register_profile("soak", max_examples=5000, **_relaxed)
 settings.load_profile(os.environ.get("SWARMTUNER_HYPOTHESIS_PROFILE", "ci"))
 
 
-def run_python(code):
+def run_python(code, env=None):
     """Runs code in a fresh interpreter (for process-wide effects and standard error)."""
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         timeout=120,
+        env=env,
     )
 
 

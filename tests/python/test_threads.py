@@ -1,5 +1,6 @@
 """Searches from several Python threads at once, nested searches among them."""
 
+import os
 import random
 import sys
 import threading
@@ -174,6 +175,11 @@ SleepsWhenCollected()
 @pytest.mark.parametrize("method", ["min", "max"])
 @pytest.mark.parametrize("nested", [False, True])
 def test_daemon_thread_searching_at_shutdown_exits_cleanly(method, nested):
+    # A thread ended at shutdown never frees what it holds (the interpreter's own thread state
+    # included), so under the sanitizers the leak check is off here; every other check stays on.
+    env = dict(os.environ)
+    if "ASAN_OPTIONS" in env:
+        env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
     for _ in range(3):
-        done = run_python(DAEMON_SCRIPT.format(method=method, nested=nested))
+        done = run_python(DAEMON_SCRIPT.format(method=method, nested=nested), env=env)
         assert (done.returncode, done.stderr) == (0, "")
