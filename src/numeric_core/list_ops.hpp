@@ -157,22 +157,29 @@ void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const 
   }
 }
 
-// The same rules for big integers and decimals, where a copy is not free.
+// The same rules for one big integer or decimal component, where a copy is not free.
+template <class T>
+inline void clamp_exact_element(T& position, T& velocity, const T& lower, const T& upper,
+                                const T& velocity_min, const T& velocity_max) {
+  if (less_element(position, lower)) {
+    position = lower;
+    velocity = zero_element<T>();
+  } else if (greater_element(position, upper)) {
+    position = upper;
+    velocity = zero_element<T>();
+  } else if (less_element(velocity, velocity_min)) {
+    velocity = velocity_min;
+  } else if (greater_element(velocity, velocity_max)) {
+    velocity = velocity_max;
+  }
+}
+
 template <class T>
 void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const T* velocity_min,
                 const T* velocity_max, std::size_t n) {
   for (std::size_t j = 0; j < n; ++j) {
-    if (less_element(position[j], lower[j])) {
-      position[j] = lower[j];
-      velocity[j] = zero_element<T>();
-    } else if (greater_element(position[j], upper[j])) {
-      position[j] = upper[j];
-      velocity[j] = zero_element<T>();
-    } else if (less_element(velocity[j], velocity_min[j])) {
-      velocity[j] = velocity_min[j];
-    } else if (greater_element(velocity[j], velocity_max[j])) {
-      velocity[j] = velocity_max[j];
-    }
+    clamp_exact_element(position[j], velocity[j], lower[j], upper[j], velocity_min[j],
+                        velocity_max[j]);
   }
 }
 

@@ -174,23 +174,6 @@ std::optional<Decimal> decimal_or_none(const ScaleFactor& factor) {
   }
 }
 
-// The rules of clamp_list for one element of an exact kind.
-template <class T>
-inline void clamp_exact(T& x, T& v, const T& lower, const T& upper, const T& v_min,
-                        const T& v_max) {
-  if (less_element(x, lower)) {
-    x = lower;
-    v = zero_element<T>();
-  } else if (greater_element(x, upper)) {
-    x = upper;
-    v = zero_element<T>();
-  } else if (less_element(v, v_min)) {
-    v = v_min;
-  } else if (greater_element(v, v_max)) {
-    v = v_max;
-  }
-}
-
 // Decimals are 16 plain bytes: every intermediate of an element stays in registers.
 void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
@@ -248,8 +231,8 @@ void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
     Decimal new_x = *moved;
     Decimal new_v = *v;
     if (j < clamped) {
-      clamp_exact(new_x, new_v, limits.lower.d[j], limits.upper.d[j], limits.velocity_min.d[j],
-                  limits.velocity_max.d[j]);
+      clamp_exact_element(new_x, new_v, limits.lower.d[j], limits.upper.d[j],
+                          limits.velocity_min.d[j], limits.velocity_max.d[j]);
     }
     xs[j] = new_x;
     vs[j] = new_v;
@@ -298,8 +281,8 @@ void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
     v += social;
     x += v;
     if (j < clamped) {
-      clamp_exact(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
-                  limits.velocity_max.i[j]);
+      clamp_exact_element(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
+                          limits.velocity_max.i[j]);
     }
   }
 }
