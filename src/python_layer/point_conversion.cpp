@@ -17,6 +17,9 @@ KindKeys intern_kind_keys() {
   return kind_keys;
 }
 
+namespace {
+
+// A new list of the components' Python objects. Failures are internal failures.
 template <ElementKind K>
 PyRef components_to_py_list(const std::vector<Element<K>>& components) {
   PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
@@ -26,6 +29,8 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components) {
   }
   return list;
 }
+
+}  // namespace
 
 PyRef xvec_to_py_dict(const XVec& point) {
   PyRef dict = steal_or_panic(PyDict_New());
@@ -62,21 +67,5 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
   });
   return count;
 }
-
-// Every kind's list conversion is instantiated here, once.
-#define SWARMTUNER_INSTANTIATE(K) \
-  template PyRef components_to_py_list<K>(const std::vector<Element<K>>&);
-SWARMTUNER_INSTANTIATE(ElementKind::I8)
-SWARMTUNER_INSTANTIATE(ElementKind::I16)
-SWARMTUNER_INSTANTIATE(ElementKind::I32)
-SWARMTUNER_INSTANTIATE(ElementKind::I64)
-SWARMTUNER_INSTANTIATE(ElementKind::I128)
-SWARMTUNER_INSTANTIATE(ElementKind::I)
-SWARMTUNER_INSTANTIATE(ElementKind::F32)
-SWARMTUNER_INSTANTIATE(ElementKind::F64)
-SWARMTUNER_INSTANTIATE(ElementKind::C64)
-SWARMTUNER_INSTANTIATE(ElementKind::C128)
-SWARMTUNER_INSTANTIATE(ElementKind::D)
-#undef SWARMTUNER_INSTANTIATE
 
 }  // namespace swarmtuner

@@ -21,10 +21,6 @@ struct KindKeys {
 // Interns the keys, for the module state; throws PythonError when the interpreter cannot.
 KindKeys intern_kind_keys();
 
-// A new list of the components' Python objects. Failures are internal failures.
-template <ElementKind K>
-PyRef components_to_py_list(const std::vector<Element<K>>& components);
-
 // A dict with one list per kind that has components, keys in kind order ("i8" ... "d").
 PyRef xvec_to_py_dict(const XVec& point);
 
