@@ -7,11 +7,18 @@
 #   NAME             suite, processor        what is installed
 #   unstable-amd64   unstable, x86-64        python3.14/3.15 with -dev and -venv, g++, libgmp-dev,
 #                                            cmake, make, ninja-build: source builds and tests
-#   unstable-arm64   unstable, aarch64       python3.15 with -venv, binutils: wheels
+#   unstable-arm64   unstable, aarch64       python3.13/3.14/3.15 with -venv, binutils: wheels
 #   bookworm-arm64   Debian 12, aarch64      python3.11 with -venv, binutils: wheels
-# +PKG adds a Debian package to those (+python3.13 +python3.13-venv): the emulated roots get
-# only what is asked for, as installing under emulation is slow (Debian byte-compiles each
-# interpreter's standard library as it installs it: minutes per interpreter under qemu).
+# +PKG adds a Debian package to those. A native root gets it installed in place by apt; an
+# aarch64 root is made anew with it (see below).
+#
+# An aarch64 root is made without running anything under emulation: debootstrap's first stage
+# (--foreign) resolves and downloads the packages, and they are unpacked here, natively, with no
+# maintainer scripts and no package database. Running those scripts under qemu (debootstrap's
+# second stage, then apt) took 18 to 36 minutes a root, most of it Debian byte-compiling each
+# interpreter's standard library; unpacked, a root takes about a minute, and Python compiles
+# what it imports on first use instead. What the scripts would have done that programs need
+# (the account files, the loader's cache) is done by hand; apt does not work inside such a root.
 #
 # The roots live in /var/cache/swarmtuner-roots (SWARMTUNER_ROOTS overrides it), outside any
 # checkout, so that every clone and every CI run on the machine shares them; delete one to have
@@ -48,7 +55,8 @@ case $name in
       python3.15-venv g++ libgmp-dev cmake make ninja-build) ;;
   unstable-arm64)
     suite=unstable arch=arm64
-    packages=(python3.15 python3.15-venv binutils) ;;
+    packages=(python3.13 python3.13-venv python3.14 python3.14-venv python3.15 python3.15-venv
+      binutils) ;;
   bookworm-arm64)
     suite=bookworm arch=arm64
     packages=(python3.11 python3.11-venv binutils) ;;
@@ -141,6 +149,12 @@ host_files() {  # into the root at $1
   cp -L /etc/resolv.conf "$1/etc/resolv.conf" 2> /dev/null || true
 }
 
+# An unpacked aarch64 root has no compiled standard library (see above): its interpreters keep
+# what they compile, whatever the caller's PYTHONDONTWRITEBYTECODE says, or each start under
+# emulation compiles everything it imports again.
+keep_bytecode=()
+[ "$arch" = amd64 ] || keep_bytecode=(-u PYTHONDONTWRITEBYTECODE)
+
 # Runs "$@" inside the root at $1 with /proc, /dev, /sys and the checkout mounted privately.
 in_root() {
   local at=$1
@@ -153,8 +167,8 @@ in_root() {
     mount --rbind /sys "$at/sys"
     mount --bind "$checkout" "$at$checkout"
     exec chroot "$at" /bin/sh -c "cd \"\$0\" && exec \"\$@\"" "$cwd" "$@"
-  ' in_root "$at" "$checkout" "$(pwd)" env DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+  ' in_root "$at" "$checkout" "$(pwd)" env "${keep_bytecode[@]}" DEBIAN_FRONTEND=noninteractive \
+    LC_ALL=C.UTF-8 PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
 }
 
 # The machine's own apt may accept a mirror whose Release is past its Valid-Until date (a dated
@@ -165,6 +179,23 @@ install_packages() {  # into the root at $1
   in_root "$1" apt-get -o Acquire::Check-Valid-Until="$valid" update -qq
   in_root "$1" apt-get install -y -qq --no-install-recommends "${packages[@]}" > /dev/null
   in_root "$1" apt-get clean
+}
+
+# Completes a root left by debootstrap --foreign at $1 without emulation: every package it
+# downloaded is unpacked over it (merged-/usr links kept), the accounts are Debian's defaults
+# (base-passwd's own files) and the loader's cache is built.
+unpack_foreign() {
+  local at=$1 deb
+  for deb in "$at"/var/cache/apt/archives/*.deb; do
+    dpkg-deb --fsys-tarfile "$deb" | tar -x --keep-directory-symlink -C "$at" ||
+      { log "could not unpack $deb"; return 1; }
+  done
+  cp "$at/usr/share/base-passwd/passwd.master" "$at/etc/passwd"
+  cp "$at/usr/share/base-passwd/group.master" "$at/etc/group"
+  # The first stage leaves /proc a link to the machine's; in_root mounts one of its own there.
+  if [ -L "$at/proc" ]; then rm "$at/proc" && mkdir "$at/proc"; fi
+  rm -rf "$at/debootstrap" "$at"/var/cache/apt/archives/*.deb
+  chroot "$at" /sbin/ldconfig
 }
 
 make_root() {
@@ -179,10 +210,17 @@ make_root() {
   log "making $root: Debian $suite for $arch from $mirror"
   local options=(--variant=minbase --arch="$arch")
   [ "$keyring" = - ] || options+=(--keyring="$keyring")
+  if [ "$arch" != amd64 ]; then
+    options+=(--foreign --include="$(IFS=,; echo "${packages[*]}")")
+  fi
   debootstrap "${options[@]}" "$suite" "$partial" "$mirror" > "$roots/$name.log" 2>&1 ||
     { tail -n 20 "$roots/$name.log" >&2; log "debootstrap failed (log: $roots/$name.log)"; return 1; }
   host_files "$partial"
-  install_packages "$partial"
+  if [ "$arch" = amd64 ]; then
+    install_packages "$partial"
+  else
+    unpack_foreign "$partial"
+  fi
   mv "$partial" "$root"
   printf '%s\n' "${packages[@]}" | sort -u > "$root/.ready"
   log "made $root in $((SECONDS - start)) s"
@@ -196,11 +234,19 @@ if [ ! -f "$root/.ready" ]; then
   rm -rf "$root"
   make_root
 elif printf '%s\n' "${packages[@]}" | grep -qvxF -f "$root/.ready"; then
-  log "installing the packages $root lacks"
-  host_files "$root"
-  install_packages "$root"
-  printf '%s\n' "${packages[@]}" | sort -u - "$root/.ready" > "$root/.ready.new"
-  mv "$root/.ready.new" "$root/.ready"
+  if [ "$arch" = amd64 ]; then
+    log "installing the packages $root lacks"
+    host_files "$root"
+    install_packages "$root"
+    printf '%s\n' "${packages[@]}" | sort -u - "$root/.ready" > "$root/.ready.new"
+    mv "$root/.ready.new" "$root/.ready"
+  else
+    # No package database to install into: made anew with what it had and what it lacks.
+    mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u - "$root/.ready")
+    log "making $root anew with the packages it lacks"
+    rm -rf "$root"
+    make_root
+  fi
 fi
 flock -u 9
 
