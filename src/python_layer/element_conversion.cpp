@@ -169,6 +169,37 @@ PyRef int128_to_py(Int128 value) {
   return int_from_signed_le_bytes(bytes.data(), bytes.size());
 }
 
+// 3.13 keeps the byte exchange: its public API has no call that takes digits.
+#if PY_VERSION_HEX >= 0x030E0000 || PY_VERSION_HEX < 0x030D0000
+
+// A magnitude's limbs as Python's digits of `digit_bits` bits, least significant first: `count`
+// digits, as many as the magnitude needs.
+template <class Digit>
+void write_digits(std::span<const BigInt::Limb> limbs, unsigned digit_bits, Digit* digits,
+                  std::size_t count) noexcept {
+  // The limbs flow through a 128-bit window, which always holds at least one digit's bits.
+  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
+  UInt128 window = 0;
+  unsigned held = 0;
+  std::size_t next = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (held < digit_bits) {
+      const std::uint64_t limb = next < limbs.size() ? limbs[next++] : 0;
+      window |= UInt128{limb} << held;
+      held += 64;
+    }
+    digits[k] = static_cast<Digit>(static_cast<std::uint64_t>(window) & mask);
+    window >>= digit_bits;
+    held -= digit_bits;
+  }
+}
+
+std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits) noexcept {
+  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  return (bits + digit_bits - 1) / digit_bits;
+}
+#endif
+
 #if PY_VERSION_HEX >= 0x030E0000
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
 // over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
@@ -181,33 +212,37 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
       (digit_size != 2 && digit_size != 4)) {
     return nullptr;
   }
-  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
-  const std::size_t count = (bits + digit_bits - 1) / digit_bits;
+  const std::size_t count = digit_count(limbs, digit_bits);
   void* digits = nullptr;
   PyLongWriter* const writer =
       PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
   if (writer == nullptr) panic_with_python_error("failed to create an int");
-  // The limbs flow through a 128-bit window, which always holds at least one digit's bits.
-  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
-  UInt128 window = 0;
-  unsigned held = 0;
-  std::size_t next = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    if (held < digit_bits) {
-      const std::uint64_t limb = next < limbs.size() ? limbs[next++] : 0;
-      window |= UInt128{limb} << held;
-      held += 64;
-    }
-    const auto digit = static_cast<std::uint64_t>(window) & mask;
-    if (digit_size == 4) {
-      static_cast<std::uint32_t*>(digits)[k] = static_cast<std::uint32_t>(digit);
-    } else {
-      static_cast<std::uint16_t*>(digits)[k] = static_cast<std::uint16_t>(digit);
-    }
-    window >>= digit_bits;
-    held -= digit_bits;
+  if (digit_size == 4) {
+    write_digits(limbs, digit_bits, static_cast<std::uint32_t*>(digits), count);
+  } else {
+    write_digits(limbs, digit_bits, static_cast<std::uint16_t*>(digits), count);
   }
   return PyLongWriter_Finish(writer);
+}
+#elif PY_VERSION_HEX < 0x030D0000
+// Before 3.13 the only public way in is the byte exchange, which Python reads one byte at a
+// time and which costs more than the rest of the conversion; these versions have no public
+// call that takes digits either. So the digits are written into a new int of the documented
+// layout of each version (3.10 and 3.11 keep the sign in ob_size, 3.12 in lv_tag), the way
+// Python's own arithmetic fills the ints it makes.
+PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
+  const std::size_t count = digit_count(limbs, PyLong_SHIFT);
+  PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
+  if (made == nullptr) panic_with_python_error("failed to create an int");
+#if PY_VERSION_HEX >= 0x030C0000
+  write_digits(limbs, PyLong_SHIFT, made->long_value.ob_digit, count);
+  // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
+  if (negative) made->long_value.lv_tag |= 2;
+#else
+  write_digits(limbs, PyLong_SHIFT, made->ob_digit, count);
+  if (negative) Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
+#endif
+  return reinterpret_cast<PyObject*>(made);
 }
 #endif
 
@@ -215,10 +250,12 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
 PyRef big_int_to_py(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
+  const bool negative = value.sign() == BigInt::Sign::Minus;
+#if PY_VERSION_HEX < 0x030D0000
+  return PyRef::steal(int_from_limbs(limbs, negative));
+#else
 #if PY_VERSION_HEX >= 0x030E0000
-  if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
-    return PyRef::steal(made);
-  }
+  if (PyObject* const made = int_from_limbs(limbs, negative)) return PyRef::steal(made);
   if (PyErr_Occurred()) panic_with_python_error("failed to create an int");
 #endif
   // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
@@ -239,6 +276,7 @@ PyRef big_int_to_py(const BigInt& value) {
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
   return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
                                   bits / 8 + 1);
+#endif
 }
 
 }  // namespace
