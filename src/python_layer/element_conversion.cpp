@@ -177,20 +177,16 @@ PyRef int128_to_py(Int128 value) {
 template <class Digit>
 void write_digits(std::span<const BigInt::Limb> limbs, unsigned digit_bits, Digit* digits,
                   std::size_t count) noexcept {
-  // The limbs flow through a 128-bit window, which always holds at least one digit's bits.
-  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
-  UInt128 window = 0;
-  unsigned held = 0;
-  std::size_t next = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    if (held < digit_bits) {
-      const std::uint64_t limb = next < limbs.size() ? limbs[next++] : 0;
-      window |= UInt128{limb} << held;
-      held += 64;
-    }
-    digits[k] = static_cast<Digit>(static_cast<std::uint64_t>(window) & mask);
-    window >>= digit_bits;
-    held -= digit_bits;
+  // A digit has at most 32 bits, so it spans at most two limbs: the bits of its own limb from
+  // its offset on, and where those are too few, the low bits of the next limb.
+  const BigInt::Limb mask = (BigInt::Limb{1} << digit_bits) - 1;
+  std::size_t offset = 0;
+  for (std::size_t k = 0; k < count; ++k, offset += digit_bits) {
+    const std::size_t limb = offset / 64;
+    const auto shift = static_cast<unsigned>(offset % 64);
+    BigInt::Limb bits = limbs[limb] >> shift;
+    if (shift + digit_bits > 64 && limb + 1 < limbs.size()) bits |= limbs[limb + 1] << (64 - shift);
+    digits[k] = static_cast<Digit>(bits & mask);
   }
 }
 
