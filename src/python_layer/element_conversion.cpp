@@ -172,21 +172,27 @@ PyRef int128_to_py(Int128 value) {
 // 3.13 keeps the byte exchange: its public API has no call that takes digits.
 #if PY_VERSION_HEX >= 0x030E0000 || PY_VERSION_HEX < 0x030D0000
 
-// A magnitude's limbs as Python's digits of `digit_bits` bits, least significant first: `count`
-// digits, as many as the magnitude needs.
-template <class Digit>
-void write_digits(std::span<const BigInt::Limb> limbs, unsigned digit_bits, Digit* digits,
-                  std::size_t count) noexcept {
-  // A digit has at most 32 bits, so it spans at most two limbs: the bits of its own limb from
-  // its offset on, and where those are too few, the low bits of the next limb.
-  const BigInt::Limb mask = (BigInt::Limb{1} << digit_bits) - 1;
-  std::size_t offset = 0;
-  for (std::size_t k = 0; k < count; ++k, offset += digit_bits) {
-    const std::size_t limb = offset / 64;
-    const auto shift = static_cast<unsigned>(offset % 64);
-    BigInt::Limb bits = limbs[limb] >> shift;
-    if (shift + digit_bits > 64 && limb + 1 < limbs.size()) bits |= limbs[limb + 1] << (64 - shift);
-    digits[k] = static_cast<Digit>(bits & mask);
+// A magnitude's limbs as Python's digits of DigitBits bits (at most 32), least significant
+// first: `count` digits, as many as the magnitude needs. The limbs stream through a word
+// holding the bits not yet written; a digit that needs more takes them from the next limb.
+template <class Digit, unsigned DigitBits>
+void write_digits(std::span<const BigInt::Limb> limbs, Digit* digits, std::size_t count) noexcept {
+  using Limb = BigInt::Limb;
+  constexpr Limb mask = (Limb{1} << DigitBits) - 1;
+  Limb held = limbs[0];
+  unsigned held_bits = 64;
+  std::size_t next = 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (held_bits >= DigitBits) {
+      digits[k] = static_cast<Digit>(held & mask);
+      held >>= DigitBits;
+      held_bits -= DigitBits;
+    } else {
+      const Limb limb = next < limbs.size() ? limbs[next++] : 0;
+      digits[k] = static_cast<Digit>((held | (limb << held_bits)) & mask);
+      held = limb >> (DigitBits - held_bits);
+      held_bits += 64 - DigitBits;
+    }
   }
 }
 
@@ -199,13 +205,13 @@ std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits
 #if PY_VERSION_HEX >= 0x030E0000
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
 // over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
-// knows (least significant first, 16- or 32-bit words of at most 32 bits).
+// knows (least significant first, 30 bits in 32 or 15 bits in 16, the two Python builds with).
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   const unsigned digit_bits = layout->bits_per_digit;
   const unsigned digit_size = layout->digit_size;
-  if (layout->digits_order != -1 || digit_bits == 0 || digit_bits > 8 * digit_size ||
-      (digit_size != 2 && digit_size != 4)) {
+  if (layout->digits_order != -1 || !((digit_size == 4 && digit_bits == 30) ||
+                                       (digit_size == 2 && digit_bits == 15))) {
     return nullptr;
   }
   const std::size_t count = digit_count(limbs, digit_bits);
@@ -214,9 +220,9 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
       PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
   if (writer == nullptr) panic_with_python_error("failed to create an int");
   if (digit_size == 4) {
-    write_digits(limbs, digit_bits, static_cast<std::uint32_t*>(digits), count);
+    write_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
   } else {
-    write_digits(limbs, digit_bits, static_cast<std::uint16_t*>(digits), count);
+    write_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
   }
   return PyLongWriter_Finish(writer);
 }
@@ -231,11 +237,11 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
   if (made == nullptr) panic_with_python_error("failed to create an int");
 #if PY_VERSION_HEX >= 0x030C0000
-  write_digits(limbs, PyLong_SHIFT, made->long_value.ob_digit, count);
+  write_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
   // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
   if (negative) made->long_value.lv_tag |= 2;
 #else
-  write_digits(limbs, PyLong_SHIFT, made->ob_digit, count);
+  write_digits<digit, PyLong_SHIFT>(limbs, made->ob_digit, count);
   if (negative) Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
 #endif
   return reinterpret_cast<PyObject*>(made);
