@@ -252,12 +252,13 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
 PyRef big_int_to_py(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
-  const bool negative = value.sign() == BigInt::Sign::Minus;
 #if PY_VERSION_HEX < 0x030D0000
-  return PyRef::steal(int_from_limbs(limbs, negative));
+  return PyRef::steal(int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus));
 #else
 #if PY_VERSION_HEX >= 0x030E0000
-  if (PyObject* const made = int_from_limbs(limbs, negative)) return PyRef::steal(made);
+  if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
+    return PyRef::steal(made);
+  }
   if (PyErr_Occurred()) panic_with_python_error("failed to create an int");
 #endif
   // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
