@@ -183,7 +183,10 @@ class BigInt {
     }
   }
   friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
-    if (a.size_ == 0 && b.size_ == 0) return a.small_ <=> b.small_;
+    // Signed limb counts order values of different counts: a word (count 0) lies between the
+    // negative and the positive values in limbs, and more limbs mean a larger magnitude.
+    if (a.size_ != b.size_) return a.size_ <=> b.size_;
+    if (a.size_ == 0) return a.small_ <=> b.small_;
     return compare_slow(a, b);
   }
   friend bool operator==(const BigInt& a, const BigInt& b) noexcept {
