@@ -359,7 +359,9 @@ bool BigInt::assign_large_f64(double value) {
   const Limb high = part == 0 ? 0 : significand >> (64 - part);
   // Such a value lies outside every word, so it is always held in limbs.
   const std::size_t count = whole + (high != 0 ? 2 : 1);
-  reserve_limbs(count);
+  // Growing is a call at the end, which keeps the usual path, where the storage suffices,
+  // free of the allocation's register saves.
+  if (capacity_ < count) [[unlikely]] return grow_and_assign_f64(value, count);
   // Usually a limb or two of zeros: written directly, which costs less than a call of memset.
   if (whole <= 2) {
     if (whole > 0) limbs_[0] = 0;
@@ -372,6 +374,11 @@ bool BigInt::assign_large_f64(double value) {
   const auto size = static_cast<std::int32_t>(count);
   size_ = value < 0 ? -size : size;
   return true;
+}
+
+bool BigInt::grow_and_assign_f64(double value, std::size_t count) {
+  reserve_limbs(count);
+  return assign_large_f64(value);
 }
 
 std::optional<BigInt> BigInt::from_f64(double value) {

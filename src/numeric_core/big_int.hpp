@@ -218,6 +218,7 @@ class BigInt {
   void negate();
   double large_to_f64() const noexcept;
   bool assign_large_f64(double value);
+  [[gnu::noinline]] bool grow_and_assign_f64(double value, std::size_t count);
   static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
   void add_assign_slow(const BigInt& b, bool subtract);
   void assign_difference_slow(const BigInt& a, const BigInt& b);
