@@ -95,16 +95,6 @@ std::int64_t word_of(const Limb* limbs, std::size_t count, bool negative) noexce
   return static_cast<std::int64_t>(negative ? Limb{0} - magnitude : magnitude);
 }
 
-// Bits [offset, offset + 64) of a magnitude; limbs past the top read as zero.
-Limb bits_at(const Limb* limbs, std::size_t count, std::size_t offset) noexcept {
-  const std::size_t limb = offset / 64;
-  const auto shift = static_cast<unsigned>(offset % 64);
-  const auto limb_at = [&](std::size_t index) -> Limb { return index < count ? limbs[index] : 0; };
-  Limb bits = limb_at(limb) >> shift;
-  if (shift != 0) bits |= limb_at(limb + 1) << (64 - shift);
-  return bits;
-}
-
 std::size_t magnitude_bits(const Limb* limbs, std::size_t count) noexcept {
   return count == 0 ? 0
                     : 64 * (count - 1) + static_cast<std::size_t>(std::bit_width(limbs[count - 1]));
@@ -338,18 +328,21 @@ std::size_t BigInt::bit_length() const noexcept {
 }
 
 double BigInt::large_to_f64() const noexcept {
-  Limb scratch;
-  const Operand value = operand(scratch, false);
-  const std::size_t bits = magnitude_bits(value.limbs, value.count);
+  const std::size_t count = static_cast<std::size_t>(size_ < 0 ? -std::int64_t{size_} : size_);
   // Keep the 64 leading bits (truncating the rest), round those once to binary64 and scale.
-  // A value in limbs is at least 2^63, so it has at least 64 bits.
-  const std::size_t dropped = bits - 64;
-  const double leading = static_cast<double>(bits_at(value.limbs, value.count, dropped));
+  // A value in limbs is at least 2^63, so a single limb is all 64 of them; otherwise the top
+  // limb's bits are completed from the limb below.
+  const Limb top = limbs_[count - 1];
+  const auto shift = static_cast<unsigned>(std::countl_zero(top));
+  const Limb leading = shift == 0 ? top : (top << shift) | (limbs_[count - 2] >> (64 - shift));
+  const std::size_t dropped = 64 * (count - 1) - shift;
   // Scaling by a power of two is exact, or overflows to infinity as it should. 2^dropped is a
   // normal double up to 2^1023; past that the value (at least 2^63 times it) is infinite anyway.
   double magnitude = std::numeric_limits<double>::infinity();
-  if (dropped <= 1023) magnitude = leading * std::bit_cast<double>((1023 + dropped) << 52);
-  return value.negative ? -magnitude : magnitude;
+  if (dropped <= 1023) {
+    magnitude = static_cast<double>(leading) * std::bit_cast<double>((1023 + dropped) << 52);
+  }
+  return size_ < 0 ? -magnitude : magnitude;
 }
 
 bool BigInt::assign_large_f64(double value) {
@@ -366,7 +359,9 @@ bool BigInt::assign_large_f64(double value) {
   const Limb high = part == 0 ? 0 : significand >> (64 - part);
   // Such a value lies outside every word, so it is always held in limbs.
   const std::size_t count = whole + (high != 0 ? 2 : 1);
-  reserve_limbs(count);
+  // Growing is a call at the end, which keeps the usual path, where the storage suffices,
+  // free of the allocation's register saves.
+  if (capacity_ < count) [[unlikely]] return grow_and_assign_f64(value, count);
   // Usually a limb or two of zeros: written directly, which costs less than a call of memset.
   if (whole <= 2) {
     if (whole > 0) limbs_[0] = 0;
@@ -379,6 +374,11 @@ bool BigInt::assign_large_f64(double value) {
   const auto size = static_cast<std::int32_t>(count);
   size_ = value < 0 ? -size : size;
   return true;
+}
+
+bool BigInt::grow_and_assign_f64(double value, std::size_t count) {
+  reserve_limbs(count);
+  return assign_large_f64(value);
 }
 
 std::optional<BigInt> BigInt::from_f64(double value) {
@@ -446,11 +446,6 @@ std::size_t BigInt::to_le_signed_words(std::span<std::uint64_t> out) const noexc
     }
   }
   return count;
-}
-
-std::span<const Limb> BigInt::magnitude_limbs(Limb& scratch) const noexcept {
-  const Operand value = operand(scratch, false);
-  return {value.limbs, value.count};
 }
 
 BigInt BigInt::from_le_words(std::span<const std::uint32_t> words) {

@@ -65,7 +65,27 @@ class BigInt {
   std::size_t to_le_signed_words(std::span<std::uint64_t> out) const noexcept;
   // The magnitude's limbs, least significant first, with a non-zero top limb (none for zero).
   // A value held in a word lends `scratch` to hold its magnitude.
-  std::span<const Limb> magnitude_limbs(Limb& scratch) const noexcept;
+  std::span<const Limb> magnitude_limbs(Limb& scratch) const noexcept {
+    if (size_ == 0) {
+      scratch = small_ < 0 ? Limb{0} - static_cast<Limb>(small_) : static_cast<Limb>(small_);
+      return {&scratch, scratch == 0 ? std::size_t{0} : std::size_t{1}};
+    }
+    return {limbs_, static_cast<std::size_t>(size_ < 0 ? -std::int64_t{size_} : size_)};
+  }
+  // Stores the value with this sign and magnitude (limbs least significant first; zero limbs
+  // at the top are allowed), reusing this value's storage where it is large enough.
+  void assign_signed_magnitude(std::span<const Limb> magnitude, bool negative) {
+    // Two limbs or more with a non-zero top one are never a word: where the storage suffices,
+    // the limbs are simply written (the usual case of a value that changes by a step).
+    const std::size_t count = magnitude.size();
+    if (count >= 2 && count <= capacity_ && magnitude[count - 1] != 0) {
+      for (std::size_t k = 0; k < count; ++k) limbs_[k] = magnitude[k];
+      const auto size = static_cast<std::int32_t>(count);
+      size_ = negative ? -size : size;
+      return;
+    }
+    assign_magnitude(magnitude.data(), count, negative);
+  }
   // Unsigned little-endian 32-bit words, least significant first.
   static BigInt from_le_words(std::span<const std::uint32_t> words);
   // The value as a 64-bit integer, when it is one.
@@ -163,7 +183,10 @@ class BigInt {
     }
   }
   friend std::strong_ordering operator<=>(const BigInt& a, const BigInt& b) noexcept {
-    if (a.size_ == 0 && b.size_ == 0) return a.small_ <=> b.small_;
+    // Signed limb counts order values of different counts: a word (count 0) lies between the
+    // negative and the positive values in limbs, and more limbs mean a larger magnitude.
+    if (a.size_ != b.size_) return a.size_ <=> b.size_;
+    if (a.size_ == 0) return a.small_ <=> b.small_;
     return compare_slow(a, b);
   }
   friend bool operator==(const BigInt& a, const BigInt& b) noexcept {
@@ -195,6 +218,7 @@ class BigInt {
   void negate();
   double large_to_f64() const noexcept;
   bool assign_large_f64(double value);
+  [[gnu::noinline]] bool grow_and_assign_f64(double value, std::size_t count);
   static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
   void add_assign_slow(const BigInt& b, bool subtract);
   void assign_difference_slow(const BigInt& a, const BigInt& b);

@@ -169,45 +169,82 @@ PyRef int128_to_py(Int128 value) {
   return int_from_signed_le_bytes(bytes.data(), bytes.size());
 }
 
+// 3.13 keeps the byte exchange: its public API has no call that takes digits.
+#if PY_VERSION_HEX >= 0x030E0000 || PY_VERSION_HEX < 0x030D0000
+
+// A magnitude's limbs as Python's digits of DigitBits bits (at most 32), least significant
+// first: `count` digits, as many as the magnitude needs. The limbs stream through a word
+// holding the bits not yet written; a digit that needs more takes them from the next limb.
+template <class Digit, unsigned DigitBits>
+void write_digits(std::span<const BigInt::Limb> limbs, Digit* digits, std::size_t count) noexcept {
+  using Limb = BigInt::Limb;
+  constexpr Limb mask = (Limb{1} << DigitBits) - 1;
+  Limb held = limbs[0];
+  unsigned held_bits = 64;
+  std::size_t next = 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (held_bits >= DigitBits) {
+      digits[k] = static_cast<Digit>(held & mask);
+      held >>= DigitBits;
+      held_bits -= DigitBits;
+    } else {
+      const Limb limb = next < limbs.size() ? limbs[next++] : 0;
+      digits[k] = static_cast<Digit>((held | (limb << held_bits)) & mask);
+      held = limb >> (DigitBits - held_bits);
+      held_bits += 64 - DigitBits;
+    }
+  }
+}
+
+std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits) noexcept {
+  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  return (bits + digit_bits - 1) / digit_bits;
+}
+#endif
+
 #if PY_VERSION_HEX >= 0x030E0000
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
 // over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
-// knows (least significant first, 16- or 32-bit words of at most 32 bits).
+// knows (least significant first, 30 bits in 32 or 15 bits in 16, the two Python builds with).
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   const unsigned digit_bits = layout->bits_per_digit;
   const unsigned digit_size = layout->digit_size;
-  if (layout->digits_order != -1 || digit_bits == 0 || digit_bits > 8 * digit_size ||
-      (digit_size != 2 && digit_size != 4)) {
+  if (layout->digits_order != -1 || !((digit_size == 4 && digit_bits == 30) ||
+                                       (digit_size == 2 && digit_bits == 15))) {
     return nullptr;
   }
-  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
-  const std::size_t count = (bits + digit_bits - 1) / digit_bits;
+  const std::size_t count = digit_count(limbs, digit_bits);
   void* digits = nullptr;
   PyLongWriter* const writer =
       PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
   if (writer == nullptr) panic_with_python_error("failed to create an int");
-  // The limbs flow through a 128-bit window, which always holds at least one digit's bits.
-  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
-  UInt128 window = 0;
-  unsigned held = 0;
-  std::size_t next = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    if (held < digit_bits) {
-      const std::uint64_t limb = next < limbs.size() ? limbs[next++] : 0;
-      window |= UInt128{limb} << held;
-      held += 64;
-    }
-    const auto digit = static_cast<std::uint64_t>(window) & mask;
-    if (digit_size == 4) {
-      static_cast<std::uint32_t*>(digits)[k] = static_cast<std::uint32_t>(digit);
-    } else {
-      static_cast<std::uint16_t*>(digits)[k] = static_cast<std::uint16_t>(digit);
-    }
-    window >>= digit_bits;
-    held -= digit_bits;
+  if (digit_size == 4) {
+    write_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
+  } else {
+    write_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
   }
   return PyLongWriter_Finish(writer);
+}
+#elif PY_VERSION_HEX < 0x030D0000
+// Before 3.13 the only public way in is the byte exchange, which Python reads one byte at a
+// time and which costs more than the rest of the conversion; these versions have no public
+// call that takes digits either. So the digits are written into a new int of the documented
+// layout of each version (3.10 and 3.11 keep the sign in ob_size, 3.12 in lv_tag), the way
+// Python's own arithmetic fills the ints it makes.
+PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
+  const std::size_t count = digit_count(limbs, PyLong_SHIFT);
+  PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
+  if (made == nullptr) panic_with_python_error("failed to create an int");
+#if PY_VERSION_HEX >= 0x030C0000
+  write_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
+  // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
+  if (negative) made->long_value.lv_tag |= 2;
+#else
+  write_digits<digit, PyLong_SHIFT>(limbs, made->ob_digit, count);
+  if (negative) Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
+#endif
+  return reinterpret_cast<PyObject*>(made);
 }
 #endif
 
@@ -215,6 +252,9 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
 PyRef big_int_to_py(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
+#if PY_VERSION_HEX < 0x030D0000
+  return PyRef::steal(int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus));
+#else
 #if PY_VERSION_HEX >= 0x030E0000
   if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
     return PyRef::steal(made);
@@ -239,6 +279,7 @@ PyRef big_int_to_py(const BigInt& value) {
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
   return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
                                   bits / 8 + 1);
+#endif
 }
 
 }  // namespace

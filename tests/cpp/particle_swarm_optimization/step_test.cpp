@@ -210,6 +210,48 @@ TEST(StepParticleTest, AgreesWithTheSequenceBitForBitIncludingItsFirstFailure) {
   EXPECT_LT(failures, 4500);
 }
 
+// Big integers of about 250 bits, where the step's values and pulls leave its four-limb working
+// form and the element takes the general path, and where the new position lands outside it.
+TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence) {
+  std::mt19937_64 rng(20261208);
+  const auto draw = [&rng] {
+    const std::size_t bits = 236 + rng() % 24;
+    std::vector<std::uint32_t> words((bits + 31) / 32);
+    for (auto& word : words) word = rng() % 4 == 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rng());
+    if (bits % 32 != 0) words.back() &= (1u << (bits % 32)) - 1;
+    const BigInt value = BigInt::from_le_words(words);
+    return rng() % 2 == 0 ? value : -value;
+  };
+  const auto list = [&draw](std::size_t n) {
+    std::vector<BigInt> values;
+    for (std::size_t j = 0; j < n; ++j) values.push_back(draw());
+    return values;
+  };
+  static constexpr double factors[] = {0.7, 1.0, 2.0, 8.0, -3.0, 1e-3, 0x1p-200};
+  StepScratch scratch;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const std::size_t n = 1 + rng() % 4;
+    StepCase c;
+    for (XVec* v : {&c.position, &c.velocity, &c.best_position, &c.global_best, &c.lower, &c.upper,
+                    &c.velocity_min, &c.velocity_max}) {
+      v->i = list(n);
+    }
+    c.c1 = factors[rng() % std::size(factors)];
+    c.c2 = factors[rng() % std::size(factors)];
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    XVec expected_position = c.position.clone();
+    XVec expected_velocity = c.velocity.clone();
+    reference_step(expected_position, expected_velocity, c.best_position, c.global_best, c.c1,
+                   c.c2, limits);
+    XVec position = c.position.clone();
+    XVec velocity = c.velocity.clone();
+    step_particle(position, velocity, c.best_position, c.global_best, ScaleFactor(c.c1),
+                  ScaleFactor(c.c2), limits, scratch);
+    ASSERT_EQ(difference(position, expected_position), "") << "position, trial " << trial;
+    ASSERT_EQ(difference(velocity, expected_velocity), "") << "velocity, trial " << trial;
+  }
+}
+
 // The same vector in several roles (never so in a search) still means the sequence.
 TEST(StepParticleTest, SharedVectorsFollowTheSequence) {
   Values values(7);

@@ -1,0 +1,168 @@
+// Two's complement integers of a fixed number of limbs, the working form of the big-integer
+// step for values of a few hundred bits.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "numeric_core/big_int.hpp"
+
+namespace swarmtuner {
+
+// A BigInt's sums go through sign cases, GMP calls and storage checks that cost more than the
+// arithmetic itself when a value has a few limbs. Here the limbs live on the stack and every
+// operation is a fixed loop over W of them. Sums and differences wrap modulo 2^(64 W): a
+// caller keeps its values far enough inside the range (load and assign_truncated refuse
+// values near its ends) that nothing it computes wraps.
+template <std::size_t W>
+class FixedInt {
+ public:
+  using Limb = BigInt::Limb;
+  static_assert(W >= 2);
+
+  // load takes magnitudes of at most this many bits, which leaves three bits of headroom under
+  // the sign bit; assign_truncated takes one bit more.
+  static constexpr std::size_t load_bits = 64 * W - 4;
+
+  FixedInt() noexcept : limbs_{} {}
+
+  // The value, when its magnitude has at most load_bits bits.
+  [[nodiscard]] static std::optional<FixedInt> load(const BigInt& value) noexcept {
+    FixedInt result;
+    if (const std::optional<std::int64_t> word = value.to_i64()) {
+      result.set_word(*word);
+      return result;
+    }
+    Limb scratch;
+    const std::span<const Limb> magnitude = value.magnitude_limbs(scratch);
+    const std::size_t count = magnitude.size();
+    if (count > W || (count == W && magnitude.back() >> 60 != 0)) return std::nullopt;
+    // A fixed number of steps, which the compiler unrolls.
+    for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = k < count ? magnitude[k] : 0;
+    if (value.sign() == BigInt::Sign::Minus) result.negate();
+    return result;
+  }
+
+  // Stores the value into `value`, reusing its storage where it is large enough.
+  void store(BigInt& value) const {
+    FixedInt magnitude = *this;
+    const bool negative = is_negative();
+    if (negative) magnitude.negate();
+    std::size_t count = W;
+    while (count > 0 && magnitude.limbs_[count - 1] == 0) --count;
+    value.assign_signed_magnitude(std::span<const Limb>(magnitude.limbs_.data(), count), negative);
+  }
+
+  // BigInt::to_f64's rule: below 2^64 the magnitude rounds to nearest; above, its 64 leading
+  // bits are kept (the rest truncated), rounded and scaled.
+  double to_f64() const noexcept {
+    FixedInt magnitude = *this;
+    const bool negative = is_negative();
+    if (negative) magnitude.negate();
+    const Limb* const m = magnitude.limbs_.data();
+    std::size_t top = W - 1;
+    while (top > 0 && m[top] == 0) --top;
+    double result;
+    if (top == 0) {
+      result = static_cast<double>(m[0]);
+    } else {
+      // The leading limb's bits joined by those below them to make 64.
+      const auto shift = static_cast<unsigned>(64 - std::bit_width(m[top]));
+      const Limb leading = shift == 0 ? m[top] : (m[top] << shift) | (m[top - 1] >> (64 - shift));
+      const std::size_t dropped = 64 * (top - 1) + (64 - shift);
+      // An exact power of two: dropped stays far below the 1023 of binary64's range.
+      result = static_cast<double>(leading) *
+               std::bit_cast<double>(static_cast<std::uint64_t>(1023 + dropped) << 52);
+    }
+    return negative ? -result : result;
+  }
+
+  // The value truncated toward zero, when it is finite and its magnitude has at most
+  // load_bits + 1 bits; otherwise false, and the value is left as it was.
+  [[nodiscard]] bool assign_truncated(double value) noexcept {
+    // The test is false for NaN.
+    if (!(value > -0x1p63 && value < 0x1p63)) return assign_large(value);
+    set_word(static_cast<std::int64_t>(value));
+    return true;
+  }
+
+  friend FixedInt operator+(const FixedInt& a, const FixedInt& b) noexcept {
+    FixedInt sum;
+    bool carry = false;
+    for (std::size_t k = 0; k < W; ++k) {
+      const Limb partial = a.limbs_[k] + b.limbs_[k];
+      const Limb total = partial + (carry ? 1 : 0);
+      carry = partial < a.limbs_[k] || total < partial;
+      sum.limbs_[k] = total;
+    }
+    return sum;
+  }
+  friend FixedInt operator-(const FixedInt& a, const FixedInt& b) noexcept {
+    FixedInt difference;
+    bool borrow = false;
+    for (std::size_t k = 0; k < W; ++k) {
+      const Limb partial = a.limbs_[k] - b.limbs_[k];
+      const Limb total = partial - (borrow ? 1 : 0);
+      borrow = a.limbs_[k] < b.limbs_[k] || partial < (borrow ? 1 : 0);
+      difference.limbs_[k] = total;
+    }
+    return difference;
+  }
+  friend std::strong_ordering operator<=>(const FixedInt& a, const FixedInt& b) noexcept {
+    // The top limbs compare as signed words, the others as unsigned.
+    const auto a_top = static_cast<std::int64_t>(a.limbs_[W - 1]);
+    const auto b_top = static_cast<std::int64_t>(b.limbs_[W - 1]);
+    if (a_top != b_top) return a_top <=> b_top;
+    for (std::size_t k = W - 1; k-- > 0;) {
+      if (a.limbs_[k] != b.limbs_[k]) return a.limbs_[k] <=> b.limbs_[k];
+    }
+    return std::strong_ordering::equal;
+  }
+  friend bool operator==(const FixedInt& a, const FixedInt& b) noexcept = default;
+
+  bool is_negative() const noexcept { return limbs_[W - 1] >> 63 != 0; }
+
+ private:
+  void set_word(std::int64_t word) noexcept {
+    limbs_[0] = static_cast<Limb>(word);
+    const Limb extension = word < 0 ? ~Limb{0} : Limb{0};
+    for (std::size_t k = 1; k < W; ++k) limbs_[k] = extension;
+  }
+
+  // -x is ~x + 1.
+  void negate() noexcept {
+    bool carry = true;
+    for (std::size_t k = 0; k < W; ++k) {
+      limbs_[k] = ~limbs_[k] + (carry ? 1 : 0);
+      carry = carry && limbs_[k] == 0;
+    }
+  }
+
+  bool assign_large(double value) noexcept {
+    // Past 2^63 a finite double is an integer: its 53-bit significand shifted left by at
+    // least 11 places. The exponent test also refuses NaN and the infinities.
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const std::uint64_t exponent = (bits >> 52) & 0x7FF;
+    // The magnitude is below 2^(exponent - 1022); it may have load_bits + 1 bits.
+    if (exponent - 1022 > load_bits + 1) return false;
+    const Limb significand = (bits & ((Limb{1} << 52) - 1)) | (Limb{1} << 52);
+    const auto shift = static_cast<std::size_t>(exponent - 1075);
+    const std::size_t whole = shift / 64;
+    const auto part = static_cast<unsigned>(shift % 64);
+    limbs_ = {};
+    limbs_[whole] = significand << part;
+    // The magnitude has fewer than 64 W - 2 bits, so a high part lands inside the limbs.
+    if (part != 0 && whole + 1 < W) limbs_[whole + 1] = significand >> (64 - part);
+    if (value < 0) negate();
+    return true;
+  }
+
+  std::array<Limb, W> limbs_;
+};
+
+}  // namespace swarmtuner
