@@ -82,9 +82,21 @@ class BigIntOps:
         return -a
 
     def scale(self, a, x):
-        p = float(a) * x  # exact enough: the replay keeps big integers below 2**53
+        p = big_int_to_float(a) * x
         assert math.isfinite(p)
         return int(p)
+
+
+def big_int_to_float(a):
+    """The module's conversion, which differs from float(a) past 2**64: the 64 leading bits of
+    the magnitude are kept (the rest dropped, not rounded), then rounded to nearest."""
+    magnitude = abs(a)
+    dropped = max(0, magnitude.bit_length() - 64)
+    try:
+        result = math.ldexp(float(magnitude >> dropped), dropped)
+    except OverflowError:
+        result = math.inf
+    return -result if a < 0 else result
 
 
 class FloatOps:
