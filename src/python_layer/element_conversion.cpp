@@ -260,8 +260,8 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   const unsigned digit_bits = layout->bits_per_digit;
   const unsigned digit_size = layout->digit_size;
-  if (layout->digits_order != -1 || !((digit_size == 4 && digit_bits == 30) ||
-                                       (digit_size == 2 && digit_bits == 15))) {
+  if (layout->digits_order != -1 ||
+      !((digit_size == 4 && digit_bits == 30) || (digit_size == 2 && digit_bits == 15))) {
     return nullptr;
   }
   const std::size_t count = digit_count(limbs, digit_bits);
