@@ -377,6 +377,10 @@ bool BigInt::assign_large_f64(double value) {
   return true;
 }
 
+bool BigInt::assign_scaled_large(double factor) {
+  return assign_f64(large_to_f64() * factor);
+}
+
 bool BigInt::grow_and_assign_f64(double value, std::size_t count) {
   reserve_limbs(count);
   return assign_large_f64(value);
