@@ -134,8 +134,14 @@ class FixedInt {
     for (std::size_t k = 1; k < W; ++k) limbs_[k] = extension;
   }
 
-  // -x is ~x + 1.
+  // -x is ~x + 1. The + 1 carries past the lowest limb only when that limb is zero, so
+  // usually the lowest limb is negated as a word and the others are only inverted.
   void negate() noexcept {
+    if (limbs_[0] != 0) [[likely]] {
+      limbs_[0] = Limb{0} - limbs_[0];
+      for (std::size_t k = 1; k < W; ++k) limbs_[k] = ~limbs_[k];
+      return;
+    }
     bool carry = true;
     for (std::size_t k = 0; k < W; ++k) {
       limbs_[k] = ~limbs_[k] + (carry ? 1 : 0);

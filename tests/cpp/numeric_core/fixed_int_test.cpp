@@ -69,6 +69,32 @@ TYPED_TEST(FixedIntTest, LoadsExactlyTheValuesWithinItsBitsAndStoresThemBack) {
   }
 }
 
+// Negation carries out of the low limbs only when they are zero: values whose low limbs are
+// all zero, negative ones above all, round-trip through loads, stores and float conversion.
+TYPED_TEST(FixedIntTest, ValuesWithZeroLowLimbsKeepTheirMagnitude) {
+  using F = TypeParam;
+  Draw draw(15);
+  for (int trial = 0; trial < 600; ++trial) {
+    // One to W - 1 zero limbs under a non-zero top word, within the loads' bits.
+    const std::size_t zero_words = 2 * (1 + draw.below(F::load_bits / 64));
+    std::vector<std::uint32_t> words(zero_words, 0);
+    const std::size_t top_words = 1 + draw.below((F::load_bits - 32 * zero_words) / 32);
+    for (std::size_t k = 0; k < top_words; ++k) {
+      words.push_back(static_cast<std::uint32_t>(draw.below(std::uint64_t{1} << 32)));
+    }
+    words.back() |= 1;
+    const BigInt magnitude = BigInt::from_le_words(words);
+    const BigInt value = draw.below(2) == 0 ? magnitude : -magnitude;
+    const std::optional<F> loaded = F::load(value);
+    ASSERT_TRUE(loaded.has_value()) << value.to_string();
+    ASSERT_EQ(stored(*loaded), value) << value.to_string();
+    ASSERT_EQ(stored(F{} - *loaded), -value) << value.to_string();
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(loaded->to_f64()),
+              std::bit_cast<std::uint64_t>(value.to_f64()))
+        << value.to_string();
+  }
+}
+
 TYPED_TEST(FixedIntTest, SumsDifferencesAndOrderAreBigIntegers) {
   using F = TypeParam;
   Draw draw(12);
