@@ -53,7 +53,12 @@ class FixedInt {
     FixedInt magnitude = *this;
     const bool negative = is_negative();
     if (negative) magnitude.negate();
-    std::size_t count = W;
+    // A magnitude of all W limbs is stored with its count known here, so the copy unrolls.
+    if (magnitude.limbs_[W - 1] != 0) {
+      value.assign_signed_magnitude(std::span<const Limb>(magnitude.limbs_.data(), W), negative);
+      return;
+    }
+    std::size_t count = W - 1;
     while (count > 0 && magnitude.limbs_[count - 1] == 0) --count;
     value.assign_signed_magnitude(std::span<const Limb>(magnitude.limbs_.data(), count), negative);
   }
