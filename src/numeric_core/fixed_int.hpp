@@ -41,9 +41,15 @@ class FixedInt {
     Limb scratch;
     const std::span<const Limb> magnitude = value.magnitude_limbs(scratch);
     const std::size_t count = magnitude.size();
-    if (count > W || (count == W && magnitude.back() >> 60 != 0)) return std::nullopt;
-    // A fixed number of steps, which the compiler unrolls.
-    for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = k < count ? magnitude[k] : 0;
+    if (count == W) {
+      if (magnitude.back() >> 60 != 0) return std::nullopt;
+      // All W limbs are read, with no test of each against the count.
+      for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = magnitude[k];
+    } else {
+      if (count > W) return std::nullopt;
+      // A fixed number of steps, which the compiler unrolls.
+      for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = k < count ? magnitude[k] : 0;
+    }
     if (value.sign() == BigInt::Sign::Minus) result.negate();
     return result;
   }
