@@ -34,24 +34,30 @@ class FixedInt {
   // The value, when its magnitude has at most load_bits bits.
   [[nodiscard]] static std::optional<FixedInt> load(const BigInt& value) noexcept {
     FixedInt result;
+    if (!result.assign(value)) return std::nullopt;
+    return result;
+  }
+  // load into this value, which callers keep on their stack: no copy of an optional's. False
+  // where load refuses the value, and this value is then unspecified.
+  [[nodiscard]] bool assign(const BigInt& value) noexcept {
     if (const std::optional<std::int64_t> word = value.to_i64()) {
-      result.set_word(*word);
-      return result;
+      set_word(*word);
+      return true;
     }
     Limb scratch;
     const std::span<const Limb> magnitude = value.magnitude_limbs(scratch);
     const std::size_t count = magnitude.size();
     if (count == W) {
-      if (magnitude.back() >> 60 != 0) return std::nullopt;
+      if (magnitude.back() >> 60 != 0) return false;
       // All W limbs are read, with no test of each against the count.
-      for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = magnitude[k];
+      for (std::size_t k = 0; k < W; ++k) limbs_[k] = magnitude[k];
     } else {
-      if (count > W) return std::nullopt;
+      if (count > W) return false;
       // A fixed number of steps, which the compiler unrolls.
-      for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = k < count ? magnitude[k] : 0;
+      for (std::size_t k = 0; k < W; ++k) limbs_[k] = k < count ? magnitude[k] : 0;
     }
-    if (value.sign() == BigInt::Sign::Minus) result.negate();
-    return result;
+    if (value.sign() == BigInt::Sign::Minus) negate();
+    return true;
   }
 
   // Stores the value into `value`, reusing its storage where it is large enough.
