@@ -92,9 +92,14 @@ class FixedInt {
       const auto shift = static_cast<unsigned>(64 - std::bit_width(m[top]));
       const Limb leading = shift == 0 ? m[top] : (m[top] << shift) | (m[top - 1] >> (64 - shift));
       const std::size_t dropped = 64 * (top - 1) + (64 - shift);
+      // leading has its top bit set. Halved, with the bit shifted out kept in the lowest bit,
+      // it rounds to the same 53 bits (that bit only ever counts as part of the sticky bits
+      // under the rounding bit) and converts as a signed word, without the unsigned
+      // conversion's test of the top bit.
+      const auto halved = static_cast<std::int64_t>((leading >> 1) | (leading & 1));
       // An exact power of two: dropped stays far below the 1023 of binary64's range.
-      result = static_cast<double>(leading) *
-               std::bit_cast<double>(static_cast<std::uint64_t>(1023 + dropped) << 52);
+      result = static_cast<double>(halved) *
+               std::bit_cast<double>(static_cast<std::uint64_t>(1023 + dropped + 1) << 52);
     }
     return negative ? -result : result;
   }

@@ -123,6 +123,23 @@ TYPED_TEST(FixedIntTest, ToF64FollowsTheBigIntRule) {
   }
 }
 
+// 64 leading bits of 2^63 + 2^10 + 1: above the halfway point between two doubles only by their
+// lowest bit, so they round up, to 2^63 + 2^11, at every position within the loads' bits.
+TYPED_TEST(FixedIntTest, ToF64CountsTheLowestLeadingBitWhenRounding) {
+  using F = TypeParam;
+  for (std::size_t zero_words = 0; 32 * zero_words + 64 <= F::load_bits; ++zero_words) {
+    std::vector<std::uint32_t> words(zero_words, 0);
+    words.push_back((1u << 10) + 1);
+    words.push_back(1u << 31);
+    const BigInt magnitude = BigInt::from_le_words(words);
+    const double expected = std::ldexp(0x1.0000000000001p63, static_cast<int>(32 * zero_words));
+    for (const BigInt& value : {magnitude, -magnitude}) {
+      const double sign = value.sign() == BigInt::Sign::Minus ? -1.0 : 1.0;
+      ASSERT_EQ(F::load(value)->to_f64(), sign * expected) << value.to_string();
+    }
+  }
+}
+
 TYPED_TEST(FixedIntTest, AssignTruncatedMatchesFromF64WithinOneBitMoreThanLoads) {
   using F = TypeParam;
   std::mt19937_64 rng(14);
