@@ -361,7 +361,8 @@ bool BigInt::assign_large_f64(double value) {
   const std::size_t count = whole + (high != 0 ? 2 : 1);
   // Growing is a call at the end, which keeps the usual path, where the storage suffices,
   // free of the allocation's register saves.
-  if (capacity_ < count) [[unlikely]] return grow_and_assign_f64(value, count);
+  if (capacity_ < count) [[unlikely]]
+    return grow_and_assign_f64(value, count);
   // Usually a limb or two of zeros: written directly, which costs less than a call of memset.
   if (whole <= 2) {
     if (whole > 0) limbs_[0] = 0;
@@ -374,6 +375,10 @@ bool BigInt::assign_large_f64(double value) {
   const auto size = static_cast<std::int32_t>(count);
   size_ = value < 0 ? -size : size;
   return true;
+}
+
+bool BigInt::assign_scaled_large(double factor) {
+  return assign_f64(large_to_f64() * factor);
 }
 
 bool BigInt::grow_and_assign_f64(double value, std::size_t count) {

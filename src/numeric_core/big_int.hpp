@@ -129,6 +129,11 @@ class BigInt {
     }
     return assign_large_f64(value);
   }
+  // assign_f64(to_f64() * factor): a value in limbs is read and written back in one call.
+  [[nodiscard]] bool assign_scaled(double factor) {
+    if (size_ == 0) return assign_f64(static_cast<double>(small_) * factor);
+    return assign_scaled_large(factor);
+  }
 
   friend BigInt operator+(const BigInt& a, const BigInt& b) {
     std::int64_t sum;
@@ -218,6 +223,7 @@ class BigInt {
   void negate();
   double large_to_f64() const noexcept;
   bool assign_large_f64(double value);
+  [[gnu::flatten]] bool assign_scaled_large(double factor);
   [[gnu::noinline]] bool grow_and_assign_f64(double value, std::size_t count);
   static BigInt sum_slow(const BigInt& a, const BigInt& b, bool subtract);
   void add_assign_slow(const BigInt& b, bool subtract);

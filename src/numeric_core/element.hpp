@@ -304,12 +304,11 @@ namespace element_detail {
 // a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero, stored into a
 // (reusing its digits). Fails with big_int_scaling when that product is NaN or infinite.
 inline void scale_assign_element(BigInt& a, double x) {
-  const double product = a.to_f64() * x;
   // The assignment truncates toward zero, exactly for every finite double. It refuses just the
   // NaN and infinite products, leaving a as it was, and that refusal is the scaling's failure.
   // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
   // since infinity times zero is NaN).
-  if (!a.assign_f64(product)) [[unlikely]] {
+  if (!a.assign_scaled(x)) [[unlikely]] {
     element_detail::fail_big_int_scaling();
   }
 }

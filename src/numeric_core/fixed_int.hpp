@@ -34,18 +34,30 @@ class FixedInt {
   // The value, when its magnitude has at most load_bits bits.
   [[nodiscard]] static std::optional<FixedInt> load(const BigInt& value) noexcept {
     FixedInt result;
+    if (!result.assign(value)) return std::nullopt;
+    return result;
+  }
+  // load into this value, which callers keep on their stack: no copy of an optional's. False
+  // where load refuses the value, and this value is then unspecified.
+  [[nodiscard]] bool assign(const BigInt& value) noexcept {
     if (const std::optional<std::int64_t> word = value.to_i64()) {
-      result.set_word(*word);
-      return result;
+      set_word(*word);
+      return true;
     }
     Limb scratch;
     const std::span<const Limb> magnitude = value.magnitude_limbs(scratch);
     const std::size_t count = magnitude.size();
-    if (count > W || (count == W && magnitude.back() >> 60 != 0)) return std::nullopt;
-    // A fixed number of steps, which the compiler unrolls.
-    for (std::size_t k = 0; k < W; ++k) result.limbs_[k] = k < count ? magnitude[k] : 0;
-    if (value.sign() == BigInt::Sign::Minus) result.negate();
-    return result;
+    if (count == W) {
+      if (magnitude.back() >> 60 != 0) return false;
+      // All W limbs are read, with no test of each against the count.
+      for (std::size_t k = 0; k < W; ++k) limbs_[k] = magnitude[k];
+    } else {
+      if (count > W) return false;
+      // A fixed number of steps, which the compiler unrolls.
+      for (std::size_t k = 0; k < W; ++k) limbs_[k] = k < count ? magnitude[k] : 0;
+    }
+    if (value.sign() == BigInt::Sign::Minus) negate();
+    return true;
   }
 
   // Stores the value into `value`, reusing its storage where it is large enough.
@@ -53,7 +65,12 @@ class FixedInt {
     FixedInt magnitude = *this;
     const bool negative = is_negative();
     if (negative) magnitude.negate();
-    std::size_t count = W;
+    // A magnitude of all W limbs is stored with its count known here, so the copy unrolls.
+    if (magnitude.limbs_[W - 1] != 0) {
+      value.assign_signed_magnitude(std::span<const Limb>(magnitude.limbs_.data(), W), negative);
+      return;
+    }
+    std::size_t count = W - 1;
     while (count > 0 && magnitude.limbs_[count - 1] == 0) --count;
     value.assign_signed_magnitude(std::span<const Limb>(magnitude.limbs_.data(), count), negative);
   }
@@ -75,9 +92,14 @@ class FixedInt {
       const auto shift = static_cast<unsigned>(64 - std::bit_width(m[top]));
       const Limb leading = shift == 0 ? m[top] : (m[top] << shift) | (m[top - 1] >> (64 - shift));
       const std::size_t dropped = 64 * (top - 1) + (64 - shift);
+      // leading has its top bit set. Halved, with the bit shifted out kept in the lowest bit,
+      // it rounds to the same 53 bits (that bit only ever counts as part of the sticky bits
+      // under the rounding bit) and converts as a signed word, without the unsigned
+      // conversion's test of the top bit.
+      const auto halved = static_cast<std::int64_t>((leading >> 1) | (leading & 1));
       // An exact power of two: dropped stays far below the 1023 of binary64's range.
-      result = static_cast<double>(leading) *
-               std::bit_cast<double>(static_cast<std::uint64_t>(1023 + dropped) << 52);
+      result = static_cast<double>(halved) *
+               std::bit_cast<double>(static_cast<std::uint64_t>(1023 + dropped + 1) << 52);
     }
     return negative ? -result : result;
   }
@@ -134,8 +156,14 @@ class FixedInt {
     for (std::size_t k = 1; k < W; ++k) limbs_[k] = extension;
   }
 
-  // -x is ~x + 1.
+  // -x is ~x + 1. The + 1 carries past the lowest limb only when that limb is zero, so
+  // usually the lowest limb is negated as a word and the others are only inverted.
   void negate() noexcept {
+    if (limbs_[0] != 0) [[likely]] {
+      limbs_[0] = Limb{0} - limbs_[0];
+      for (std::size_t k = 1; k < W; ++k) limbs_[k] = ~limbs_[k];
+      return;
+    }
     bool carry = true;
     for (std::size_t k = 0; k < W; ++k) {
       limbs_[k] = ~limbs_[k] + (carry ? 1 : 0);

@@ -259,20 +259,20 @@ using StepInt = FixedInt<4>;
 
 inline bool step_fixed_width(BigInt& x, BigInt& v, const BigInt& b, const BigInt& g, double c1,
                              double c2) {
-  const std::optional<StepInt> fx = StepInt::load(x);
-  const std::optional<StepInt> fv = StepInt::load(v);
-  const std::optional<StepInt> fb = StepInt::load(b);
-  const std::optional<StepInt> fg = StepInt::load(g);
-  if (!fx || !fv || !fb || !fg) return false;
+  StepInt fx;
+  StepInt fv;
+  StepInt fb;
+  StepInt fg;
+  if (!fx.assign(x) || !fv.assign(v) || !fb.assign(b) || !fg.assign(g)) return false;
   StepInt social;
   StepInt cognitive;
   // The products are those of scaled_difference, of the same exact differences.
-  if (!social.assign_truncated((*fg - *fx).to_f64() * c1) ||
-      !cognitive.assign_truncated((*fb - *fx).to_f64() * c2)) {
+  if (!social.assign_truncated((fg - fx).to_f64() * c1) ||
+      !cognitive.assign_truncated((fb - fx).to_f64() * c2)) {
     return false;
   }
-  const StepInt new_v = *fv + (social + cognitive);
-  (*fx + new_v).store(x);
+  const StepInt new_v = fv + (social + cognitive);
+  (fx + new_v).store(x);
   new_v.store(v);
   return true;
 }

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "python_layer/decimal_class.hpp"
 #include "python_layer/number_reading.hpp"
@@ -196,6 +197,55 @@ void write_digits(std::span<const BigInt::Limb> limbs, Digit* digits, std::size_
   }
 }
 
+// Digit K of a magnitude held in `limbs` (`size` of them), where the magnitude has more than
+// K digits: its limb and shifts are constants, so a whole value's digits unroll into a few
+// shifts per digit. A digit below the last lies wholly below the magnitude's top bit, so the
+// limb above is only checked for the last one.
+template <class Digit, unsigned DigitBits, std::size_t K, bool Last>
+Digit digit_at(const BigInt::Limb* limbs, std::size_t size) noexcept {
+  using Limb = BigInt::Limb;
+  constexpr Limb mask = (Limb{1} << DigitBits) - 1;
+  constexpr std::size_t low = K * DigitBits;
+  constexpr std::size_t limb = low / 64;
+  constexpr unsigned shift = low % 64;
+  Limb bits = limbs[limb] >> shift;
+  if constexpr (shift + DigitBits > 64) {
+    if (!Last || limb + 1 < size) bits |= limbs[limb + 1] << (64 - shift);
+  }
+  return static_cast<Digit>(bits & mask);
+}
+
+template <class Digit, unsigned DigitBits, std::size_t... K>
+void write_digit_sequence(std::span<const BigInt::Limb> limbs, Digit* digits,
+                          std::index_sequence<K...>) noexcept {
+  constexpr std::size_t last = sizeof...(K) - 1;
+  ((digits[K] = digit_at<Digit, DigitBits, K, K == last>(limbs.data(), limbs.size())), ...);
+}
+
+// Writes the digits with the unrolled sequence of N + 1 digits, for the N that is count - 1;
+// false when count is past them all.
+template <class Digit, unsigned DigitBits, std::size_t... N>
+bool write_digits_unrolled(std::span<const BigInt::Limb> limbs, Digit* digits, std::size_t count,
+                           std::index_sequence<N...>) noexcept {
+  const auto write = [&]<std::size_t M>(std::integral_constant<std::size_t, M>) {
+    write_digit_sequence<Digit, DigitBits>(limbs, digits, std::make_index_sequence<M>{});
+    return true;
+  };
+  return ((count == N + 1 && write(std::integral_constant<std::size_t, N + 1>{})) || ...);
+}
+
+// write_digits for the digit counts of magnitudes of up to four limbs, each written by its own
+// unrolled sequence; larger ones take the loop.
+template <class Digit, unsigned DigitBits>
+void write_few_digits(std::span<const BigInt::Limb> limbs, Digit* digits,
+                      std::size_t count) noexcept {
+  constexpr std::size_t unrolled = (4 * 64 + DigitBits - 1) / DigitBits;
+  if (!write_digits_unrolled<Digit, DigitBits>(limbs, digits, count,
+                                               std::make_index_sequence<unrolled>{})) {
+    write_digits<Digit, DigitBits>(limbs, digits, count);
+  }
+}
+
 std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits) noexcept {
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
   return (bits + digit_bits - 1) / digit_bits;
@@ -210,8 +260,8 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   const unsigned digit_bits = layout->bits_per_digit;
   const unsigned digit_size = layout->digit_size;
-  if (layout->digits_order != -1 || !((digit_size == 4 && digit_bits == 30) ||
-                                       (digit_size == 2 && digit_bits == 15))) {
+  if (layout->digits_order != -1 ||
+      !((digit_size == 4 && digit_bits == 30) || (digit_size == 2 && digit_bits == 15))) {
     return nullptr;
   }
   const std::size_t count = digit_count(limbs, digit_bits);
@@ -220,7 +270,7 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
       PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
   if (writer == nullptr) panic_with_python_error("failed to create an int");
   if (digit_size == 4) {
-    write_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
+    write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
   } else {
     write_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
   }
@@ -237,11 +287,11 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
   if (made == nullptr) panic_with_python_error("failed to create an int");
 #if PY_VERSION_HEX >= 0x030C0000
-  write_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
+  write_few_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
   // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
   if (negative) made->long_value.lv_tag |= 2;
 #else
-  write_digits<digit, PyLong_SHIFT>(limbs, made->ob_digit, count);
+  write_few_digits<digit, PyLong_SHIFT>(limbs, made->ob_digit, count);
   if (negative) Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
 #endif
   return reinterpret_cast<PyObject*>(made);

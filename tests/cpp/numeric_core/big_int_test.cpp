@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +80,34 @@ void check_to_f64(const Cases& cases) {
 TEST(BigIntTest, ToF64KeepsLeadingBitsThenRounds) {
   check_to_f64(kToF64Cases);
   check_to_f64(kBoundaryToF64Cases);
+}
+
+// The fused scaling keeps the two-step rule it replaces on the hot path: the nearest float,
+// multiplied, truncated; a product that is not finite is refused and leaves the value.
+TEST(BigIntTest, AssignScaledTruncatesTheScaledNearestFloat) {
+  // Words, limbs near 2^128 and 2^199, and 2^1024 + 1, whose nearest float is infinite.
+  const char* const values[] = {"0",
+                                "-5",
+                                "9223372036854775807",
+                                "-9223372036854775809",
+                                "340282366920938463463374607431768211457",
+                                "-803469022129495137770981046170581301261101496891396417663033",
+                                "1797693134862315907729305190789024733617976978942306572734300811"
+                                "5773267580550096313270847732240753602112011387987139335765878976"
+                                "8814416622492847430639474124377767893424865485276302219601246094"
+                                "1194530829520850057688381506823424628814739131105408272371633505"
+                                "10684586298239947245938479716304835356329624224137217"};
+  const double factors[] = {0.7, -1.5, 0.0, 1e-30, 0x1p-200, 1e300, kInf};
+  for (const char* text : values) {
+    for (const double factor : factors) {
+      SCOPED_TRACE(std::string(text) + " * " + std::to_string(factor));
+      BigInt value = BigInt::from_string(text);
+      const double product = value.to_f64() * factor;
+      const std::optional<BigInt> expected = BigInt::from_f64(product);
+      EXPECT_EQ(value.assign_scaled(factor), expected.has_value());
+      EXPECT_EQ(value.to_string(), expected ? expected->to_string() : std::string(text));
+    }
+  }
 }
 
 template <class Cases>

@@ -69,6 +69,32 @@ TYPED_TEST(FixedIntTest, LoadsExactlyTheValuesWithinItsBitsAndStoresThemBack) {
   }
 }
 
+// Negation carries out of the low limbs only when they are zero: values whose low limbs are
+// all zero, negative ones above all, round-trip through loads, stores and float conversion.
+TYPED_TEST(FixedIntTest, ValuesWithZeroLowLimbsKeepTheirMagnitude) {
+  using F = TypeParam;
+  Draw draw(15);
+  for (int trial = 0; trial < 600; ++trial) {
+    // One to W - 1 zero limbs under a non-zero top word, within the loads' bits.
+    const std::size_t zero_words = 2 * (1 + draw.below(F::load_bits / 64));
+    std::vector<std::uint32_t> words(zero_words, 0);
+    const std::size_t top_words = 1 + draw.below((F::load_bits - 32 * zero_words) / 32);
+    for (std::size_t k = 0; k < top_words; ++k) {
+      words.push_back(static_cast<std::uint32_t>(draw.below(std::uint64_t{1} << 32)));
+    }
+    words.back() |= 1;
+    const BigInt magnitude = BigInt::from_le_words(words);
+    const BigInt value = draw.below(2) == 0 ? magnitude : -magnitude;
+    const std::optional<F> loaded = F::load(value);
+    ASSERT_TRUE(loaded.has_value()) << value.to_string();
+    ASSERT_EQ(stored(*loaded), value) << value.to_string();
+    ASSERT_EQ(stored(F{} - *loaded), -value) << value.to_string();
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(loaded->to_f64()),
+              std::bit_cast<std::uint64_t>(value.to_f64()))
+        << value.to_string();
+  }
+}
+
 TYPED_TEST(FixedIntTest, SumsDifferencesAndOrderAreBigIntegers) {
   using F = TypeParam;
   Draw draw(12);
@@ -94,6 +120,23 @@ TYPED_TEST(FixedIntTest, ToF64FollowsTheBigIntRule) {
     const double actual = (*F::load(x) - *F::load(y)).to_f64();
     ASSERT_EQ(std::bit_cast<std::uint64_t>(actual), std::bit_cast<std::uint64_t>(expected))
         << x.to_string() << " - " << y.to_string();
+  }
+}
+
+// 64 leading bits of 2^63 + 2^10 + 1: above the halfway point between two doubles only by their
+// lowest bit, so they round up, to 2^63 + 2^11, at every position within the loads' bits.
+TYPED_TEST(FixedIntTest, ToF64CountsTheLowestLeadingBitWhenRounding) {
+  using F = TypeParam;
+  for (std::size_t zero_words = 0; 32 * zero_words + 64 <= F::load_bits; ++zero_words) {
+    std::vector<std::uint32_t> words(zero_words, 0);
+    words.push_back((1u << 10) + 1);
+    words.push_back(1u << 31);
+    const BigInt magnitude = BigInt::from_le_words(words);
+    const double expected = std::ldexp(0x1.0000000000001p63, static_cast<int>(32 * zero_words));
+    for (const BigInt& value : {magnitude, -magnitude}) {
+      const double sign = value.sign() == BigInt::Sign::Minus ? -1.0 : 1.0;
+      ASSERT_EQ(F::load(value)->to_f64(), sign * expected) << value.to_string();
+    }
   }
 }
 

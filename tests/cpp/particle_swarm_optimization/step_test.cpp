@@ -217,7 +217,8 @@ TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence)
   const auto draw = [&rng] {
     const std::size_t bits = 236 + rng() % 24;
     std::vector<std::uint32_t> words((bits + 31) / 32);
-    for (auto& word : words) word = rng() % 4 == 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rng());
+    for (auto& word : words)
+      word = rng() % 4 == 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rng());
     if (bits % 32 != 0) words.back() &= (1u << (bits % 32)) - 1;
     const BigInt value = BigInt::from_le_words(words);
     return rng() % 2 == 0 ? value : -value;
@@ -241,8 +242,8 @@ TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence)
     const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
     XVec expected_position = c.position.clone();
     XVec expected_velocity = c.velocity.clone();
-    reference_step(expected_position, expected_velocity, c.best_position, c.global_best, c.c1,
-                   c.c2, limits);
+    reference_step(expected_position, expected_velocity, c.best_position, c.global_best, c.c1, c.c2,
+                   limits);
     XVec position = c.position.clone();
     XVec velocity = c.velocity.clone();
     step_particle(position, velocity, c.best_position, c.global_best, ScaleFactor(c.c1),
