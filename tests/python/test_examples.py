@@ -277,7 +277,7 @@ def test_progress_and_budget():
         runs[label] = (ended, evaluations, total)
     assert runs["evaluation budget"] == ("stopped: evaluation budget of 50 used", 50, 210)
     ended, evaluations, total = runs["time budget"]
-    assert ended == "stopped: time budget of 0.1 s used" and 1 <= evaluations < total
+    assert ended == "stopped: time budget of 0.3 s used" and 1 <= evaluations < total
     assert runs["no budget"] == ("finished", 210, 210)
     # Each budget stop ends its search with the module's failure, reported on standard error.
     reports = re.findall(
@@ -285,7 +285,7 @@ def test_progress_and_budget():
         r"value: BudgetExhausted\('([^']*)'\)",
         result.stderr,
     )
-    assert reports == ["evaluation budget of 50 used", "time budget of 0.1 s used"]
+    assert reports == ["evaluation budget of 50 used", "time budget of 0.3 s used"]
 
 
 def requires(module):
