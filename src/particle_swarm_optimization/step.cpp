@@ -298,7 +298,10 @@ void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
     BigInt& v = vs[j];
-    if (step_fixed_width(x, v, bs[j], gs[j], c1.value(), c2.value())) {
+    // Values that all fit a word take BigInt's own word arithmetic below, which is cheaper
+    // still than the fixed-width form.
+    const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
+    if (!all_words && step_fixed_width(x, v, bs[j], gs[j], c1.value(), c2.value())) {
       if (j < clamped) {
         clamp_exact_element(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
                             limits.velocity_max.i[j]);
