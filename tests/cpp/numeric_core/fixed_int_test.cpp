@@ -22,7 +22,8 @@ using Widths = ::testing::Types<FixedInt<2>, FixedInt<4>, FixedInt<5>>;
 TYPED_TEST_SUITE(FixedIntTest, Widths);
 
 // Random values with magnitudes of `bits` bits at most, often exactly that many, in both
-// signs; runs of one bits now and then, where carries and borrows travel furthest.
+// signs; runs of one bits now and then, where carries and borrows travel furthest, and zero
+// low limbs now and then, the one case where negation carries out of the lowest limb.
 class Draw {
  public:
   explicit Draw(std::uint64_t seed) : rng_(seed) {}
@@ -34,6 +35,10 @@ class Draw {
     std::vector<std::uint32_t> words((length + 31) / 32);
     const bool ones = below(4) == 0;
     for (auto& word : words) word = ones ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rng_());
+    if (below(4) == 0 && words.size() > 2) {
+      const std::size_t zero_words = 2 * (1 + below((words.size() - 1) / 2));
+      for (std::size_t k = 0; k < zero_words && k + 1 < words.size(); ++k) words[k] = 0;
+    }
     // The top word keeps `length` bits in all, the highest of them set.
     const std::size_t top_bits = length % 32 == 0 ? 32 : length % 32;
     if (!words.empty()) {
@@ -69,32 +74,6 @@ TYPED_TEST(FixedIntTest, LoadsExactlyTheValuesWithinItsBitsAndStoresThemBack) {
   }
 }
 
-// Negation carries out of the low limbs only when they are zero: values whose low limbs are
-// all zero, negative ones above all, round-trip through loads, stores and float conversion.
-TYPED_TEST(FixedIntTest, ValuesWithZeroLowLimbsKeepTheirMagnitude) {
-  using F = TypeParam;
-  Draw draw(15);
-  for (int trial = 0; trial < 600; ++trial) {
-    // One to W - 1 zero limbs under a non-zero top word, within the loads' bits.
-    const std::size_t zero_words = 2 * (1 + draw.below(F::load_bits / 64));
-    std::vector<std::uint32_t> words(zero_words, 0);
-    const std::size_t top_words = 1 + draw.below((F::load_bits - 32 * zero_words) / 32);
-    for (std::size_t k = 0; k < top_words; ++k) {
-      words.push_back(static_cast<std::uint32_t>(draw.below(std::uint64_t{1} << 32)));
-    }
-    words.back() |= 1;
-    const BigInt magnitude = BigInt::from_le_words(words);
-    const BigInt value = draw.below(2) == 0 ? magnitude : -magnitude;
-    const std::optional<F> loaded = F::load(value);
-    ASSERT_TRUE(loaded.has_value()) << value.to_string();
-    ASSERT_EQ(stored(*loaded), value) << value.to_string();
-    ASSERT_EQ(stored(F{} - *loaded), -value) << value.to_string();
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(loaded->to_f64()),
-              std::bit_cast<std::uint64_t>(value.to_f64()))
-        << value.to_string();
-  }
-}
-
 TYPED_TEST(FixedIntTest, SumsDifferencesAndOrderAreBigIntegers) {
   using F = TypeParam;
   Draw draw(12);
@@ -105,6 +84,7 @@ TYPED_TEST(FixedIntTest, SumsDifferencesAndOrderAreBigIntegers) {
     const F fb = *F::load(b);
     ASSERT_EQ(stored(fa + fb), a + b) << a.to_string() << " + " << b.to_string();
     ASSERT_EQ(stored(fa - fb), a - b) << a.to_string() << " - " << b.to_string();
+    ASSERT_EQ(stored(F{} - fb), -b) << b.to_string();
     ASSERT_EQ(fa <=> fb, a <=> b) << a.to_string() << " <=> " << b.to_string();
   }
 }
