@@ -32,8 +32,9 @@ void release_deferred_references() {
   std::vector<PyObject*>& pending = detail::deferred_references;
   if (pending.empty()) return;
   // Python code must not start with an exception pending; the caller's is put back after.
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
+  const bool error_pending = PyErr_Occurred() != nullptr;
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  if (error_pending) PyErr_Fetch(&type, &value, &traceback);
   // One at a time from the back: a release may run code that sets more aside (or drains the
   // list itself, from a search inside a __del__).
   while (!pending.empty()) {
@@ -41,7 +42,7 @@ void release_deferred_references() {
     pending.pop_back();
     Py_DECREF(object);
   }
-  PyErr_Restore(type, value, traceback);
+  if (error_pending) PyErr_Restore(type, value, traceback);
 }
 
 }  // namespace swarmtuner
