@@ -9,6 +9,7 @@
 #include <string>
 
 #include "numeric_core/decimal.hpp"
+#include "numeric_core/decimal_text.hpp"
 
 namespace swarmtuner::fuzz {
 
@@ -104,23 +105,9 @@ inline std::optional<Expected> fit_half_even(const mpq_t x, unsigned start) {
   return std::nullopt;
 }
 
-// Exact digits of a coefficient for messages.
-inline std::string digits(UInt128 v) {
-  std::string s;
-  do {
-    s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  return s;
-}
-
-inline std::string show(const Decimal& d) {
-  return (d.is_negative() ? "-" : "+") + digits(d.coefficient()) + "e-" + std::to_string(d.scale());
-}
-
-inline std::string show(const std::optional<Decimal>& d) {
-  return d ? show(*d) : "nullopt";
-}
+// Sign, digits and scale of a decimal, for messages.
+using test_text::digits;
+using test_text::show;
 
 // A disagreement with the reference: report and abort, so that libFuzzer saves the input.
 [[noreturn]] inline void mismatch(const std::string& what) {

@@ -27,7 +27,7 @@ fi
 out=build/fuzz
 mkdir -p "$out/artifacts"
 flags=(-std=gnu++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
-       -fno-sanitize-recover=undefined -Wall -Wextra -Wshadow -Wconversion -Isrc -Itests/fuzz)
+       -fno-sanitize-recover=undefined -Wall -Wextra -Wshadow -Wconversion -Isrc -Itests/cpp -Itests/fuzz)
 
 status=0
 for harness in "${harnesses[@]}"; do

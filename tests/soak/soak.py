@@ -11,9 +11,11 @@ import gc
 import os
 import sys
 import tracemalloc
-from decimal import Decimal
 
 import swarmtuner
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+from reliability_searches import ALL_KINDS, nested, sphere  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 RSS_LIMIT = 2 * 1024 * 1024
@@ -28,35 +30,13 @@ def resident():
         return int(statm.read().split()[1]) * PAGE
 
 
-def sphere(**point):
-    total = 0.0
-    for values in point.values():
-        for x in values:
-            total += abs(x) ** 2 if isinstance(x, complex) else float(x) ** 2
-    return total
-
-
 def raising(**point):
     raise ValueError("objective failed")
-
-
-def nested(**point):
-    inner = swarmtuner.PSO(n_iters=1, n_particles=2)
-    return inner.min(sphere, f64_min=[-1.0], f64_max=[1.0])[0] + sphere(**point)
 
 
 def unordered(**point):
     return None
 
-
-ALL_KINDS = {
-    "i8_min": [-5], "i8_max": [5], "i16_min": [-300], "i16_max": [300],
-    "i32_min": [0, -7], "i32_max": [10**6, 7], "i64_min": [-(2**62)], "i64_max": [2**62],
-    "i128_min": [-(2**100)], "i128_max": [2**100], "i_min": [-(10**40)], "i_max": [10**40],
-    "f32_min": [0.5], "f32_max": [2.5], "f64_min": [-1e3, 0.0], "f64_max": [1e3, 1e-3],
-    "c64_min": [0j], "c64_max": [1 + 1j], "c128_min": [-1 - 1j], "c128_max": [1 + 2j],
-    "d_min": ["-1.25", Decimal("0.001")], "d_max": ["3.5", 1],
-}
 
 # (objective, bounds, maximise, expected outcome: None for a result, else the exception class
 # name)

@@ -9,6 +9,8 @@
 #include <ostream>
 #include <string>
 
+#include "numeric_core/decimal_text.hpp"
+
 namespace swarmtuner {
 namespace {
 
@@ -56,25 +58,10 @@ struct ParseCase {
 
 #include "numeric_core/decimal_cases.inc"
 
-std::string digits_of(UInt128 v) {
-  std::string s;
-  do {
-    s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  return s;
-}
-
 // Sign, digits and scale, independent of the text form under test.
-std::string show(const Decimal& d) {
-  return (d.is_negative() ? "-" : "+") + digits_of(d.coefficient()) + "e-" +
-         std::to_string(d.scale());
-}
+using test_text::show;
 std::string show(const Dec& d) {
   return (d.negative ? "-" : "+") + std::string(d.coefficient) + "e-" + std::to_string(d.scale);
-}
-std::string show(const std::optional<Decimal>& d) {
-  return d ? show(*d) : "nullopt";
 }
 std::string show(const OptDec& d) {
   return d.ok ? show(d.value) : "nullopt";
@@ -183,7 +170,7 @@ TEST(DecimalFromF64Special, IntegerPartWiderThan96BitsFails) {
   EXPECT_EQ(show(Decimal::from_f64(0x1p96 + 0x1p44)), "nullopt");
   // The largest binary64 below 2^96 is an integer that fits, and converts exactly.
   const UInt128 below = (UInt128{1} << 96) - (UInt128{1} << 43);
-  EXPECT_EQ(show(Decimal::from_f64(0x1p96 - 0x1p43)), "+" + digits_of(below) + "e-0");
+  EXPECT_EQ(show(Decimal::from_f64(0x1p96 - 0x1p43)), "+" + test_text::digits(below) + "e-0");
 }
 
 class DecimalParse : public testing::TestWithParam<ParseCase> {};
@@ -218,7 +205,7 @@ TEST(DecimalConstruction, RangeOfPartsAndSignedCoefficients) {
   EXPECT_FALSE(Decimal::from_parts(1, 29, false));
 
   const auto smax = static_cast<Int128>(max);
-  EXPECT_EQ(show(Decimal::from_signed_coefficient(-smax, 3)), "-" + digits_of(max) + "e-3");
+  EXPECT_EQ(show(Decimal::from_signed_coefficient(-smax, 3)), "-" + test_text::digits(max) + "e-3");
   EXPECT_FALSE(Decimal::from_signed_coefficient(smax + 1, 0));
   EXPECT_FALSE(Decimal::from_signed_coefficient(-smax - 1, 0));
   EXPECT_FALSE(Decimal::from_signed_coefficient(int128_min, 0));
@@ -237,7 +224,7 @@ class DecimalExtremes : public testing::TestWithParam<std::uint32_t> {};
 TEST_P(DecimalExtremes, LargestCoefficientAtEveryScale) {
   const std::uint32_t a = GetParam();
   const UInt128 max = Decimal::max_coefficient;
-  const std::string digits = digits_of(max);  // 29 digits
+  const std::string digits = test_text::digits(max);  // 29 digits
   const Decimal largest = *Decimal::from_parts(max, a, true);
   const std::string whole = digits.substr(0, digits.size() - a);
   EXPECT_EQ(largest.to_string(), "-" + whole + (a == 0 ? "" : "." + digits.substr(whole.size())));
