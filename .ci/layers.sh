@@ -55,5 +55,9 @@ done
 
 grep -rlE '#include\s*<Python\.h>' src/numeric_core src/particle_swarm_optimization \
   && { echo "Python.h included below the Python layer" >&2; status=1; }
+# Version tests and the interpreter's private API live in the compatibility unit alone.
+grep -rnE 'PY_VERSION_HEX|\b_Py[A-Za-z]' src --include='*.cpp' --include='*.hpp' \
+  | grep -v '^src/python_layer/cpython_compat\.' \
+  && { echo "CPython version code outside src/python_layer/cpython_compat" >&2; status=1; }
 if [[ $status -eq 0 ]]; then echo "layers: every include points down, in the Python layer too"; fi
 exit $status

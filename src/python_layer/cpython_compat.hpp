@@ -1,8 +1,14 @@
-// What differs between the CPython versions the module supports, behind one small interface.
+// What differs between the CPython versions the module supports, behind one small interface:
+// every version test and every private layout or call of the interpreter lives here. The rest
+// of the module speaks the C API's own terms through it (a new reference, or null or -1 with
+// an exception set) and reads as the same rules on every version.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+#include <cstddef>
+#include <optional>
 
 namespace swarmtuner::cpython {
 
@@ -14,6 +20,48 @@ inline bool is_finalizing() noexcept {
 #else
   return _Py_IsFinalizing() != 0;
 #endif
+}
+
+// The little-endian two's complement bytes of an int into `size` bytes: 0, or -1 with an
+// exception set (OverflowError "int too big to convert" when it needs more, on every version).
+int long_as_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size);
+
+// An int from `size` little-endian two's complement bytes; null with an exception set.
+PyObject* long_from_signed_le_bytes(const unsigned char* bytes, std::size_t size);
+
+// The number of bytes of an int's two's complement form, sign bit included; -1 with an
+// exception set.
+Py_ssize_t long_signed_byte_size(PyObject* integer);
+
+// The digits of this interpreter's ints: least significant first, each `digit_size` bytes
+// holding `bits_per_digit` bits of the magnitude.
+struct DigitLayout {
+  unsigned bits_per_digit;
+  unsigned digit_size;
+};
+
+// The layout, where new ints can be made by writing their digits (every version but 3.13,
+// whose public API takes only bytes); nullopt where only the byte exchange is open.
+std::optional<DigitLayout> writable_digit_layout() noexcept;
+
+namespace detail {
+// Starts an int of `count` digits (count > 0, where writable_digit_layout() has a layout) and
+// points `digits` at them; null with an exception set when it cannot be made.
+void* begin_long(bool negative, std::size_t count, void** digits) noexcept;
+// The int begun, with every digit written: a new reference, or null with an exception set.
+PyObject* finish_long(void* started, bool negative, std::size_t count) noexcept;
+}  // namespace detail
+
+// A new int made from its magnitude's digits, which `write(void* digits)` writes, exactly
+// `count` of them with the top one non-zero (the int's value is beyond what a small int
+// cache holds), in the layout of writable_digit_layout(). Null with an exception set.
+template <class Write>
+PyObject* long_from_digits(bool negative, std::size_t count, Write&& write) noexcept {
+  void* digits = nullptr;
+  void* const started = detail::begin_long(negative, count, &digits);
+  if (started == nullptr) return nullptr;
+  write(digits);
+  return detail::finish_long(started, negative, count);
 }
 
 }  // namespace swarmtuner::cpython

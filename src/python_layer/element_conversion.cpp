@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "python_layer/cpython_compat.hpp"
 #include "python_layer/decimal_class.hpp"
 #include "python_layer/number_reading.hpp"
 #include "python_layer/py_text.hpp"
@@ -67,46 +68,22 @@ std::int64_t read_i64(PyObject* object) {
   return *value;
 }
 
-// Little-endian two's complement bytes of an int; OverflowError when it needs more. From 3.13
-// the interpreter has a public call for the exchange, which reports the size the value needs
-// instead of raising; the message is the one the older call raises, so every version says the
-// same.
+// Little-endian two's complement bytes of an int; OverflowError when it needs more.
 void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size) {
-#if PY_VERSION_HEX >= 0x030D0000
-  const Py_ssize_t needed = PyLong_AsNativeBytes(integer, bytes, static_cast<Py_ssize_t>(size),
-                                                 Py_ASNATIVEBYTES_LITTLE_ENDIAN);
-  if (needed < 0) throw_python_error();
-  if (static_cast<std::size_t>(needed) > size) raise(PyExc_OverflowError, "int too big to convert");
-#else
-  const int status = _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, size,
-                                         /*little_endian=*/1, /*is_signed=*/1);
-  if (status < 0) throw_python_error();
-#endif
+  if (cpython::long_as_signed_le_bytes(integer, bytes, size) < 0) throw_python_error();
 }
 
 // An int from little-endian two's complement bytes.
 PyRef int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
-#if PY_VERSION_HEX >= 0x030D0000
-  return steal_or_panic(PyLong_FromNativeBytes(bytes, size, Py_ASNATIVEBYTES_LITTLE_ENDIAN));
-#else
-  return steal_or_panic(_PyLong_FromByteArray(bytes, size, /*little_endian=*/1, /*is_signed=*/1));
-#endif
+  return steal_or_panic(cpython::long_from_signed_le_bytes(bytes, size));
 }
 
 // The number of bytes of the two's complement form of an int that does not fit a word, sign
 // bit included.
 std::size_t signed_byte_size(PyObject* integer) {
-#if PY_VERSION_HEX >= 0x030D0000
-  const Py_ssize_t needed =
-      PyLong_AsNativeBytes(integer, nullptr, 0, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
-  if (needed < 0) throw_python_error();
-  return static_cast<std::size_t>(needed);
-#else
-  const std::size_t bits = _PyLong_NumBits(integer);
-  if (bits == static_cast<std::size_t>(-1)) throw_python_error();
-  // One more byte than the magnitude needs leaves room for the sign bit.
-  return bits / 8 + 1;
-#endif
+  const Py_ssize_t size = cpython::long_signed_byte_size(integer);
+  if (size < 0) throw_python_error();
+  return static_cast<std::size_t>(size);
 }
 
 Int128 read_i128(PyObject* object) {
@@ -169,9 +146,6 @@ PyRef int128_to_py(Int128 value) {
   }
   return int_from_signed_le_bytes(bytes.data(), bytes.size());
 }
-
-// 3.13 keeps the byte exchange: its public API has no call that takes digits.
-#if PY_VERSION_HEX >= 0x030E0000 || PY_VERSION_HEX < 0x030D0000
 
 // A magnitude's limbs as Python's digits of DigitBits bits (at most 32), least significant
 // first: `count` digits, as many as the magnitude needs. The limbs stream through a word
@@ -250,67 +224,39 @@ std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
   return (bits + digit_bits - 1) / digit_bits;
 }
-#endif
 
-#if PY_VERSION_HEX >= 0x030E0000
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
-// over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
-// knows (least significant first, 30 bits in 32 or 15 bits in 16, the two Python builds with).
+// over the bytes on Python's side. Null without an exception when the interpreter's ints
+// cannot be written so, or their digits are not of a layout this knows (30 bits in 32 or 15
+// bits in 16, the two Python builds with).
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
-  const PyLongLayout* const layout = PyLong_GetNativeLayout();
-  const unsigned digit_bits = layout->bits_per_digit;
-  const unsigned digit_size = layout->digit_size;
-  if (layout->digits_order != -1 ||
-      !((digit_size == 4 && digit_bits == 30) || (digit_size == 2 && digit_bits == 15))) {
+  const std::optional<cpython::DigitLayout> layout = cpython::writable_digit_layout();
+  if (!layout) return nullptr;
+  PyObject* made = nullptr;
+  if (layout->digit_size == 4 && layout->bits_per_digit == 30) {
+    const std::size_t count = digit_count(limbs, 30);
+    made = cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
+      write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
+    });
+  } else if (layout->digit_size == 2 && layout->bits_per_digit == 15) {
+    const std::size_t count = digit_count(limbs, 15);
+    made = cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
+      write_few_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
+    });
+  } else {
     return nullptr;
   }
-  const std::size_t count = digit_count(limbs, digit_bits);
-  void* digits = nullptr;
-  PyLongWriter* const writer =
-      PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
-  if (writer == nullptr) panic_with_python_error("failed to create an int");
-  if (digit_size == 4) {
-    write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
-  } else {
-    write_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
-  }
-  return PyLongWriter_Finish(writer);
-}
-#elif PY_VERSION_HEX < 0x030D0000
-// Before 3.13 the only public way in is the byte exchange, which Python reads one byte at a
-// time and which costs more than the rest of the conversion; these versions have no public
-// call that takes digits either. So the digits are written into a new int of the documented
-// layout of each version (3.10 and 3.11 keep the sign in ob_size, 3.12 in lv_tag), the way
-// Python's own arithmetic fills the ints it makes.
-PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
-  const std::size_t count = digit_count(limbs, PyLong_SHIFT);
-  PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
   if (made == nullptr) panic_with_python_error("failed to create an int");
-#if PY_VERSION_HEX >= 0x030C0000
-  write_few_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
-  // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
-  if (negative) made->long_value.lv_tag |= 2;
-#else
-  write_few_digits<digit, PyLong_SHIFT>(limbs, made->ob_digit, count);
-  if (negative) Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
-#endif
-  return reinterpret_cast<PyObject*>(made);
+  return made;
 }
-#endif
 
 // An int of a value beyond a word.
 PyRef big_int_to_py(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
-#if PY_VERSION_HEX < 0x030D0000
-  return PyRef::steal(int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus));
-#else
-#if PY_VERSION_HEX >= 0x030E0000
   if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
     return PyRef::steal(made);
   }
-  if (PyErr_Occurred()) panic_with_python_error("failed to create an int");
-#endif
   // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
   // little-endian bytes. Only the bytes up to the one with the sign bit are handed over, since
   // Python reads them one at a time.
@@ -329,7 +275,6 @@ PyRef big_int_to_py(const BigInt& value) {
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
   return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
                                   bits / 8 + 1);
-#endif
 }
 
 }  // namespace

@@ -72,29 +72,6 @@ def test_bound_values_reach_f_exactly(kind, lower, upper, expected):
         assert value.as_tuple() == expected.as_tuple()  # the scale survives
 
 
-@pytest.mark.parametrize("sign", [1, -1])
-@pytest.mark.parametrize(
-    "pattern",
-    [
-        lambda n: 2 ** (n - 1),  # the top bit alone, at the start of a digit or inside one
-        lambda n: 2**n - 1,  # every bit set, so each digit shows all of its bits
-        lambda n: (2**n - 1) // 3 | 2 ** (n - 1),  # alternating bits: none shifted a place
-    ],
-    ids=["top_bit", "all_ones", "alternating"],
-)
-def test_big_ints_of_every_digit_count_reach_f_exactly(pattern, sign):
-    # Every bit length up to past four limbs: each count of Python digits, each place of the
-    # top bit within a limb, and the lengths beyond four limbs.
-    values = [sign * pattern(n) for n in range(1, 300)]
-    seen = []
-    swarmtuner.PSO(n_iters=0, n_particles=1).min(
-        lambda **kw: seen.append(kw["i"]) or 0,
-        i_min=values, i_max=[value + 1 for value in values],
-    )
-    assert seen[0] == values
-    assert all(type(value) is int for value in seen[0])
-
-
 def test_kwargs_types_and_key_order():
     seen = []
 

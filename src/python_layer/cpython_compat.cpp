@@ -1,0 +1,115 @@
+// The version-dependent calls of cpython_compat.hpp, one branch per CPython version range.
+#include "python_layer/cpython_compat.hpp"
+
+namespace swarmtuner::cpython {
+
+int long_as_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size) {
+#if PY_VERSION_HEX >= 0x030D0000
+  // The public call reports the size the value needs instead of raising; the message is the
+  // one the older call raises.
+  const Py_ssize_t needed = PyLong_AsNativeBytes(integer, bytes, static_cast<Py_ssize_t>(size),
+                                                 Py_ASNATIVEBYTES_LITTLE_ENDIAN);
+  if (needed < 0) return -1;
+  if (static_cast<std::size_t>(needed) > size) {
+    PyErr_SetString(PyExc_OverflowError, "int too big to convert");
+    return -1;
+  }
+  return 0;
+#else
+  return _PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(integer), bytes, size,
+                             /*little_endian=*/1, /*is_signed=*/1);
+#endif
+}
+
+PyObject* long_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return PyLong_FromNativeBytes(bytes, size, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
+#else
+  return _PyLong_FromByteArray(bytes, size, /*little_endian=*/1, /*is_signed=*/1);
+#endif
+}
+
+Py_ssize_t long_signed_byte_size(PyObject* integer) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return PyLong_AsNativeBytes(integer, nullptr, 0, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
+#else
+  const std::size_t bits = _PyLong_NumBits(integer);
+  if (bits == static_cast<std::size_t>(-1)) return -1;
+  // One more byte than the magnitude needs leaves room for the sign bit.
+  return static_cast<Py_ssize_t>(bits / 8 + 1);
+#endif
+}
+
+#if PY_VERSION_HEX >= 0x030E0000
+// PyLongWriter: the public way to write an int's digits.
+
+std::optional<DigitLayout> writable_digit_layout() noexcept {
+  const PyLongLayout* const layout = PyLong_GetNativeLayout();
+  if (layout->digits_order != -1) return std::nullopt;
+  return DigitLayout{layout->bits_per_digit, layout->digit_size};
+}
+
+namespace detail {
+void* begin_long(bool negative, std::size_t count, void** digits) noexcept {
+  return PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), digits);
+}
+PyObject* finish_long(void* started, bool, std::size_t) noexcept {
+  return PyLongWriter_Finish(static_cast<PyLongWriter*>(started));
+}
+}  // namespace detail
+
+#elif PY_VERSION_HEX >= 0x030D0000
+// 3.13 has no public call that takes digits.
+
+std::optional<DigitLayout> writable_digit_layout() noexcept {
+  return std::nullopt;
+}
+
+namespace detail {
+void* begin_long(bool, std::size_t, void**) noexcept {
+  PyErr_SetString(PyExc_SystemError, "ints cannot be written digit by digit on this version");
+  return nullptr;
+}
+PyObject* finish_long(void*, bool, std::size_t) noexcept {
+  return nullptr;
+}
+}  // namespace detail
+
+#else
+// Before 3.13 the only public way in is the byte exchange, which Python reads one byte at a
+// time and which costs more than the rest of a conversion. So the digits are written into a
+// new int of the documented layout of each version, the way Python's own arithmetic fills the
+// ints it makes: 3.10 and 3.11 keep the sign in ob_size, 3.12 in the two bits under the digit
+// count of lv_tag (0 positive, 1 zero, 2 negative).
+
+std::optional<DigitLayout> writable_digit_layout() noexcept {
+  return DigitLayout{PyLong_SHIFT, sizeof(digit)};
+}
+
+namespace detail {
+void* begin_long(bool, std::size_t count, void** digits) noexcept {
+  PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
+  if (made == nullptr) return nullptr;
+#if PY_VERSION_HEX >= 0x030C0000
+  *digits = made->long_value.ob_digit;
+#else
+  *digits = made->ob_digit;
+#endif
+  return made;
+}
+PyObject* finish_long(void* started, bool negative, [[maybe_unused]] std::size_t count) noexcept {
+  PyLongObject* const made = static_cast<PyLongObject*>(started);
+  if (negative) {
+#if PY_VERSION_HEX >= 0x030C0000
+    made->long_value.lv_tag |= 2;
+#else
+    Py_SET_SIZE(made, -static_cast<Py_ssize_t>(count));
+#endif
+  }
+  return reinterpret_cast<PyObject*>(made);
+}
+}  // namespace detail
+
+#endif
+
+}  // namespace swarmtuner::cpython
