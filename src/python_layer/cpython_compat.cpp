@@ -58,29 +58,12 @@ PyObject* finish_long(void* started, bool, std::size_t) noexcept {
 }
 }  // namespace detail
 
-#elif PY_VERSION_HEX >= 0x030D0000
-// 3.13 has no public call that takes digits.
-
-std::optional<DigitLayout> writable_digit_layout() noexcept {
-  return std::nullopt;
-}
-
-namespace detail {
-void* begin_long(bool, std::size_t, void**) noexcept {
-  PyErr_SetString(PyExc_SystemError, "ints cannot be written digit by digit on this version");
-  return nullptr;
-}
-PyObject* finish_long(void*, bool, std::size_t) noexcept {
-  return nullptr;
-}
-}  // namespace detail
-
 #else
-// Before 3.13 the only public way in is the byte exchange, which Python reads one byte at a
-// time and which costs more than the rest of a conversion. So the digits are written into a
-// new int of the documented layout of each version, the way Python's own arithmetic fills the
-// ints it makes: 3.10 and 3.11 keep the sign in ob_size, 3.12 in the two bits under the digit
-// count of lv_tag (0 positive, 1 zero, 2 negative).
+// Before 3.14 the public ways in are the byte exchanges, which Python reads one byte at a
+// time and which cost more than the rest of a conversion. So the digits are written into a new
+// int of the documented layout of each of these released, frozen versions, the way Python's
+// own arithmetic fills the ints it makes: 3.10 and 3.11 keep the sign in ob_size, 3.12 and
+// 3.13 in the two bits under the digit count of lv_tag (0 positive, 1 zero, 2 negative).
 
 std::optional<DigitLayout> writable_digit_layout() noexcept {
   return DigitLayout{PyLong_SHIFT, sizeof(digit)};

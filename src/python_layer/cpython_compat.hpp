@@ -40,8 +40,8 @@ struct DigitLayout {
   unsigned digit_size;
 };
 
-// The layout, where new ints can be made by writing their digits (every version but 3.13,
-// whose public API takes only bytes); nullopt where only the byte exchange is open.
+// The layout, where new ints can be made by writing their digits; nullopt where only the
+// byte exchange is open (a layout of PyLongWriter's that is not least significant first).
 std::optional<DigitLayout> writable_digit_layout() noexcept;
 
 namespace detail {

@@ -1,7 +1,7 @@
 """The interpreter-version layer under the conversions: ints exchanged as bytes and as digits.
 
-Each CPython version takes its own route (private calls and layouts before 3.13, the public
-byte exchange on 3.13, PyLongWriter from 3.14); these tests run on every version in CI and pin
+Each CPython version takes its own route (private calls and layouts before 3.14, the public
+byte exchange and PyLongWriter from 3.14); these tests run on every version in CI and pin
 that every route gives Python's own values."""
 
 import pytest
