@@ -200,8 +200,8 @@ def test_non_finite_coefficients_never_move_a_point_out_of_its_bounds(space, coe
 @pytest.mark.parametrize("kind, size", [
     ("c64", 1.0),
     ("c128", 1.0),
-    # Half the largest range a part can have: the corners' magnitudes are still finite, but a
-    # point outside the rectangle soon is not, and abs() of it overflows inside f.
+    # Half the widest range a part can have: the corners' magnitudes are finite, but a point
+    # that leaves the rectangle soon is not (abs() overflows in f, c64 parts become infinite).
     ("c64", f32(1.6e38)),
     ("c128", 8e307),
 ])
