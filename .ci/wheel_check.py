@@ -66,10 +66,11 @@ def check_search():
         assert tuple(point) == KINDS, point
         for kind, (low, high) in BOUNDS.items():
             assert len(point[kind]) == len(low), (kind, point[kind])
-            if TYPES[kind] is complex:  # complex components are never clamped
-                continue
             for x, lo, hi in zip(point[kind], low, high):
-                assert lo <= x <= hi, (kind, x, lo, hi)
+                if TYPES[kind] is complex:  # the real and imaginary parts each in their range
+                    assert lo.real <= x.real <= hi.real and lo.imag <= x.imag <= hi.imag, (kind, x)
+                else:
+                    assert lo <= x <= hi, (kind, x, lo, hi)
         assert value == distance(**point), (value, point)
         print(f"{method.__name__}: {value:.6g}")
 

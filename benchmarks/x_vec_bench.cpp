@@ -17,6 +17,10 @@ Element<K> value_at(std::uint64_t& state) {
   if constexpr (K == ElementKind::D) {
     // Two fractional digits, as a caller's bounds typically carry.
     return *Decimal::from_signed_coefficient(v * 100 + static_cast<std::int64_t>(state % 100), 2);
+  } else if constexpr (ComplexElement<Element<K>>) {
+    // The imaginary part from other bits of the same draw.
+    using F = decltype(Element<K>{}.re);
+    return {static_cast<F>(v), static_cast<F>((state >> 13) % 1000)};
   } else {
     return static_cast<Element<K>>(v);
   }
@@ -38,6 +42,9 @@ XVec constant(std::size_t n, std::int64_t value) {
   XVec v;
   if constexpr (K == ElementKind::D) {
     v.list<K>().assign(n, Decimal::from_i64(value));
+  } else if constexpr (ComplexElement<Element<K>>) {
+    using F = decltype(Element<K>{}.re);
+    v.list<K>().assign(n, {static_cast<F>(value), static_cast<F>(value)});
   } else {
     v.list<K>().assign(n, static_cast<Element<K>>(value));
   }
@@ -167,7 +174,10 @@ void BM_ConvergingStep(benchmark::State& state) {
 BENCHMARK_TEMPLATE(BM_ConvergingStep, ElementKind::D)->Arg(10);
 BENCHMARK_TEMPLATE(BM_ConvergingStep, ElementKind::I)->Arg(10);
 
+BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::F32)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::F64)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::C64)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::C128)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::I64)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::I)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_ParticleStep, ElementKind::D)->Arg(10)->Arg(100)->Arg(1000);

@@ -67,11 +67,6 @@ struct ElementTraits<ElementKind::D> {
 template <ElementKind K>
 using Element = typename ElementTraits<K>::type;
 
-// Complex kinds have no order; clamping and sampling treat them apart.
-constexpr bool is_complex_kind(ElementKind kind) noexcept {
-  return kind == ElementKind::C64 || kind == ElementKind::C128;
-}
-
 // The five fixed-width two's complement kinds.
 template <class T>
 concept FixedWidthInt = std::same_as<T, std::int8_t> || std::same_as<T, std::int16_t> ||

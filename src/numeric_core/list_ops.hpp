@@ -126,11 +126,12 @@ void finite_velocity_list(std::vector<T>& velocity) {
   }
 }
 
-// The position and velocity limits of one register-kind component, written as selects so
-// that a loop around it has no branches to stop vectorisation. Rules in order: below lower,
+// The position and velocity limits of one ordered register-kind component, written as selects
+// so that a loop around it has no branches to stop vectorisation. Rules in order: below lower,
 // above upper (both put the position on the bound and zero the velocity), then the velocity
 // limits.
 template <FixedSizeNumber T>
+requires OrderedElement<T>
 inline void clamp_element(T& position, T& velocity, T lower, T upper, T velocity_min,
                           T velocity_max) noexcept {
   // The conditions are combined without short circuits: conditional loads would keep the
@@ -147,6 +148,18 @@ inline void clamp_element(T& position, T& velocity, T lower, T upper, T velocity
   new_x = below ? lower : new_x;
   position = new_x;
   velocity = new_v;
+}
+
+// Complex numbers have no order, but each part is a float of the kind's precision and is held
+// within its own range exactly as a float component would be: the real part by the real parts
+// of the bounds and limits, the imaginary part by the imaginary parts. A part that leaves its
+// range stops that part of the velocity only.
+template <class F>
+inline void clamp_element(BasicComplex<F>& position, BasicComplex<F>& velocity,
+                          BasicComplex<F> lower, BasicComplex<F> upper,
+                          BasicComplex<F> velocity_min, BasicComplex<F> velocity_max) noexcept {
+  clamp_element(position.re, velocity.re, lower.re, upper.re, velocity_min.re, velocity_max.re);
+  clamp_element(position.im, velocity.im, lower.im, upper.im, velocity_min.im, velocity_max.im);
 }
 
 template <FixedSizeNumber T>
@@ -183,7 +196,7 @@ void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const 
   }
 }
 
-// Clamps one ordered kind's lists over the shortest of the six.
+// Clamps one kind's lists over the shortest of the six.
 template <class T>
 void clamp_lists(std::vector<T>& position, std::vector<T>& velocity, const std::vector<T>& lower,
                  const std::vector<T>& upper, const std::vector<T>& velocity_min,

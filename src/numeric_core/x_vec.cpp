@@ -57,10 +57,8 @@ void XVec::mul_assign(const ScaleFactor& factor) {
 void clamp_particle(XVec& position, XVec& velocity, const XVec& lower, const XVec& upper,
                     const XVec& velocity_min, const XVec& velocity_max) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    if constexpr (!is_complex_kind(K)) {
-      clamp_lists(position.list<K>(), velocity.list<K>(), lower.list<K>(), upper.list<K>(),
-                  velocity_min.list<K>(), velocity_max.list<K>());
-    }
+    clamp_lists(position.list<K>(), velocity.list<K>(), lower.list<K>(), upper.list<K>(),
+                velocity_min.list<K>(), velocity_max.list<K>());
   });
 }
 

@@ -75,7 +75,7 @@ struct XVec {
 };
 
 // Brings position into [lower, upper] (zeroing the velocity of a clamped component) and
-// otherwise velocity into [velocity_min, velocity_max]; complex kinds are left untouched.
+// otherwise velocity into [velocity_min, velocity_max]; complex components part by part.
 void clamp_particle(XVec& position, XVec& velocity, const XVec& lower, const XVec& upper,
                     const XVec& velocity_min, const XVec& velocity_max);
 

@@ -68,16 +68,13 @@ void step_fused(XVec& position, XVec& velocity, const XVec& best_position, const
   const T* const b = best_position.list<K>().data();
   const T* const g = global_best.list<K>().data();
   const std::size_t n = position.list<K>().size();
-  std::size_t clamped = 0;
-  if constexpr (!is_complex_kind(K)) {
-    const auto& lo = limits.lower.list<K>();
-    const auto& hi = limits.upper.list<K>();
-    const auto& v_lo = limits.velocity_min.list<K>();
-    const auto& v_hi = limits.velocity_max.list<K>();
-    clamped = std::min({n, lo.size(), hi.size(), v_lo.size(), v_hi.size()});
-    move_and_clamp(x, v, b, g, c1.value(), c2.value(), lo.data(), hi.data(), v_lo.data(),
-                   v_hi.data(), clamped);
-  }
+  const auto& lo = limits.lower.list<K>();
+  const auto& hi = limits.upper.list<K>();
+  const auto& v_lo = limits.velocity_min.list<K>();
+  const auto& v_hi = limits.velocity_max.list<K>();
+  const std::size_t clamped = std::min({n, lo.size(), hi.size(), v_lo.size(), v_hi.size()});
+  move_and_clamp(x, v, b, g, c1.value(), c2.value(), lo.data(), hi.data(), v_lo.data(), v_hi.data(),
+                 clamped);
   // Components beyond a shorter bound or limit list move but are not clamped.
   move_only(x, v, b, g, c1.value(), c2.value(), clamped, n);
 }
@@ -100,14 +97,10 @@ void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position
   (add_list_in_place(velocity.list<Ks>(), social.list<Ks>()), ...);
   (finite_velocity_list(velocity.list<Ks>()), ...);
   (add_list(position.list<Ks>(), velocity.list<Ks>()), ...);
-  const auto clamp = [&]<ElementKind K>(KindTag<K>) {
-    if constexpr (!is_complex_kind(K)) {
-      clamp_lists(position.list<K>(), velocity.list<K>(), limits.lower.list<K>(),
-                  limits.upper.list<K>(), limits.velocity_min.list<K>(),
-                  limits.velocity_max.list<K>());
-    }
-  };
-  (clamp(KindTag<Ks>{}), ...);
+  (clamp_lists(position.list<Ks>(), velocity.list<Ks>(), limits.lower.list<Ks>(),
+               limits.upper.list<Ks>(), limits.velocity_min.list<Ks>(),
+               limits.velocity_max.list<Ks>()),
+   ...);
 }
 
 // ---- Big integers and decimals in one pass per element ----

@@ -261,19 +261,32 @@ def _neg(a):
     return {k: [OPS[k].neg(v) for v in a[k]] for k in a}
 
 
+def _clamp_one(x, v, lower, upper, vmin, vmax, zero):
+    """The first rule that applies: below or above the bounds (onto the bound, velocity zero),
+    then the velocity limits."""
+    if x < lower:
+        return lower, zero
+    if x > upper:
+        return upper, zero
+    if v < vmin:
+        return x, vmin
+    if v > vmax:
+        return x, vmax
+    return x, v
+
+
 def _clamp(position, velocity, lower, upper, vmin, vmax):
     for k in position:
-        if not OPS[k].ordered:
-            continue
-        for j, (x, v) in enumerate(zip(position[k], velocity[k])):
-            if x < lower[k][j]:
-                position[k][j], velocity[k][j] = lower[k][j], OPS[k].zero
-            elif x > upper[k][j]:
-                position[k][j], velocity[k][j] = upper[k][j], OPS[k].zero
-            elif v < vmin[k][j]:
-                velocity[k][j] = vmin[k][j]
-            elif v > vmax[k][j]:
-                velocity[k][j] = vmax[k][j]
+        limits = zip(position[k], velocity[k], lower[k], upper[k], vmin[k], vmax[k])
+        for j, (x, v, lo, hi, v_lo, v_hi) in enumerate(limits):
+            if OPS[k].ordered:
+                position[k][j], velocity[k][j] = _clamp_one(x, v, lo, hi, v_lo, v_hi, OPS[k].zero)
+            else:
+                # Complex: the real part within the real parts of the bounds and limits, the
+                # imaginary part within the imaginary parts, each as a float.
+                re = _clamp_one(x.real, v.real, lo.real, hi.real, v_lo.real, v_hi.real, 0.0)
+                im = _clamp_one(x.imag, v.imag, lo.imag, hi.imag, v_lo.imag, v_hi.imag, 0.0)
+                position[k][j], velocity[k][j] = complex(re[0], im[0]), complex(re[1], im[1])
 
 
 def replay(f, starts, lower, upper, n_iters, c1, c2, inertia, max_v):

@@ -479,12 +479,15 @@ def check_search(result, failure, lists, seen, n_iters, n_particles, maximise):
     assert {k: [repr(x) for x in xs] for k, xs in point.items()} == {
         k: [repr(x) for x in xs] for k, xs in first.items()
     }
-    # Ordered components never leave their bounds.
+    # No component leaves its bounds; a complex one stays in its rectangle.
     for shown, _ in seen:
         for kind, xs in shown.items():
-            if kind in ORDERED_KINDS:
-                for x, low, high in zip(xs, lists[f"{kind}_min"], lists[f"{kind}_max"]):
+            for x, low, high in zip(xs, lists[f"{kind}_min"], lists[f"{kind}_max"]):
+                if kind in ORDERED_KINDS:
                     assert low <= x <= high, (kind, x, low, high)
+                else:
+                    assert low.real <= x.real <= high.real, (kind, x, low, high)
+                    assert low.imag <= x.imag <= high.imag, (kind, x, low, high)
 
 
 # ---- Objectives --------------------------------------------------------------------------------

@@ -35,3 +35,19 @@ def test_integer_arithmetic_saturates():
     assert OPS["i8"].scale(100, 2.0) == 127 and OPS["i8"].scale(-100, 2.0) == -128
     assert OPS["i64"].scale(2**53 + 1, 1.0) == 2**53
     assert OPS["i8"].scale(5, float("nan")) == 0
+
+
+def test_complex_worked_example():
+    # The float example in both parts at once, the imaginary part mirrored: bounds 0 and
+    # 10 + 10j, velocity limits -2 - 2j and 2 + 2j. The particle at 1 + 7j is pulled by 6 - 6j
+    # towards the best at 4 + 4j, jumps to 7 + 1j, and its carried velocity is cut to 2 - 2j.
+    def f(c128):
+        return abs(c128[0] - (4 + 4j))
+
+    evaluated, _ = replay(f, [{"c128": [4 + 4j]}, {"c128": [1 + 7j]}], {"c128": [0j]},
+                          {"c128": [10 + 10j]}, n_iters=2, c1=2.0, c2=2.0, inertia=0.5,
+                          max_v=0.2)
+    assert [p["c128"][0] for p in evaluated[:2]] == [4 + 4j, 7 + 1j]
+    # Sweep 2: velocity 1 - 1j plus pulls -18 + 18j: the real part falls below 0 and the
+    # imaginary part rises above 10, each onto its own bound.
+    assert evaluated[3] == {"c128": [10j]}

@@ -7,7 +7,7 @@ import pytest
 
 import swarmtuner
 from conftest import panic_message
-from replay import replay
+from replay import f32, replay
 
 
 def magnitude(value):
@@ -77,6 +77,17 @@ SETTINGS = [
     dict(n_particles=3, n_iters=6, c1=2 / 3, c2=0.1 + 0.2, inertia=1 / 3, max_v=0.3),
     dict(n_particles=3, n_iters=4, c1=7e-29, c2=0.0, inertia=0.9),
 ]
+
+
+def assert_within_bounds(point, lower, upper):
+    """Every component within its bounds, bounds included; a complex one part by part."""
+    for kind, values in point.items():
+        for x, low, high in zip(values, lower[kind], upper[kind]):
+            if isinstance(x, complex):
+                assert low.real <= x.real <= high.real, (kind, x)
+                assert low.imag <= x.imag <= high.imag, (kind, x)
+            else:
+                assert low <= x <= high, (kind, x)
 
 
 def python_bounds(space):
@@ -175,12 +186,7 @@ def test_non_finite_coefficients_never_move_a_point_out_of_its_bounds(space, coe
     pso, calls, (value, position) = run(space, dict(n_particles=4, n_iters=10, **coefficients))
     lower, upper = python_bounds(space)
     for call in calls:
-        for kind, values in call.items():
-            for j, x in enumerate(values):
-                if isinstance(x, complex):  # never clamped, but never NaN either
-                    assert not (math.isnan(x.real) or math.isnan(x.imag)), (kind, x)
-                else:
-                    assert lower[kind][j] <= x <= upper[kind][j], (kind, x)
+        assert_within_bounds(call, lower, upper)
     n = pso.n_particles
     expected, (best_value, best_position) = replay(
         sphere, calls[:n], lower, upper, pso.n_iters, pso.c1, pso.c2, pso.inertia, pso.max_v
@@ -189,6 +195,32 @@ def test_non_finite_coefficients_never_move_a_point_out_of_its_bounds(space, coe
         same_point(got, want)
     assert value == best_value
     same_point(position, best_position)
+
+
+@pytest.mark.parametrize("kind, size", [
+    ("c64", 1.0),
+    ("c128", 1.0),
+    # Half the widest range a part can have: the corners' magnitudes are finite, but a point
+    # that leaves the rectangle soon is not (abs() overflows in f, c64 parts become infinite).
+    ("c64", f32(1.6e38)),
+    ("c128", 8e307),
+])
+def test_complex_points_stay_in_their_rectangle_with_the_default_settings(kind, size):
+    # The default coefficients overshoot (c1 + c2 = 4 exceeds 2 + 2 * inertia), so the swarm
+    # keeps hitting the edges: the first component is pulled to the centre, the second to the
+    # corners.
+    space = {kind: ([-size - size * 1j] * 2, [size + size * 1j] * 2)}
+
+    def f(**kw):
+        z = kw[kind]
+        return abs(z[0]) - abs(z[1])
+
+    _, calls, _ = run(space, {}, f=f)
+    lower, upper = python_bounds(space)
+    for call in calls:
+        assert_within_bounds(call, lower, upper)
+    on_edge = [z for call in calls for z in call[kind] if size in (abs(z.real), abs(z.imag))]
+    assert len(on_edge) > len(calls) // 10
 
 
 @pytest.mark.parametrize("kind, bounds, message", [

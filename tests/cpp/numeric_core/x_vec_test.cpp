@@ -173,7 +173,8 @@ TEST(XVecTest, CloneIsDeepAndZerosLikeKeepsTheShape) {
   EXPECT_EQ(zeros.c64[0], (Complex32{0.0f, 0.0f}));
 }
 
-// Per-kind clamping, checked the same way for every ordered kind.
+// Per-kind clamping, checked the same way for every ordered kind, and part by part for the
+// complex kinds.
 template <ElementKind K>
 struct Kind {
   static constexpr ElementKind kind = K;
@@ -250,7 +251,7 @@ TEST(ClampParticleTest, NanPositionStaysButItsVelocityIsLimited) {
   EXPECT_TRUE(std::isnan(velocity.f64[1]));
 }
 
-TEST(ClampParticleTest, WorksOverTheShortestOfTheSixListsAndSkipsComplex) {
+TEST(ClampParticleTest, WorksOverTheShortestOfTheSixLists) {
   XVec position, velocity, lower, upper, v_min, v_max;
   position.i16 = {20, 20, 20};
   velocity.i16 = {5, 5, 5};
@@ -258,17 +259,79 @@ TEST(ClampParticleTest, WorksOverTheShortestOfTheSixListsAndSkipsComplex) {
   upper.i16 = {10, 10, 10};
   v_min.i16 = {-1, -1, -1};
   v_max.i16 = {1, 1};
-  position.c128 = {{100.0, -100.0}};
-  velocity.c128 = {{50.0, 50.0}};
-  lower.c128 = {{0.0, 0.0}};
+  position.c128 = {{100.0, -100.0}, {100.0, -100.0}};
+  velocity.c128 = {{50.0, 50.0}, {50.0, 50.0}};
+  lower.c128 = {{0.0, 0.0}, {0.0, 0.0}};
   upper.c128 = {{1.0, 1.0}};
-  v_min.c128 = {{-1.0, -1.0}};
-  v_max.c128 = {{1.0, 1.0}};
+  v_min.c128 = {{-1.0, -1.0}, {-1.0, -1.0}};
+  v_max.c128 = {{1.0, 1.0}, {1.0, 1.0}};
   clamp_particle(position, velocity, lower, upper, v_min, v_max);
   EXPECT_EQ(position.i16, (std::vector<std::int16_t>{10, 10, 20}));
   EXPECT_EQ(velocity.i16, (std::vector<std::int16_t>{0, 0, 5}));
-  EXPECT_EQ(position.c128, (std::vector<Complex64>{{100.0, -100.0}}));
-  EXPECT_EQ(velocity.c128, (std::vector<Complex64>{{50.0, 50.0}}));
+  EXPECT_EQ(position.c128, (std::vector<Complex64>{{1.0, 0.0}, {100.0, -100.0}}));
+  EXPECT_EQ(velocity.c128, (std::vector<Complex64>{{0.0, 0.0}, {50.0, 50.0}}));
+}
+
+// A complex component is clamped part by part, each part by the float rules above. The two
+// parts have disjoint ranges, so a part checked against the other part's bounds would show;
+// every rule of one part meets every rule of the other.
+template <class P>
+class ComplexClampTest : public ::testing::Test {};
+using ComplexKinds = ::testing::Types<Kind<ElementKind::C64>, Kind<ElementKind::C128>>;
+TYPED_TEST_SUITE(ComplexClampTest, ComplexKinds);
+
+TYPED_TEST(ComplexClampTest, EachPartFollowsTheFloatRulesWithinItsOwnRange) {
+  constexpr ElementKind K = TypeParam::kind;
+  using T = Element<K>;
+  struct Part {
+    double x, v, x_out, v_out;
+  };
+  // Real part: bounds 0 and 10, velocity limits -2 and 2.
+  const Part real_cases[] = {
+      {15, 3, 10, 0}, {-1, -3, 0, 0}, {5, 3, 5, 2}, {5, -3, 5, -2}, {5, 1, 5, 1}, {10, 3, 10, 2},
+  };
+  // Imaginary part: bounds -30 and -20, velocity limits -4 and 4.
+  const Part imag_cases[] = {
+      {-15, 1, -20, 0},   {-31, -9, -30, 0}, {-25, 9, -25, 4},
+      {-25, -9, -25, -4}, {-25, 3, -25, 3},  {-30, -5, -30, -4},
+  };
+  const auto part = [](double value) { return static_cast<decltype(T{}.re)>(value); };
+  const auto make = [&](double re, double im) { return T{part(re), part(im)}; };
+  for (const Part& re : real_cases) {
+    for (const Part& im : imag_cases) {
+      XVec position, velocity, lower, upper, v_min, v_max;
+      position.list<K>() = {make(re.x, im.x)};
+      velocity.list<K>() = {make(re.v, im.v)};
+      lower.list<K>() = {make(0, -30)};
+      upper.list<K>() = {make(10, -20)};
+      v_min.list<K>() = {make(-2, -4)};
+      v_max.list<K>() = {make(2, 4)};
+      clamp_particle(position, velocity, lower, upper, v_min, v_max);
+      EXPECT_EQ(position.list<K>()[0], make(re.x_out, im.x_out)) << re.x << " " << im.x;
+      EXPECT_EQ(velocity.list<K>()[0], make(re.v_out, im.v_out)) << re.x << " " << im.x;
+    }
+  }
+}
+
+TYPED_TEST(ComplexClampTest, NanPartStaysButItsVelocityIsLimited) {
+  constexpr ElementKind K = TypeParam::kind;
+  using T = Element<K>;
+  using F = decltype(T{}.re);
+  const F not_a_number = std::numeric_limits<F>::quiet_NaN();
+  XVec position, velocity, lower, upper, v_min, v_max;
+  position.list<K>() = {T{not_a_number, F{4}}};
+  velocity.list<K>() = {T{F{5}, not_a_number}};
+  lower.list<K>() = {T{F{0}, F{0}}};
+  upper.list<K>() = {T{F{10}, F{10}}};
+  v_min.list<K>() = {T{F{-2}, F{-2}}};
+  v_max.list<K>() = {T{F{2}, F{2}}};
+  clamp_particle(position, velocity, lower, upper, v_min, v_max);
+  const T x = position.list<K>()[0];
+  const T v = velocity.list<K>()[0];
+  EXPECT_TRUE(std::isnan(x.re));
+  EXPECT_EQ(v.re, F{2});
+  EXPECT_EQ(x.im, F{4});
+  EXPECT_TRUE(std::isnan(v.im));
 }
 
 TEST(ClampParticleTest, BoundsAreCopiedExactly) {

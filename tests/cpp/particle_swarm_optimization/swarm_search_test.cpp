@@ -291,13 +291,19 @@ double off_centre(double a, double b) {
   return (a - 1.0) * (a - 1.0) + (b + 0.5) * (b + 0.5);
 }
 
+// Reads its two dimensions from two f64 components, or from the real and imaginary parts of
+// one c128 component.
 struct OffCentre {
   using Value = double;
+  bool complex = false;
   std::vector<std::array<double, 2>> seen;
 
   double evaluate(const XVec& position) {
-    seen.push_back({position.f64.at(0), position.f64.at(1)});
-    return off_centre(position.f64[0], position.f64[1]);
+    const std::array<double, 2> x =
+        complex ? std::array<double, 2>{position.c128.at(0).re, position.c128.at(0).im}
+                : std::array<double, 2>{position.f64.at(0), position.f64.at(1)};
+    seen.push_back(x);
+    return off_centre(x[0], x[1]);
   }
   std::optional<Ordering> compare(double a, double b) const {
     if (a == b) return Ordering::Equal;
@@ -331,6 +337,38 @@ TEST(SwarmSearchTrajectory, FollowsTheUpdateRuleFromAFixedKey) {
   for (const auto& point : expected) best = std::min(best, off_centre(point[0], point[1]));
   EXPECT_EQ(result.value, best);
   // The search drew exactly the starting components, no more.
+  EXPECT_EQ(search_rng.next_u64(), model_rng.next_u64());
+}
+
+// A c128 component is drawn part by part as two f64 components are, and each part moves and is
+// clamped as an f64 component: the search follows the same two-dimensional replay. The default
+// coefficients overshoot, so that parts land on both bounds and velocities are cut.
+TEST(SwarmSearchTrajectory, ComplexPartsFollowTheFloatRuleFromAFixedKey) {
+  PsoSettings settings;
+  settings.n_particles = 5;
+  settings.n_iters = 12;
+  ChaChaRng search_rng = fixed_rng();
+  ChaChaRng model_rng = fixed_rng();
+  OffCentre objective;
+  objective.complex = true;
+  XVec lower;
+  lower.c128 = {{-4.0, -2.0}};
+  XVec upper;
+  upper.c128 = {{4.0, 2.0}};
+  const SwarmResult<double> result =
+      swarm_min(settings, objective, std::move(lower), std::move(upper), search_rng);
+  const std::vector<std::array<double, 2>> expected =
+      replayed_search(model_rng, settings, {-4, -2}, {4, 2}, off_centre);
+  ASSERT_EQ(objective.seen.size(), expected.size());
+  std::size_t on_a_bound = 0;
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(objective.seen[k], expected[k]) << "evaluation " << k;
+    if (std::abs(expected[k][0]) == 4.0 || std::abs(expected[k][1]) == 2.0) ++on_a_bound;
+  }
+  EXPECT_GT(on_a_bound, 0u);
+  double best = off_centre(expected[0][0], expected[0][1]);
+  for (const auto& point : expected) best = std::min(best, off_centre(point[0], point[1]));
+  EXPECT_EQ(result.value, best);
   EXPECT_EQ(search_rng.next_u64(), model_rng.next_u64());
 }
 
