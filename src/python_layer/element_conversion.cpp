@@ -85,11 +85,11 @@ void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t s
 }
 
 // An int from little-endian two's complement bytes.
-PyRef int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
+PyObject* new_int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
 #if PY_VERSION_HEX >= 0x030D0000
-  return steal_or_panic(PyLong_FromNativeBytes(bytes, size, Py_ASNATIVEBYTES_LITTLE_ENDIAN));
+  return PyLong_FromNativeBytes(bytes, size, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
 #else
-  return steal_or_panic(_PyLong_FromByteArray(bytes, size, /*little_endian=*/1, /*is_signed=*/1));
+  return _PyLong_FromByteArray(bytes, size, /*little_endian=*/1, /*is_signed=*/1);
 #endif
 }
 
@@ -160,14 +160,14 @@ Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::null
   return side ? round_bound_inwards(utf8, *parsed.value, *side) : *parsed.value;
 }
 
-PyRef int128_to_py(Int128 value) {
+PyObject* new_int128(Int128 value) {
   std::array<unsigned char, 16> bytes{};
   UInt128 bits = static_cast<UInt128>(value);
   for (unsigned char& byte : bytes) {
     byte = static_cast<unsigned char>(bits & 0xff);
     bits >>= 8;
   }
-  return int_from_signed_le_bytes(bytes.data(), bytes.size());
+  return new_int_from_signed_le_bytes(bytes.data(), bytes.size());
 }
 
 // 3.13 keeps the byte exchange: its public API has no call that takes digits.
@@ -255,7 +255,8 @@ std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits
 #if PY_VERSION_HEX >= 0x030E0000
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
 // over the bytes on Python's side. Null when the interpreter's digits are not of a layout this
-// knows (least significant first, 30 bits in 32 or 15 bits in 16, the two Python builds with).
+// knows (least significant first, 30 bits in 32 or 15 bits in 16, the two Python builds with),
+// or, with the error set, when Python cannot make the int.
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   const unsigned digit_bits = layout->bits_per_digit;
@@ -268,7 +269,7 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   void* digits = nullptr;
   PyLongWriter* const writer =
       PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), &digits);
-  if (writer == nullptr) panic_with_python_error("failed to create an int");
+  if (writer == nullptr) return nullptr;
   if (digit_size == 4) {
     write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
   } else {
@@ -281,11 +282,12 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
 // time and which costs more than the rest of the conversion; these versions have no public
 // call that takes digits either. So the digits are written into a new int of the documented
 // layout of each version (3.10 and 3.11 keep the sign in ob_size, 3.12 in lv_tag), the way
-// Python's own arithmetic fills the ints it makes.
+// Python's own arithmetic fills the ints it makes. Null, with the error set, when Python cannot
+// make the int.
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const std::size_t count = digit_count(limbs, PyLong_SHIFT);
   PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));
-  if (made == nullptr) panic_with_python_error("failed to create an int");
+  if (made == nullptr) return nullptr;
 #if PY_VERSION_HEX >= 0x030C0000
   write_few_digits<digit, PyLong_SHIFT>(limbs, made->long_value.ob_digit, count);
   // The two sign bits under the count: 0 positive, 1 zero, 2 negative.
@@ -298,18 +300,18 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
 }
 #endif
 
-// An int of a value beyond a word.
-PyRef big_int_to_py(const BigInt& value) {
+// An int of a value beyond a word; null, with the error set, when Python cannot make it.
+PyObject* new_big_int(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
 #if PY_VERSION_HEX < 0x030D0000
-  return PyRef::steal(int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus));
+  return int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus);
 #else
 #if PY_VERSION_HEX >= 0x030E0000
   if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
-    return PyRef::steal(made);
+    return made;
   }
-  if (PyErr_Occurred()) panic_with_python_error("failed to create an int");
+  if (PyErr_Occurred()) return nullptr;
 #endif
   // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
   // little-endian bytes. Only the bytes up to the one with the sign bit are handed over, since
@@ -327,8 +329,8 @@ PyRef big_int_to_py(const BigInt& value) {
     for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
   }
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
-  return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
-                                  bits / 8 + 1);
+  return new_int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
+                                      bits / 8 + 1);
 #endif
 }
 
@@ -402,24 +404,31 @@ std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side
 }
 
 template <ElementKind K>
-PyRef element_to_py(const Element<K>& value) {
+PyObject* new_element_object(const Element<K>& value) {
+  static_assert(K != ElementKind::D);
   if constexpr (K == ElementKind::I8 || K == ElementKind::I16 || K == ElementKind::I32) {
-    return steal_or_panic(PyLong_FromLong(value));
+    return PyLong_FromLong(value);
   } else if constexpr (K == ElementKind::I64) {
-    return steal_or_panic(PyLong_FromLongLong(value));
+    return PyLong_FromLongLong(value);
   } else if constexpr (K == ElementKind::I128) {
-    return int128_to_py(value);
+    return new_int128(value);
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a word, which builds the same int without the byte exchange.
-    if (const auto word = value.to_i64()) return steal_or_panic(PyLong_FromLongLong(*word));
-    return big_int_to_py(value);
+    if (const auto word = value.to_i64()) return PyLong_FromLongLong(*word);
+    return new_big_int(value);
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
-    return steal_or_panic(PyFloat_FromDouble(static_cast<double>(value)));
-  } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {
-    return steal_or_panic(
-        PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im)));
+    return PyFloat_FromDouble(static_cast<double>(value));
   } else {
-    static_assert(K == ElementKind::D);
+    static_assert(K == ElementKind::C64 || K == ElementKind::C128);
+    return PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im));
+  }
+}
+
+template <ElementKind K>
+PyRef element_to_py(const Element<K>& value) {
+  if constexpr (K != ElementKind::D) {
+    return steal_or_panic(new_element_object<K>(value));
+  } else {
     const DecimalClass& decimal = slice<DecimalClass>();
     if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
     PyObject* const cls = decimal.type.get();
@@ -450,6 +459,18 @@ SWARMTUNER_INSTANTIATE(ElementKind::F64)
 SWARMTUNER_INSTANTIATE(ElementKind::C64)
 SWARMTUNER_INSTANTIATE(ElementKind::C128)
 SWARMTUNER_INSTANTIATE(ElementKind::D)
+#undef SWARMTUNER_INSTANTIATE
+#define SWARMTUNER_INSTANTIATE(K) template PyObject* new_element_object<K>(const Element<K>&);
+SWARMTUNER_INSTANTIATE(ElementKind::I8)
+SWARMTUNER_INSTANTIATE(ElementKind::I16)
+SWARMTUNER_INSTANTIATE(ElementKind::I32)
+SWARMTUNER_INSTANTIATE(ElementKind::I64)
+SWARMTUNER_INSTANTIATE(ElementKind::I128)
+SWARMTUNER_INSTANTIATE(ElementKind::I)
+SWARMTUNER_INSTANTIATE(ElementKind::F32)
+SWARMTUNER_INSTANTIATE(ElementKind::F64)
+SWARMTUNER_INSTANTIATE(ElementKind::C64)
+SWARMTUNER_INSTANTIATE(ElementKind::C128)
 #undef SWARMTUNER_INSTANTIATE
 
 }  // namespace swarmtuner
