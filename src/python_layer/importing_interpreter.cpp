@@ -4,7 +4,7 @@
 #if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
 // CPython's own test, exported by 3.12 for extension modules but declared only in its internal
 // headers: false, with the ImportError set, in a sub-interpreter that takes no module with a
-// single-phase initialisation (a test override counts as CPython counts it).
+// single-phase initialisation (honouring CPython's override of the check for tests).
 extern "C" int _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
 #endif
 

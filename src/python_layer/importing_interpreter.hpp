@@ -18,7 +18,7 @@ enum class InitialisationRun {
 };
 
 // What the current run of the initialisation of the module `name` is for. Called first thing in
-// it, with the interpreter lock held; allocates nothing.
+// it, with the interpreter lock held; runs no Python code.
 InitialisationRun initialisation_run(const char* name) noexcept;
 
 }  // namespace swarmtuner
