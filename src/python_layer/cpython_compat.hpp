@@ -22,6 +22,24 @@ inline bool is_finalizing() noexcept {
 #endif
 }
 
+// What a run of the module's (single-phase) initialisation is for: where the versions differ
+// is whether, and where, CPython runs it for a sub-interpreter's import.
+enum class InitialisationRun {
+  // The module made by this run is the importing interpreter's.
+  for_importer,
+  // The importer is a sub-interpreter that takes no module with a single-phase initialisation
+  // and would refuse this one once made; CPython's ImportError is set.
+  refused,
+  // A run in the main interpreter for a sub-interpreter's import: CPython drops the module and
+  // keeps only the initialisation function, which the importer runs once more, itself, unless
+  // it refuses such modules.
+  on_behalf_of_sub_interpreter,
+};
+
+// What the current run of the initialisation of the module `name` is for. Called first thing in
+// it, with the interpreter lock held; runs no Python code.
+InitialisationRun initialisation_run(const char* name) noexcept;
+
 // The little-endian two's complement bytes of an int into `size` bytes: 0, or -1 with an
 // exception set (OverflowError "int too big to convert" when it needs more, on every version).
 int long_as_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t size);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "python_layer/boundary.hpp"
 #include "python_layer/element_conversion.hpp"
 
 namespace swarmtuner {
@@ -18,6 +19,17 @@ PyRef DecimalObjectCache::to_py(const Decimal& value) {
     slot.value = value;
   }
   return slot.object.share();
+}
+
+PyRef DecimalObjectCache::to_py_list(const std::vector<Decimal>& values) {
+  items_.clear();
+  for (const Decimal& value : values) items_.push_back(to_py(value));
+  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(items_.size())));
+  for (std::size_t j = 0; j < items_.size(); ++j) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), items_[j].release());
+  }
+  items_.clear();
+  return list;
 }
 
 }  // namespace swarmtuner

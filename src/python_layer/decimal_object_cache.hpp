@@ -18,6 +18,10 @@ namespace swarmtuner {
 class DecimalObjectCache {
  public:
   PyRef to_py(const Decimal& value);
+  // A new list of the values' objects. Making a Decimal may run Python code (the pure-Python
+  // decimal module, or a collection that runs callbacks), which must never meet a list with
+  // empty slots: the objects are all made before the list.
+  PyRef to_py_list(const std::vector<Decimal>& values);
 
  private:
   static constexpr std::size_t slot_bits = 10;
@@ -25,7 +29,8 @@ class DecimalObjectCache {
     Decimal value;
     PyRef object;
   };
-  std::vector<Slot> slots_;  // 2^slot_bits once the first decimal is converted
+  std::vector<Slot> slots_;   // 2^slot_bits once the first decimal is converted
+  std::vector<PyRef> items_;  // to_py_list's objects until the list takes them
 };
 
 }  // namespace swarmtuner

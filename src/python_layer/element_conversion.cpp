@@ -74,8 +74,8 @@ void copy_signed_le_bytes(PyObject* integer, unsigned char* bytes, std::size_t s
 }
 
 // An int from little-endian two's complement bytes.
-PyRef int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
-  return steal_or_panic(cpython::long_from_signed_le_bytes(bytes, size));
+PyObject* new_int_from_signed_le_bytes(const unsigned char* bytes, std::size_t size) {
+  return cpython::long_from_signed_le_bytes(bytes, size);
 }
 
 // The number of bytes of the two's complement form of an int that does not fit a word, sign
@@ -137,14 +137,14 @@ Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::null
   return side ? round_bound_inwards(utf8, *parsed.value, *side) : *parsed.value;
 }
 
-PyRef int128_to_py(Int128 value) {
+PyObject* new_int128(Int128 value) {
   std::array<unsigned char, 16> bytes{};
   UInt128 bits = static_cast<UInt128>(value);
   for (unsigned char& byte : bytes) {
     byte = static_cast<unsigned char>(bits & 0xff);
     bits >>= 8;
   }
-  return int_from_signed_le_bytes(bytes.data(), bytes.size());
+  return new_int_from_signed_le_bytes(bytes.data(), bytes.size());
 }
 
 // A magnitude's limbs as Python's digits of DigitBits bits (at most 32), least significant
@@ -228,35 +228,34 @@ std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits
 // Python's own digits, written straight from the limbs: no byte form in between, and no pass
 // over the bytes on Python's side. Null without an exception when the interpreter's ints
 // cannot be written so, or their digits are not of a layout this knows (30 bits in 32 or 15
-// bits in 16, the two Python builds with).
+// bits in 16, the two Python builds with); null with the error set when Python cannot make the
+// int.
 PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   const std::optional<cpython::DigitLayout> layout = cpython::writable_digit_layout();
   if (!layout) return nullptr;
-  PyObject* made = nullptr;
   if (layout->digit_size == 4 && layout->bits_per_digit == 30) {
     const std::size_t count = digit_count(limbs, 30);
-    made = cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
+    return cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
       write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
     });
-  } else if (layout->digit_size == 2 && layout->bits_per_digit == 15) {
+  }
+  if (layout->digit_size == 2 && layout->bits_per_digit == 15) {
     const std::size_t count = digit_count(limbs, 15);
-    made = cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
+    return cpython::long_from_digits(negative, count, [&](void* digits) noexcept {
       write_few_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
     });
-  } else {
-    return nullptr;
   }
-  if (made == nullptr) panic_with_python_error("failed to create an int");
-  return made;
+  return nullptr;
 }
 
-// An int of a value beyond a word.
-PyRef big_int_to_py(const BigInt& value) {
+// An int of a value beyond a word; null, with the error set, when Python cannot make it.
+PyObject* new_big_int(const BigInt& value) {
   BigInt::Limb scratch;
   const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
   if (PyObject* const made = int_from_limbs(limbs, value.sign() == BigInt::Sign::Minus)) {
-    return PyRef::steal(made);
+    return made;
   }
+  if (PyErr_Occurred()) return nullptr;
   // Two's complement words on the stack (heap only past 1,024 bits), read by Python as
   // little-endian bytes. Only the bytes up to the one with the sign bit are handed over, since
   // Python reads them one at a time.
@@ -273,8 +272,8 @@ PyRef big_int_to_py(const BigInt& value) {
     for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
   }
   const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
-  return int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
-                                  bits / 8 + 1);
+  return new_int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
+                                      bits / 8 + 1);
 }
 
 }  // namespace
@@ -347,24 +346,31 @@ std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side
 }
 
 template <ElementKind K>
-PyRef element_to_py(const Element<K>& value) {
+PyObject* new_element_object(const Element<K>& value) {
+  static_assert(K != ElementKind::D);
   if constexpr (K == ElementKind::I8 || K == ElementKind::I16 || K == ElementKind::I32) {
-    return steal_or_panic(PyLong_FromLong(value));
+    return PyLong_FromLong(value);
   } else if constexpr (K == ElementKind::I64) {
-    return steal_or_panic(PyLong_FromLongLong(value));
+    return PyLong_FromLongLong(value);
   } else if constexpr (K == ElementKind::I128) {
-    return int128_to_py(value);
+    return new_int128(value);
   } else if constexpr (K == ElementKind::I) {
     // Most values fit a word, which builds the same int without the byte exchange.
-    if (const auto word = value.to_i64()) return steal_or_panic(PyLong_FromLongLong(*word));
-    return big_int_to_py(value);
+    if (const auto word = value.to_i64()) return PyLong_FromLongLong(*word);
+    return new_big_int(value);
   } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
-    return steal_or_panic(PyFloat_FromDouble(static_cast<double>(value)));
-  } else if constexpr (K == ElementKind::C64 || K == ElementKind::C128) {
-    return steal_or_panic(
-        PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im)));
+    return PyFloat_FromDouble(static_cast<double>(value));
   } else {
-    static_assert(K == ElementKind::D);
+    static_assert(K == ElementKind::C64 || K == ElementKind::C128);
+    return PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im));
+  }
+}
+
+template <ElementKind K>
+PyRef element_to_py(const Element<K>& value) {
+  if constexpr (K != ElementKind::D) {
+    return steal_or_panic(new_element_object<K>(value));
+  } else {
     const DecimalClass& decimal = slice<DecimalClass>();
     if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
     PyObject* const cls = decimal.type.get();
@@ -395,6 +401,18 @@ SWARMTUNER_INSTANTIATE(ElementKind::F64)
 SWARMTUNER_INSTANTIATE(ElementKind::C64)
 SWARMTUNER_INSTANTIATE(ElementKind::C128)
 SWARMTUNER_INSTANTIATE(ElementKind::D)
+#undef SWARMTUNER_INSTANTIATE
+#define SWARMTUNER_INSTANTIATE(K) template PyObject* new_element_object<K>(const Element<K>&);
+SWARMTUNER_INSTANTIATE(ElementKind::I8)
+SWARMTUNER_INSTANTIATE(ElementKind::I16)
+SWARMTUNER_INSTANTIATE(ElementKind::I32)
+SWARMTUNER_INSTANTIATE(ElementKind::I64)
+SWARMTUNER_INSTANTIATE(ElementKind::I128)
+SWARMTUNER_INSTANTIATE(ElementKind::I)
+SWARMTUNER_INSTANTIATE(ElementKind::F32)
+SWARMTUNER_INSTANTIATE(ElementKind::F64)
+SWARMTUNER_INSTANTIATE(ElementKind::C64)
+SWARMTUNER_INSTANTIATE(ElementKind::C128)
 #undef SWARMTUNER_INSTANTIATE
 
 }  // namespace swarmtuner

@@ -30,4 +30,10 @@ std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side
 template <ElementKind K>
 PyRef element_to_py(const Element<K>& value);
 
+// The same for every kind but "d", as the C API's constructors make objects: a new reference,
+// or null with the Python error set. Making these objects runs no Python code and allocates no
+// object that the cyclic garbage collector tracks, so no collection can start either.
+template <ElementKind K>
+PyObject* new_element_object(const Element<K>& value);
+
 }  // namespace swarmtuner

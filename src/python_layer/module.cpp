@@ -4,6 +4,7 @@
 #include <string>
 
 #include "python_layer/boundary.hpp"
+#include "python_layer/cpython_compat.hpp"
 #include "python_layer/module_state.hpp"
 #include "python_layer/pso.hpp"
 #include "python_layer/py_text.hpp"
@@ -28,8 +29,35 @@ PyModuleDef module_definition = {
 
 // The module state is per process, not per module, so the module may be initialised only
 // once: a second module object (after removal from sys.modules, or in a sub-interpreter)
-// would share it with the first.
-std::atomic_flag initialised;
+// would share it with the first. Only a successful initialisation counts: one that failed, or
+// that the importer refused, leaves the process free to import the module again.
+enum class Initialisation { none, running, done };
+std::atomic<Initialisation> initialisation{Initialisation::none};
+
+// The claim of one run of the initialisation; given back unless the run succeeded. While one
+// run holds it another (an import that the first one's Python code starts, or one in another
+// interpreter meanwhile) is refused as a second initialisation.
+class InitialisationClaim {
+ public:
+  InitialisationClaim() {
+    Initialisation expected = Initialisation::none;
+    if (!initialisation.compare_exchange_strong(expected, Initialisation::running)) {
+      raise(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
+    }
+  }
+  InitialisationClaim(const InitialisationClaim&) = delete;
+  InitialisationClaim& operator=(const InitialisationClaim&) = delete;
+  ~InitialisationClaim() {
+    if (!succeeded_) initialisation.store(Initialisation::none);
+  }
+  void succeed() noexcept {
+    initialisation.store(Initialisation::done);
+    succeeded_ = true;
+  }
+
+ private:
+  bool succeeded_ = false;
+};
 
 // The module's __all__, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {
@@ -59,12 +87,16 @@ void add_pso_class(PyObject* module) {
 }
 
 PyObject* initialise_module() {
+  const cpython::InitialisationRun run = cpython::initialisation_run(module_definition.m_name);
+  if (run == cpython::InitialisationRun::refused) throw_python_error();
   PyRef module = steal_or_throw(PyModule_Create2(&module_definition, module_api_version));
-  if (initialised.test_and_set()) {
-    raise(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
-  }
-  create_module_state();
+  // The module of such a run is dropped, so it stays empty and counts for nothing; the run that
+  // may follow in the importer is the initialisation.
+  if (run == cpython::InitialisationRun::on_behalf_of_sub_interpreter) return module.release();
+  InitialisationClaim claim;
+  make_module_state();
   add_pso_class(module.get());
+  claim.succeed();
   return module.release();
 }
 

@@ -12,7 +12,9 @@ ModuleState::ModuleState()
       decimal(load_decimal_class()),
       pso{constructor_parameters(), create_pso_type(search_methods.method_table())} {}
 
-void create_module_state() {
+void make_module_state() {
+  // The PSO class is published last, so its slice says whether a state was made.
+  if (find_slice<PsoClass>() != nullptr) return;
   // Published only once every member exists, and all at once: a part never sees a state that
   // its initialisation is still making, or one that failed halfway.
   const ModuleState* const state = new ModuleState();  // never released

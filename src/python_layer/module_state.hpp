@@ -30,8 +30,10 @@ struct ModuleState {
   PsoClass pso;                  // PSO.__new__() and the class, made last
 };
 
-// Makes the state and publishes every slice of it; on failure throws PythonError and publishes
-// nothing.
-void create_module_state();
+// Makes the state and publishes every slice of it, unless an earlier initialisation did; on
+// failure throws PythonError and publishes nothing. An initialisation that fails after this
+// leaves the state to the next one, which then makes the module object alone: the classes that
+// the failed one raised or handed out stay the module's.
+void make_module_state();
 
 }  // namespace swarmtuner

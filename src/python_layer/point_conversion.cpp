@@ -1,6 +1,7 @@
 // Whole points handed to Python: the result's dict, and the keyword lists of a call of f.
 #include "python_layer/point_conversion.hpp"
 
+#include <source_location>
 #include <string>
 
 #include "python_layer/element_conversion.hpp"
@@ -19,30 +20,59 @@ KindKeys intern_kind_keys() {
 
 namespace {
 
-// A new list of the components' Python objects. Failures are internal failures.
+// No list or dict made here is seen by Python code before its last slot is filled: Python code
+// that met a list with empty slots (a gc callback that copies every list, say) would crash the
+// process. A collection, and with it such code, can start wherever an object that the collector
+// tracks is allocated (from 3.12, wherever bytecode runs).
+
+// The list of the components of a kind whose objects are made without running Python code or
+// allocating tracked objects (every kind but "d"): made at its final length and filled in place,
+// as nothing can run before it is full. Should Python fail to make an object, the list is
+// dropped before the failure is reported, which runs Python code. Failures are internal
+// failures.
 template <ElementKind K>
 PyRef components_to_py_list(const std::vector<Element<K>>& components) {
   PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
   for (std::size_t j = 0; j < components.size(); ++j) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
-                    element_to_py<K>(components[j]).release());
+    PyObject* const item = new_element_object<K>(components[j]);
+    if (item == nullptr) [[unlikely]] {
+      list.reset();
+      panic_python_api_call_failed(std::source_location::current());
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), item);
   }
   return list;
 }
 
+// The list of one kind's components: for "d", whose objects may run Python code as they are
+// made, the cache makes the objects first and the list after them.
+template <ElementKind K>
+PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCache& decimals) {
+  if constexpr (K == ElementKind::D) {
+    return decimals.to_py_list(components);
+  } else {
+    return components_to_py_list<K>(components);
+  }
+}
+
 }  // namespace
 
-PyRef xvec_to_py_dict(const XVec& point) {
+PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals) {
+  // The lists first, then the dict, which no Python code runs to see while it is filled.
+  std::array<PyRef, kind_count> lists;
+  std::uint32_t kinds = 0;
+  xvec_to_py_lists(point, lists, kinds, decimals);
   PyRef dict = steal_or_panic(PyDict_New());
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    const auto& components = point.list<K>();
-    if (components.empty()) return;
-    const PyRef list = components_to_py_list<K>(components);
-    const PyRef& key = slice<KindKeys>().keys[kind_index(K)];
-    if (PyDict_SetItem(dict.get(), key.get(), list.get()) < 0) {
-      panic_with_python_error("called `Result::unwrap()` on an `Err` value");
+  std::size_t next = 0;
+  for (const ElementKind kind : all_kinds) {
+    if ((kinds >> kind_index(kind) & 1) == 0) continue;
+    const PyRef& key = slice<KindKeys>().keys[kind_index(kind)];
+    if (PyDict_SetItem(dict.get(), key.get(), lists[next++].get()) < 0) [[unlikely]] {
+      PythonError error = fetch_python_error();
+      dict.reset();  // describing the error runs Python code
+      panic_with_python_error("called `Result::unwrap()` on an `Err` value", std::move(error));
     }
-  });
+  }
   return dict;
 }
 
@@ -53,16 +83,7 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
     if (components.empty()) return;
-    if constexpr (K == ElementKind::D) {
-      PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
-      for (std::size_t j = 0; j < components.size(); ++j) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j),
-                        decimals.to_py(components[j]).release());
-      }
-      lists[count++] = std::move(list);
-    } else {
-      lists[count++] = components_to_py_list<K>(components);
-    }
+    lists[count++] = kind_to_py_list<K>(components, decimals);
     kinds |= std::uint32_t{1} << kind_index(K);
   });
   return count;

@@ -21,8 +21,9 @@ struct KindKeys {
 // Interns the keys, for the module state; throws PythonError when the interpreter cannot.
 KindKeys intern_kind_keys();
 
-// A dict with one list per kind that has components, keys in kind order ("i8" ... "d").
-PyRef xvec_to_py_dict(const XVec& point);
+// A dict with one list per kind that has components, keys in kind order ("i8" ... "d"). The
+// decimals are handed out by `decimals` (a search's cache, which has made most of them before).
+PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 
 // The same lists without the dict, for a call with keyword names: lists[0..count) in kind
 // order; `kinds` gets bit k set for every kind k that has components.

@@ -149,7 +149,7 @@ PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
   SwarmResult<ObjectiveValue> result =
       maximise ? swarm_max(pso.settings, objective, std::move(lower), std::move(upper), *rng)
                : swarm_min(pso.settings, objective, std::move(lower), std::move(upper), *rng);
-  PyRef position = xvec_to_py_dict(result.position);
+  PyRef position = xvec_to_py_dict(result.position, objective.cache.decimals);
   PyRef tuple = steal_or_panic(PyTuple_New(2));
   PyTuple_SET_ITEM(tuple.get(), 0, std::move(result.value).into_ref().release());
   PyTuple_SET_ITEM(tuple.get(), 1, position.release());

@@ -73,6 +73,37 @@ class TestModule:
         ]
 
 
+    @pytest.mark.parametrize("error", ["KeyboardInterrupt", "SystemExit", "MemoryError"])
+    def test_a_failed_initialisation_leaves_the_module_importable(self, error):
+        # The error comes while the module state is made (from the import of decimal, which
+        # drops only ordinary exceptions); the next import makes the state and the class anew.
+        result = run_python(f"""
+            import sys
+
+            class Refuse:
+                def find_spec(self, name, path=None, target=None):
+                    if name == "decimal":
+                        raise {error}
+
+            sys.meta_path.insert(0, Refuse())
+            try:
+                import swarmtuner
+            except BaseException as error:
+                print(type(error).__name__)
+            del sys.meta_path[0]
+            import swarmtuner
+            pso = swarmtuner.PSO(n_iters=2, n_particles=3)
+            value, point = pso.min(lambda d: 0, d_min=[1], d_max=[2])
+            print(value, type(point["d"][0]).__name__)
+            try:
+                pso.min(lambda d: d[0], d_min=[2], d_max=[1])
+            except BaseException as error:
+                print(type(error).__module__)
+            """)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.splitlines() == [error, "0 Decimal", "pyo3_runtime"]
+
+
 class TestClassIdentity:
     def test_names(self):
         assert PSO.__module__ == "builtins"

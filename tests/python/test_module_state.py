@@ -207,12 +207,15 @@ except BaseException as error:
 )
 def test_an_import_that_runs_out_of_memory_fails_cleanly():
     # Every allocation of the import fails once in turn, each time in a child process: the
-    # import raises (or, past its last allocation, succeeds) and nothing crashes. A failure
-    # before the module's initialisation leaves a later import working; one inside it leaves
-    # later imports refused as a second initialisation, never a module with half a state.
+    # import raises (or, past its last allocation, succeeds) and nothing crashes. Only a
+    # successful initialisation counts: one that failed, before the module state was made or
+    # after, leaves a later import working. (An import that CPython's own bookkeeping fails
+    # after the module's initialisation succeeded is the one refused as a second one; the state
+    # exists then.)
     lines = run(
         FOR_EACH_ALLOCATION
         + """
+import gc
 import _testcapi
 import decimal  # its own allocations are not the module's
 
@@ -226,6 +229,8 @@ def attempt(start):
         first = "ok"
     finally:
         _testcapi.remove_mem_hooks()
+    gc.collect()  # a state that failed halfway leaves classes in cycles
+    made = any(c.__module__ == "pyo3_runtime" for c in BaseException.__subclasses__())
     try:
         import swarmtuner
         pso = swarmtuner.PSO(n_iters=1, n_particles=1)
@@ -235,15 +240,14 @@ def attempt(start):
         second = "refused" if "only be initialized once" in str(error) else repr(error)
     except BaseException as error:
         second = repr(error)
-    return first + " " + second
+    return first + " " + second + (" (state made)" if made and second == "refused" else "")
 
 for outcome in sorted(for_each_allocation(attempt)):
     print(outcome)
 """
     )
     outcomes = set(filter(None, lines))
-    assert "ok works" in outcomes
-    assert "MemoryError refused" in outcomes  # failed inside the module's initialisation
+    assert {"ok works", "MemoryError works"} <= outcomes
     # Before the initialisation, the import machinery's own lock may be what could not be
     # allocated (RuntimeError); inside it, the class (RuntimeError "An error occurred while
     # initializing class PSO") or the append to __all__ (PanicException).
@@ -251,9 +255,8 @@ for outcome in sorted(for_each_allocation(attempt)):
         "ok works",
         "MemoryError works",
         "RuntimeError works",
-        "MemoryError refused",
-        "RuntimeError refused",
-        "PanicException refused",
+        "PanicException works",
+        "MemoryError refused (state made)",
     }
 
 
