@@ -140,18 +140,36 @@ std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source) {
   return std::make_shared<ChaChaRng>(key, ChaChaRng::default_rounds, source);
 }
 
+namespace {
+
+// The calling thread's generator and the process that keyed it.
+struct ThreadRngSlot {
+  std::shared_ptr<ChaChaRng> rng;
+  pid_t owner = 0;
+};
+
+ThreadRngSlot& thread_rng_slot() noexcept {
+  thread_local ThreadRngSlot slot;
+  return slot;
+}
+
+}  // namespace
+
+void make_thread_rng_slot() noexcept {
+  static_cast<void>(thread_rng_slot());
+}
+
 std::shared_ptr<ChaChaRng> thread_rng() {
   // A failed first keying leaves the slot empty, so a later call on this thread tries again.
   // A child made by fork() inherits this thread's generator mid-stream; it takes a key of its
   // own, or parent and children (parallel restarts, say) would draw the same starts.
-  thread_local std::shared_ptr<ChaChaRng> rng;
-  thread_local pid_t owner = 0;
+  ThreadRngSlot& slot = thread_rng_slot();
   const pid_t process = getpid();
-  if (!rng || owner != process) {
-    rng = new_thread_rng(&ChaChaRng::os_key_source);
-    owner = process;
+  if (!slot.rng || slot.owner != process) {
+    slot.rng = new_thread_rng(&ChaChaRng::os_key_source);
+    slot.owner = process;
   }
-  return rng;
+  return slot.rng;
 }
 
 }  // namespace swarmtuner

@@ -52,6 +52,12 @@ class ChaChaRng {
 // thread_rng_key (followed by the error) when the random source fails.
 std::shared_ptr<ChaChaRng> thread_rng();
 
+// Makes the calling thread's slot for thread_rng without keying a generator. The slot's first
+// use registers its destructor with the C library, which allocates and ends the process when
+// it cannot; after this call thread_rng's only allocation is the generator's own, which fails
+// as std::bad_alloc.
+void make_thread_rng_slot() noexcept;
+
 // A new generator keyed (and later reseeded) from `source`, as thread_rng builds one; throws
 // InternalFailure thread_rng_key followed by the source's error text.
 std::shared_ptr<ChaChaRng> new_thread_rng(ChaChaRng::KeySource source);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "numeric_core/rng.hpp"
 #include "python_layer/py_text.hpp"
 #include "python_layer/state_slice.hpp"
 
@@ -237,6 +238,21 @@ void set_python_error_from_current_exception() {
     write_report(message, nullptr);
     raise_panic(message);
   }
+}
+
+void prepare_thread_once() noexcept {
+  // The thread's first exception, thrown here while there is memory: whatever the C++ runtime
+  // makes for a thread's exceptions is made now, on every runtime, not by a later first throw.
+  struct FirstException {};
+  try {
+    throw FirstException{};
+  } catch (const FirstException&) {
+  }
+  // The search keys the thread's generator only after the bounds have taken their memory.
+  make_thread_rng_slot();
+  // Reading this flag in prepare_thread made the storage of the module's own thread-locals,
+  // which the loader makes for them all at once.
+  thread_prepared = true;
 }
 
 }  // namespace detail

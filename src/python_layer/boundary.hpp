@@ -126,6 +126,23 @@ namespace detail {
 // Not noexcept: writing the report and making the exception run Python code.
 void set_python_error_from_current_exception();
 
+// Set on a thread once prepare_thread_once has run there.
+inline thread_local constinit bool thread_prepared = false;
+void prepare_thread_once() noexcept;
+
+// Makes the per-thread storage that the C++ runtime and this module would otherwise make on
+// first use, the first time a thread enters the module. The runtime's storage for the exception
+// in flight is made by the thread's first throw, and where the runtime is a shared library
+// opened after the thread started, that storage comes from the heap: when the first throw
+// reports exhausted memory (std::bad_alloc, or the interpreter's MemoryError), the loader
+// cannot make it either and ends the process. Made on entry, while there is memory, running
+// out later is a MemoryError like any other. Once per thread; after that a test of the flag.
+inline void prepare_thread() noexcept {
+  if (!thread_prepared) [[unlikely]] {
+    prepare_thread_once();
+  }
+}
+
 }  // namespace detail
 
 // Every function the interpreter calls runs its body through one of these. Everything this
@@ -136,6 +153,7 @@ void set_python_error_from_current_exception();
 // On the way out each releases what the body's destructors set aside (see PyRef).
 template <class Body>
 PyObject* call_boundary(Body&& body) {
+  detail::prepare_thread();
   try {
     PyObject* const result = body();
     release_deferred_references();
@@ -149,6 +167,7 @@ PyObject* call_boundary(Body&& body) {
 
 template <class Body>
 int call_boundary_status(Body&& body) {
+  detail::prepare_thread();
   try {
     body();
     release_deferred_references();
@@ -164,6 +183,7 @@ int call_boundary_status(Body&& body) {
 // unraisable hook.
 template <class Body>
 void call_boundary_unraisable(Body&& body) {
+  detail::prepare_thread();
   try {
     body();
   } catch (const std::exception&) {
