@@ -1,7 +1,6 @@
 // Conversions between Python objects and element values of each kind, and bound lists.
 #include "python_layer/element_conversion.hpp"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <climits>
@@ -9,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -323,12 +323,21 @@ std::vector<T> extract_list(PyObject* object, Read&& read) {
     hint = 0;
   }
   std::vector<T> components;
-  // The length is only a hint: a sequence may lie about it, so a huge claim is not trusted.
-  constexpr Py_ssize_t max_trusted_hint = Py_ssize_t{1} << 20;
-  components.reserve(static_cast<std::size_t>(std::min(hint, max_trusted_hint)));
+  // The whole length is held before any item is read, as list() holds it: a length that
+  // cannot be held is a MemoryError at once, not after the memory has filled up item by item.
+  if (static_cast<std::size_t>(hint) > components.max_size()) throw std::bad_alloc();
+  components.reserve(static_cast<std::size_t>(hint));
   const PyRef iterator = steal_or_throw(PyObject_GetIter(object));
+  // A sequence whose items come from C code (a range, say) runs no bytecode, so nothing else
+  // would run the signal handlers while it is read: Ctrl-C is heard every so many items.
+  constexpr unsigned signal_check_interval = 4096;
+  unsigned until_signal_check = signal_check_interval;
   while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
     components.push_back(read(item.get()));
+    if (--until_signal_check == 0) [[unlikely]] {
+      if (PyErr_CheckSignals() < 0) throw_python_error();
+      until_signal_check = signal_check_interval;
+    }
   }
   if (PyErr_Occurred()) throw_python_error();
   return components;

@@ -18,7 +18,8 @@ Element<K> extract_element(PyObject* object);
 
 // A bound argument: a sequence (not a str) of elements of kind K, in iteration order.
 // Throws PythonError (TypeError "Can't extract `str` to `Vec`", the 'Sequence' TypeError,
-// or the first bad item's error).
+// the first bad item's error, or what a signal handler raises while the items are read), or
+// std::bad_alloc before reading when the sequence's length cannot be held.
 template <ElementKind K>
 std::vector<Element<K>> extract_component_list(PyObject* object);
 

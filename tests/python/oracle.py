@@ -180,7 +180,9 @@ def component_list(kind, obj):
     if not _sequence_check(obj):
         raise TypeError(f"'{type(obj).__qualname__}' object cannot be converted to 'Sequence'")
     try:
-        len(obj)  # only a size hint: an ordinary error is dropped, any other passes on
+        # Only a size hint: an ordinary error is dropped, any other passes on. (A size that
+        # cannot be held is MemoryError, as in list(); the sizes drawn here are all small.)
+        len(obj)
     except Exception:  # noqa: BLE001
         pass
     return [element(kind, item) for item in iter(obj)]

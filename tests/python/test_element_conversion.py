@@ -1,6 +1,8 @@
 """Bounds from Python values, and points handed back to Python, for every element kind."""
 import math
+import os
 import struct
+import sys
 from decimal import Decimal
 from fractions import Fraction
 
@@ -351,3 +353,58 @@ def test_signal_in_a_length_hint_passes_unchanged(small_pso, exception):
 def test_ordinary_error_in_a_length_hint_is_ignored(small_pso):
     _, point = small_pso.min(lambda **kw: 0, i8_min=RaisingLen(RuntimeError), i8_max=[3])
     assert len(point["i8"]) == 1
+
+
+class ClaimsLength:
+    """A sequence that claims `length` items and fails when one is read."""
+
+    def __init__(self, length):
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, k):
+        raise LookupError("an item was read")
+
+
+class SizedOnly:
+    """Not a sequence, however long it says it is."""
+
+    def __len__(self):
+        return 10**18
+
+
+# 10**18 items of any kind are past every address space.
+HUGE = 10**18
+
+needs_failing_allocations = pytest.mark.skipif(
+    bool(os.environ.get("SWARMTUNER_UNDER_ASAN")),
+    reason="AddressSanitizer ends the process when operator new cannot allocate",
+)
+
+
+@needs_failing_allocations
+@pytest.mark.parametrize("length", [HUGE, sys.maxsize])
+@pytest.mark.parametrize("kind", KINDS)
+def test_a_length_that_cannot_be_held_is_memory_error_before_any_item(small_pso, kind, length):
+    with pytest.raises(MemoryError):
+        small_pso.min(lambda **kw: 0, **{f"{kind}_min": ClaimsLength(length)})
+    assert small_pso.min(lambda **kw: 1.5, f64_min=[0.0], f64_max=[1.0])[0] == 1.5
+
+
+# Bound arguments are read in table order, each to its end, and a sequence is checked before
+# its length is asked for.
+@needs_failing_allocations
+@pytest.mark.parametrize(
+    "bounds, error, text",
+    [
+        ({"i8_min": [300], "i8_max": ClaimsLength(HUGE)}, OverflowError, "out of range"),
+        ({"i8_min": ClaimsLength(HUGE), "i8_max": "x"}, MemoryError, "^$"),
+        ({"i8_max": ClaimsLength(HUGE), "i16_min": [2**40]}, MemoryError, "^$"),
+        ({"i8_min": SizedOnly(), "i8_max": ClaimsLength(HUGE)}, TypeError, "'SizedOnly' object"),
+    ],
+)
+def test_a_length_that_cannot_be_held_keeps_the_order_of_failures(small_pso, bounds, error, text):
+    with pytest.raises(error, match=text):
+        small_pso.min(lambda **kw: 0, **bounds)

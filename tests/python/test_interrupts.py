@@ -1,5 +1,8 @@
 """Ctrl-C and sys.exit() during a search end it as themselves, in a fresh interpreter each time."""
 
+import os
+import sys
+
 import pytest
 
 import swarmtuner
@@ -102,6 +105,46 @@ def test_interrupt_ends_a_search_whose_objective_is_a_builtin(objective, method,
     done = run_python(script)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines()[0] == "builtins KeyboardInterrupt"
+    assert done.stderr == ""
+
+
+# Reading a bound sequence whose items come from C code runs no bytecode either, and this one
+# never ends by itself (its length does not fit a C ssize_t, so there is no size to refuse it
+# by). Ctrl-C from another process must end the read. The address space is limited, so a read
+# that does not hear it fails with MemoryError after some seconds instead of filling the
+# machine's memory; half a second of reading takes a small part of the limit.
+BOUND_READ_SCRIPT = """
+import os, resource, subprocess
+import swarmtuner
+
+subprocess.Popen(["sh", "-c", "sleep 0.5; kill -INT " + str(os.getpid())])
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+resource.setrlimit(resource.RLIMIT_AS, (size + 10**9, hard))
+pso = swarmtuner.PSO(n_iters=2, n_particles=2)
+try:
+    pso.{method}(lambda **point: 0, {kind}_{side}=range(10**19))
+    print("finished")
+except BaseException as error:
+    print(type(error).__module__, type(error).__name__)
+print(pso.min(lambda **point: 7.5, {kind}_min=[1], {kind}_max=[2])[0])
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+@pytest.mark.skipif(
+    bool(os.environ.get("SWARMTUNER_UNDER_ASAN")),
+    reason="AddressSanitizer reserves address space beyond any useful limit",
+)
+@pytest.mark.parametrize(
+    "kind, side, method",
+    [("i64", "min", "min"), ("i", "max", "min"), ("f64", "min", "max"), ("d", "max", "max")],
+)
+def test_interrupt_ends_reading_an_endless_bound(kind, side, method):
+    done = run_python(BOUND_READ_SCRIPT.format(kind=kind, side=side, method=method))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["builtins KeyboardInterrupt", "7.5"]
     assert done.stderr == ""
 
 
