@@ -103,3 +103,53 @@ still_usable()
 """)
     assert out.split("\n")[0] == "['MemoryError', 'MemoryError', 'MemoryError'] [] True"
 
+
+
+# The first C++ exception of a thread makes the runtime's storage for the exception in flight.
+# Where the runtime is a shared library opened after the thread started (the module built from
+# source), that storage comes from the heap, so the first exception must not be the one that
+# reports exhausted memory. Each case is the first call of the module on its thread, in a fresh
+# interpreter: the memory runs out while the search sets up its swarm.
+FIRST_FAILURE_SCRIPT = """
+import resource, threading
+import swarmtuner
+
+def address_space():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+
+def limited_search():
+    soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+    resource.setrlimit(resource.RLIMIT_AS, (address_space() + {headroom_mb} * 1_000_000, hard))
+    try:
+        swarmtuner.PSO(2, 60).min(lambda i: 0, i_min=[2**200] * 400_000, i_max=[2**201] * 400_000)
+        return "finished"
+    except BaseException as error:
+        return type(error).__name__
+    finally:
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+
+outcome = []
+if {on_thread}:
+    thread = threading.Thread(target=lambda: outcome.append(limited_search()))
+    thread.start()
+    thread.join()
+else:
+    outcome.append(limited_search())
+print(outcome)
+print(swarmtuner.PSO(2, 4).min(lambda i: 0, i_min=[0], i_max=[2**300])[0])
+"""
+
+
+# Headrooms at which the process was ended by the loader ("cannot allocate memory for
+# thread-local data") when the exception state was left to the first throw.
+@pytest.mark.parametrize(
+    "on_thread, headroom_mb",
+    [(False, 50), (False, 100), (False, 150), (False, 350), (True, 50), (True, 75), (True, 100)],
+)
+def test_first_exception_of_a_thread_may_be_out_of_memory(on_thread, headroom_mb):
+    result = run_python(FIRST_FAILURE_SCRIPT.format(on_thread=on_thread, headroom_mb=headroom_mb))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["['MemoryError']", "0"]
