@@ -3,9 +3,12 @@ value, the order of f's values (NaN last, maximize without negation), f's own ex
 reaching the caller, and the settings reaching the search unchanged."""
 
 import math
+import subprocess
+import sys
 import time
 from decimal import Decimal
 from fractions import Fraction
+from pathlib import Path
 
 import pytest
 from replay import replay
@@ -407,3 +410,13 @@ def test_an_exception_of_f_writes_nothing(capfd):
         minimize(f, SPACE)
     assert capfd.readouterr() == ("", "")
 
+
+
+def test_the_typed_user_script_runs_as_written():
+    # The script that the type checkers check (.ci/typing.sh) also works when run.
+    script = Path(__file__).resolve().parents[1] / "typing" / "companion_usage.py"
+    result = subprocess.run(
+        [sys.executable, str(script)], capture_output=True, text=True, timeout=120
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.count("\n") == 1 and " 600 600 None" in result.stdout
