@@ -37,7 +37,7 @@ SPACE = {
 
 
 def main() -> None:
-    res = minimize(cost, SPACE, max_evals=200 if quick_mode() else 3000)
+    res = minimize(cost, SPACE, max_evals=200 if quick_mode() else 5000)
     best = res.params
     print(f"best cost      {res.value:.6f}")
     print(f"workers        {best['workers']}")

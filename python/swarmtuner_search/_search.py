@@ -336,8 +336,9 @@ def _count(name: str, value: object, least: int) -> int:
 
 
 def particles_for(budget: int) -> int:
-    """The swarm size that minimize and maximize choose for a budget of evaluations."""
-    return max(10, min(40, round(budget**0.5)))
+    """The swarm size that minimize and maximize prefer for a budget of evaluations: twice its
+    square root, within 20 to 100, which came out best from 100 to 10,000 evaluations."""
+    return max(20, min(100, round(2 * budget**0.5)))
 
 
 def _shape(
