@@ -25,7 +25,7 @@ check src/python_layer 'numeric_core|particle_swarm_optimization|python_layer'
 # The Python layer's levels, lowest first; a file is named by its stem (boundary.hpp and
 # boundary.cpp are "boundary").
 python_layer_levels=(
-  "py_ref state_slice"
+  "cpython_compat py_ref state_slice"
   "py_text boundary"
   "number_reading element_conversion point_conversion decimal_object_cache decimal_class"
   "objective_value python_objective"

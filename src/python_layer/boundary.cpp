@@ -53,7 +53,7 @@ std::string repr_or_placeholder(PyObject* object) {
 // The report of an internal failure on standard error: one line with the thread, the position
 // and the message, one line on getting a native backtrace. Writes straight to the stream, so
 // it cannot fail halfway for lack of memory.
-void write_report(std::string_view message, const std::source_location* where) noexcept {
+void write_report(std::string_view message, const std::source_location* where) {
   // Python's own stream may hold text written before the failure; keep the order.
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
@@ -80,11 +80,11 @@ void write_report(std::string_view message, const std::source_location* where) n
 
 // Sets PanicException(message) as the current exception. Should even that fail, the error
 // that stopped it (MemoryError, or the refusal to create the class) is left pending instead.
-void raise_panic(std::string_view message) noexcept {
+void raise_panic(std::string_view message) {
   // An internal failure ends the call; whatever Python error was pending is superseded.
   PyErr_Clear();
   // The text goes straight from the view into a Python string: a C++ copy of it could throw
-  // std::bad_alloc here, where nothing may leave.
+  // std::bad_alloc here, where no C++ exception may leave.
   PyRef text = PyRef::steal(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return;
@@ -104,11 +104,11 @@ void raise_panic(std::string_view message) noexcept {
 PythonError::PythonError(PyRef type, PyRef value, PyRef traceback) noexcept
     : type_(std::move(type)), value_(std::move(value)), traceback_(std::move(traceback)) {}
 
-void PythonError::restore() && noexcept {
+void PythonError::restore() && {
   PyErr_Restore(type_.release(), value_.release(), traceback_.release());
 }
 
-void PythonError::normalize() noexcept {
+void PythonError::normalize() {
   if (!type_) return;
   PyObject* type = type_.release();
   PyObject* value = value_.release();
@@ -188,6 +188,7 @@ void panic_with_python_error(std::string_view context, std::source_location wher
 
 void panic_with_python_error(std::string_view context, PythonError error,
                              std::source_location where) {
+  if (error.is_exit_request()) throw std::move(error);
   std::string message(context);
   message += ": ";
   message += error.describe();
@@ -217,7 +218,7 @@ PyObject* panic_exception_type() noexcept {
 
 namespace detail {
 
-void set_python_error_from_current_exception() noexcept {
+void set_python_error_from_current_exception() {
   try {
     throw;
   } catch (PythonError& error) {

@@ -19,8 +19,9 @@ class PythonError : public std::exception {
   PythonError(PyRef type, PyRef value, PyRef traceback) noexcept;
   const char* what() const noexcept override { return "Python error"; }
 
-  // Sets this error as the interpreter's current exception.
-  void restore() && noexcept;
+  // Sets this error as the interpreter's current exception. Not noexcept, like everything here
+  // that may run Python code: releasing the error it replaces may.
+  void restore() &&;
   // "PyErr { type: T, value: V, traceback: B }", normalising first; a failing repr is
   // reported as unraisable and replaced by "<unprintable ... object>".
   std::string describe();
@@ -29,12 +30,18 @@ class PythonError : public std::exception {
   // True for subclasses of Exception: the errors a search may discard. KeyboardInterrupt,
   // SystemExit and GeneratorExit are not ordinary.
   bool is_ordinary() const noexcept { return matches(PyExc_Exception); }
+  // KeyboardInterrupt and SystemExit: Ctrl-C and sys.exit() end whatever the module is doing and
+  // reach the caller as themselves, never wrapped into another exception.
+  bool is_exit_request() const noexcept {
+    return matches(PyExc_KeyboardInterrupt) || matches(PyExc_SystemExit);
+  }
 
   PyObject* type() const noexcept { return type_.get(); }
   PyObject* value() const noexcept { return value_.get(); }
   PyObject* traceback() const noexcept { return traceback_.get(); }
-  // Turns a lazily described exception (type plus raw value) into an instance.
-  void normalize() noexcept;
+  // Turns a lazily described exception (type plus raw value) into an instance (which runs the
+  // class's constructor).
+  void normalize();
 
  private:
   PyRef type_, value_, traceback_;
@@ -91,7 +98,9 @@ void discard_ordinary_python_error();
   return PyRef::steal(result);
 }
 
-// Fails with "<context>: <description of the pending Python error>".
+// Fails with "<context>: <description of the pending Python error>". A KeyboardInterrupt or
+// SystemExit is thrown on unchanged instead: no failure of the module turns Ctrl-C or sys.exit()
+// into PanicException.
 [[noreturn]] void panic_with_python_error(
     std::string_view context, std::source_location where = std::source_location::current());
 // The same with an error already fetched.
@@ -114,40 +123,26 @@ PyObject* panic_exception_type() noexcept;
 namespace detail {
 // Turns the in-flight exception into a Python exception: PythonError restored, InternalFailure
 // reported once on standard error and raised as PanicException, std::bad_alloc as MemoryError.
-void set_python_error_from_current_exception() noexcept;
+// Not noexcept: writing the report and making the exception run Python code.
+void set_python_error_from_current_exception();
 
 }  // namespace detail
-
-// Runs a call that may run Python code (f, a comparison, __neg__). The call is C code, so the
-// only way out of it other than returning is a forced unwind: the C library ends a thread that
-// way (pthread_exit, which CPython calls on a daemon thread that wakes up while the interpreter
-// shuts down). That thread no longer holds the interpreter lock, so every reference is
-// abandoned before the frames that hold them unwind (see abandon_references); the unwind
-// itself goes on to the end of the stack.
-template <class Call>
-auto run_python_code(Call&& call) {
-  struct AbandonUnlessReturned {
-    bool returned = false;
-    ~AbandonUnlessReturned() {
-      if (!returned) abandon_references();
-    }
-  } guard;
-  auto result = call();
-  guard.returned = true;
-  return result;
-}
 
 // Every function the interpreter calls runs its body through one of these. Everything this
 // module throws derives from std::exception and is caught. Nothing else is: a forced unwind is
 // no C++ exception, and a handler that caught every exception could not hand it on everywhere
 // (libc++ ends the process when such a foreign exception is rethrown). So the boundaries catch
 // std::exception only, and they are not noexcept, which would end the process at their frame.
+// On the way out each releases what the body's destructors set aside (see PyRef).
 template <class Body>
 PyObject* call_boundary(Body&& body) {
   try {
-    return body();
+    PyObject* const result = body();
+    release_deferred_references();
+    return result;
   } catch (const std::exception&) {
     detail::set_python_error_from_current_exception();
+    release_deferred_references();
     return nullptr;
   }
 }
@@ -156,9 +151,11 @@ template <class Body>
 int call_boundary_status(Body&& body) {
   try {
     body();
+    release_deferred_references();
     return 0;
   } catch (const std::exception&) {
     detail::set_python_error_from_current_exception();
+    release_deferred_references();
     return -1;
   }
 }
@@ -173,6 +170,7 @@ void call_boundary_unraisable(Body&& body) {
     detail::set_python_error_from_current_exception();
     PyErr_WriteUnraisable(nullptr);
   }
+  release_deferred_references();
 }
 
 }  // namespace swarmtuner

@@ -11,13 +11,13 @@ namespace {
 
 // One rich comparison and its truth value; nullopt when either raised an ordinary error,
 // which is dropped: a value that cannot be ordered is simply not better. A PanicException
-// still ends the search, and so does an exception that is not an Exception (Ctrl-C landing
-// while __lt__ runs), as failed_to_compare followed by the error's description.
+// still ends the search, Ctrl-C landing while __lt__ runs (KeyboardInterrupt) and sys.exit()
+// end it as themselves, and any other exception that is not an Exception (GeneratorExit) ends
+// it as failed_to_compare followed by the error's description.
 std::optional<bool> compare_op(PyObject* a, PyObject* b, int op) {
-  const PyRef result =
-      PyRef::steal(run_python_code([&] { return PyObject_RichCompare(a, b, op); }));
+  const PyRef result = PyRef::steal(PyObject_RichCompare(a, b, op));
   if (result) {
-    const int truth = run_python_code([&] { return PyObject_IsTrue(result.get()); });
+    const int truth = PyObject_IsTrue(result.get());
     if (truth >= 0) return truth == 1;
   }
   PythonError error = fetch_python_error();
@@ -58,9 +58,8 @@ ObjectiveValue ObjectiveValue::negate(ObjectiveValue a) {
     return ObjectiveValue(steal_or_panic(PyFloat_FromDouble(-PyFloat_AS_DOUBLE(a.get()))));
   }
   PyObject* const args[] = {a.get()};
-  PyRef negated = PyRef::steal(run_python_code([&] {
-    return PyObject_VectorcallMethod(slice<NegMethodName>().name.get(), args, 1, nullptr);
-  }));
+  PyRef negated =
+      PyRef::steal(PyObject_VectorcallMethod(slice<NegMethodName>().name.get(), args, 1, nullptr));
   if (!negated) panic_with_python_error("There is no __neg__ method");
   return ObjectiveValue(std::move(negated));
 }

@@ -4,23 +4,47 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <atomic>
 #include <utility>
+#include <vector>
+
+#include "python_layer/cpython_compat.hpp"
 
 namespace swarmtuner {
 
+// Releasing a reference may run Python code (a __del__, a weakref callback, a finaliser), and
+// Python code may release the interpreter lock. While CPython 3.10 to 3.13 shuts down, a daemon
+// thread that takes the lock back is ended by pthread_exit: a forced unwind through whatever
+// frames are running, without the lock. Two rules keep that unwind harmless:
+// - a destructor never runs Python code: the last reference to an object whose release might
+//   is set aside, and released later by release_deferred_references() from an ordinary frame,
+//   which such an unwind passes like any other (destructors are noexcept, and an unwind
+//   leaving one ends the process);
+// - a destructor that runs while the interpreter shuts down, on a thread that does not hold the
+//   lock, touches no object: that is the forced unwind of an ended thread, and what its frames
+//   held is left to the exiting process.
 namespace detail {
-// Set for good once a thread is ended by a forced unwind while it runs Python code for this
-// module (see run_python_code in boundary.hpp). CPython does that only while it shuts down, to
-// a daemon thread that wakes up, and such a thread no longer holds the interpreter lock: the
-// references that its frames, and from then on any frame, let go of are left to the exiting
-// process instead of being released without the lock.
-inline constinit std::atomic<bool> references_abandoned{false};
+
+// References set aside by destructors. Only read and written with the interpreter lock held,
+// which guards it: the module is initialised in one interpreter only.
+inline std::vector<PyObject*> deferred_references;
+
+// Plain numbers and strings hold no other object, so releasing them runs no Python code.
+inline bool release_runs_no_python_code(PyObject* object) noexcept {
+  if (Py_REFCNT(object) > 1) return true;
+  const PyTypeObject* type = Py_TYPE(object);
+  return type == &PyFloat_Type || type == &PyLong_Type || type == &PyUnicode_Type ||
+         type == &PyComplex_Type || type == &PyBytes_Type;
+}
+
+// The out-of-line paths of ~PyRef (py_ref.cpp).
+void defer_release(PyObject* object) noexcept;
+void release_while_finalizing(PyObject* object) noexcept;
+
 }  // namespace detail
 
-inline void abandon_references() noexcept {
-  detail::references_abandoned.store(true, std::memory_order_relaxed);
-}
+// Releases every reference that destructors set aside. May run Python code: call it from an
+// ordinary frame with the interpreter lock held. A pending Python error is kept.
+void release_deferred_references();
 
 // Move-only owner of exactly one strong reference (or of nothing). Built only through
 // steal() or borrow(); release() hands the reference back to the interpreter.
@@ -35,9 +59,13 @@ class PyRef {
     return *this;
   }
   ~PyRef() {
-    if (object_ != nullptr && !detail::references_abandoned.load(std::memory_order_relaxed))
-        [[likely]] {
+    if (object_ == nullptr) return;
+    if (cpython::is_finalizing()) [[unlikely]] {
+      detail::release_while_finalizing(object_);
+    } else if (detail::release_runs_no_python_code(object_)) [[likely]] {
       Py_DECREF(object_);
+    } else {
+      detail::defer_release(object_);
     }
   }
 
@@ -57,6 +85,11 @@ class PyRef {
   PyRef share() const noexcept { return borrow(object_); }
   void reset() noexcept { PyRef().swap(*this); }
   void swap(PyRef& other) noexcept { std::swap(object_, other.object_); }
+  // Releases the reference at once, from this ordinary frame, even where that runs Python code.
+  // For objects released on every evaluation, which would otherwise be set aside each time.
+  void drop() {
+    if (PyObject* const object = std::exchange(object_, nullptr)) Py_DECREF(object);
+  }
 
  private:
   explicit PyRef(PyObject* object) noexcept : object_(object) {}

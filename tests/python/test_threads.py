@@ -183,3 +183,97 @@ def test_daemon_thread_searching_at_shutdown_exits_cleanly(method, nested):
     for _ in range(3):
         done = run_python(DAEMON_SCRIPT.format(method=method, nested=nested), env=env)
         assert (done.returncode, done.stderr) == (0, "")
+
+
+# The same shutdown, with the thread handing the lock back somewhere other than inside f: while
+# the report of a failed nested search is printed, while a value that f returned is released
+# (its __del__ sleeps), and while the text of f's exception is made (its __repr__ sleeps). Each
+# waits long enough for the interpreter to begin its shutdown, whose collection then hands the
+# lock over, so the thread is ended right there. `entered` tells the main thread to exit.
+EXIT_PATH_SCRIPT = """
+import sys, threading, time
+from swarmtuner import PSO
+
+entered = threading.Event()
+BOUNDS = dict(f64_min=[0.0], f64_max=[1.0])
+on_daemon = lambda: threading.current_thread() is not threading.main_thread()
+
+class SlowStderr:
+    def __init__(self, stream):
+        self.stream = stream
+    def write(self, text):
+        if on_daemon():
+            entered.set()
+            time.sleep(0.3)
+        return self.stream.write(text)
+    def flush(self):
+        self.stream.flush()
+
+class SleepsWhenReleased:
+    def __init__(self, value):
+        self.value = value
+    def __eq__(self, other):
+        return self.value == other.value
+    def __lt__(self, other):
+        return self.value < other.value
+    def __gt__(self, other):
+        return self.value > other.value
+    def __del__(self):
+        if on_daemon():
+            entered.set()
+            time.sleep(0.3)
+
+class SlowRepr(Exception):
+    def __repr__(self):
+        entered.set()
+        time.sleep(0.3)
+        return "SlowRepr()"
+
+def nested_failure(**point):
+    def inner(**p):
+        raise ValueError("inner")
+    return PSO(1, 1).min(inner, **BOUNDS)[0]
+
+calls = []
+def returns_sleepers(**point):
+    calls.append(1)
+    return SleepsWhenReleased(-len(calls))
+
+def raises_slow_repr(**point):
+    raise SlowRepr()
+
+path = {path!r}
+if path == "printing":
+    sys.stderr = SlowStderr(sys.stderr)
+f = dict(printing=nested_failure, releasing=returns_sleepers, describing=raises_slow_repr)[path]
+
+def search():
+    try:
+        PSO(n_iters=5, n_particles=3).min(f, **BOUNDS)
+    except BaseException:
+        pass
+
+threading.Thread(target=search, daemon=True).start()
+entered.wait()
+
+class SleepsWhenCollected:
+    def __init__(self):
+        self.sleep = time.sleep
+        self.cycle = self
+    def __del__(self):
+        self.sleep(0.6)
+
+SleepsWhenCollected()
+"""
+
+
+@pytest.mark.parametrize("path", ["printing", "releasing", "describing"])
+def test_thread_ended_at_shutdown_outside_f_exits_cleanly(path):
+    env = dict(os.environ)
+    if "ASAN_OPTIONS" in env:
+        env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
+    for _ in range(2):
+        done = run_python(EXIT_PATH_SCRIPT.format(path=path), env=env)
+        assert done.returncode == 0, done.stderr
+        # Only the nested search's own failure report may be there, never a fatal error.
+        assert "Fatal" not in done.stderr and "terminate" not in done.stderr
