@@ -57,10 +57,12 @@ def main() -> None:
     for axis, (name, (f, half_width)) in zip(axes, PROBLEMS.items()):
         for (label, (c1, c2, inertia)), colour in zip(SETTINGS.items(), ("tab:red", "tab:blue")):
             space = {"f64": Float([-half_width] * DIMENSIONS, [half_width] * DIMENSIONS)}
-            settings = {"c1": c1, "c2": c2, "inertia": inertia, "max_v": 0.2}
             histories = []
             for _ in range(runs):
-                res = minimize(f, space, n_particles=n_particles, n_iters=n_iters, **settings)
+                res = minimize(
+                    f, space, n_particles=n_particles, n_iters=n_iters,
+                    c1=c1, c2=c2, inertia=inertia, max_v=0.2,  # max_v as PSO()'s
+                )
                 # The best value at the end of the starting swarm and of each sweep.
                 histories.append(res.history[n_particles - 1 :: n_particles])
             # One column per sweep: the best value of each run after that sweep.
