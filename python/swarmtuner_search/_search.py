@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import math
 import operator
+import reprlib
 import time
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
@@ -129,8 +130,8 @@ def _run(
         settings[name] = _finite(name, value)
         if "i_min" in plan.bounds and abs(settings[name]) > SETTING_LIMIT:
             raise ValueError(
-                f"{name} must be within ±{SETTING_LIMIT} for a space with integer ranges wider "
-                f"than 2**62, not {value!r}"
+                f"{name} must be within ±{SETTING_LIMIT} for a space with integers beyond 64 "
+                f"bits or ranges wider than 2**62, not {value!r}"
             )
     particles, iters, budget = _shape(max_evals, n_particles, n_iters)
     deadline = None
@@ -143,13 +144,8 @@ def _run(
     search = _Search(f, plan, _MaxKey if largest else _MinKey, budget, deadline, callback)
     try:
         pso.min(search.objective, **plan.bounds)
-    except BaseException as error:
-        # Only this search's own stop is caught here, by its flag (a search that f starts has a
-        # flag of its own). Where the module reports an exception from f as a failure instead of
-        # passing it on, the stop arrives as that failure.
-        if not search.stopping or not (
-            isinstance(error, _Stop) or type(error).__name__ == "PanicException"
-        ):
+    except _Stop:
+        if not search.stopping:  # only this search's own stop ends here
             raise
     return search.result()
 
@@ -233,7 +229,10 @@ class _Search(Generic[V]):
 
     def fail_to_order(self, error: BaseException, a: object, b: object) -> None:
         if isinstance(error, Exception):
-            failure = TypeError(f"f returned values that cannot be ordered: {a!r} and {b!r}")
+            failure = TypeError(
+                f"f returned values that cannot be ordered: {reprlib.repr(a)} and "
+                f"{reprlib.repr(b)}"
+            )
             failure.__cause__ = error
             error = failure
         self.fail(error)
@@ -252,7 +251,6 @@ class _MinKey:
     of being lost, as the module would lose it."""
 
     __slots__ = ("value", "nan", "search")
-    __hash__ = None  # type: ignore[assignment]
 
     def __init__(self, value: Any, search: _Search[Any]) -> None:
         self.value = value
@@ -311,11 +309,11 @@ def _is_nan(value: object) -> bool:
         return False
 
 
-def _finite(name: str, value: object) -> float:
+def _finite(name: str, value: Any) -> float:
     if isinstance(value, (str, bytes)):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
     try:
-        number = float(value)  # type: ignore[arg-type]
+        number = float(value)
     except (TypeError, ValueError):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}") from None
     if not math.isfinite(number):
@@ -323,11 +321,11 @@ def _finite(name: str, value: object) -> float:
     return number
 
 
-def _count(name: str, value: object, least: int) -> int:
+def _count(name: str, value: Any, least: int) -> int:
     if isinstance(value, (bool, float)):
         raise TypeError(f"{name} must be an int, not {type(value).__name__}")
     try:
-        number = operator.index(value)  # type: ignore[arg-type]
+        number: int = operator.index(value)
     except TypeError:
         raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
     if number < least:
@@ -338,7 +336,7 @@ def _count(name: str, value: object, least: int) -> int:
 def particles_for(budget: int) -> int:
     """The swarm size that minimize and maximize prefer for a budget of evaluations: twice its
     square root, within 20 to 100, which came out best from 100 to 10,000 evaluations."""
-    return max(20, min(100, round(2 * budget**0.5)))
+    return max(20, min(100, round(2 * math.sqrt(budget))))
 
 
 def _shape(

@@ -291,7 +291,8 @@ def _units(value: Decimal, exponent: int) -> int:
     """value as a whole number of units of 10**exponent (value has no finer places)."""
     sign, digits, own = value.as_tuple()
     assert isinstance(own, int)
-    units = int("".join(map(str, digits))) * 10 ** (own - exponent)
+    scale: int = 10 ** (own - exponent)
+    units = int("".join(map(str, digits))) * scale
     return -units if sign else units
 
 
@@ -327,11 +328,12 @@ def _integer(name: str, what: str, value: Any) -> int:
     if isinstance(value, float):
         raise TypeError(f"{name}: {what} must be an integer, not float {value!r}")
     try:
-        return operator.index(value)
+        number: int = operator.index(value)
     except TypeError:
         raise TypeError(
             f"{name}: {what} must be an integer, not {type(value).__name__}"
         ) from None
+    return number
 
 
 def _float(name: str, what: str, value: Any) -> float:
@@ -435,13 +437,14 @@ def _list_reader(dims: list[_Dimension], places: list[tuple[int, int]]) -> Reade
         (kind,) = kinds_used
         if all(dim.decode is None and dim.cap is None for dim in dims):
             return lambda kinds: kinds[kind][first:last]
-        if all(dim.decode is None for dim in dims):
+        decodes = [dim.decode for dim in dims if dim.decode is not None]
+        if not decodes:
             caps = [dim.cap for dim in dims]
             return lambda kinds: list(map(min, kinds[kind][first:last], caps))
-        decodes = [dim.decode for dim in dims]
-        return lambda kinds: [
-            decode(raw) for decode, raw in zip(decodes, kinds[kind][first:last])  # type: ignore[misc]
-        ]
+        if len(decodes) == len(dims):
+            return lambda kinds: [
+                decode(raw) for decode, raw in zip(decodes, kinds[kind][first:last])
+            ]
     readers = [_reader(dim, *place) for dim, place in zip(dims, places)]
     return lambda kinds: [reader(kinds) for reader in readers]
 
