@@ -21,8 +21,7 @@ _WIDE = 2**960
 _DIGIT = 2**950
 SETTING_LIMIT = 2**16
 
-# What a dimension's raw value becomes (for an Int wider than _DIGIT: its digits); None where
-# the raw value is the parameter's value.
+# What a dimension's raw value becomes (for an Int wider than _WIDE, the list of its digits).
 Decode = Callable[[Any], Any]
 
 
@@ -143,10 +142,7 @@ class Dec(Param):
     def _plan(self, name: str) -> list[_Dimension]:
         dims = []
         pairs = _pairs(name, self.low, self.high)
-        if self.step is None or _is_list(self.step):
-            steps = _broadcast(name, "step", self.step, len(pairs))
-        else:
-            steps = [self.step] * len(pairs)
+        steps = _broadcast(name, "step", self.step, len(pairs))
         for (low, high), step in zip(pairs, steps):
             low, high = _decimal(name, "low", low), _decimal(name, "high", high)
             _ordered(name, low, high)
