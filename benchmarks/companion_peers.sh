@@ -16,4 +16,6 @@ fi
 # The build directory of `make install`, so the module is not compiled from scratch again.
 "$venv/bin/python" -m pip install --quiet --no-build-isolation --no-deps --force-reinstall "$root" \
   --config-settings=build-dir=build/{wheel_tag}
+# From build/, where pyswarms writes its report.log.
+cd "$root/build"
 exec "$venv/bin/python" "$here/companion_peers.py" "$@"
