@@ -21,7 +21,7 @@ ASAN_MODULE_BUILD := build/asan-module
 STRICT_BUILD := build/strict
 CMAKE = $(VENV)/bin/cmake
 
-.PHONY: demo test cpp-test strict-test python-test asan-test asan-python-test install \
+.PHONY: demo test check cpp-test strict-test python-test asan-test asan-python-test install \
   system-deps clean example-deps wheels source-check cross-test debian-python-test macos-compile
 
 demo: install
@@ -33,6 +33,12 @@ demo: install
 	fi
 
 test: cpp-test python-test
+
+# The quick edit-test loop: the formatting and the direction of includes, then every test.
+check:
+	.ci/format.sh
+	.ci/layers.sh
+	$(MAKE) test
 
 # The C++ unit tests of the numeric core, built without Python.
 cpp-test: system-deps $(VENV_STAMP)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Type checks: the installed stub against the built module (mypy's stubtest), then the examples
-# and the stub's usage checks against the stub, by mypy in strict mode and by basedpyright (the
-# command-line build of pyright, with its own Node.js) in standard mode (pyrightconfig.json).
+# Type checks: the installed stub against the built module (mypy's stubtest), then the companion
+# package swarmtuner_search, the examples, the stub's usage checks and a user's script of the
+# companion against the stub, by mypy in strict mode and by basedpyright (the command-line build
+# of pyright, with its own Node.js) in standard mode (pyrightconfig.json).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,5 +15,5 @@ PY=.venv/bin/python
 (cd build && "../$PY" -m mypy.stubtest swarmtuner)
 # Dask's Client and LocalCluster have no annotated signatures; calls to them are let through.
 "$PY" -m mypy --strict --untyped-calls-exclude=distributed --cache-dir build/mypy-cache \
-  examples tests/typing
+  python/swarmtuner_search examples tests/typing
 .venv/bin/basedpyright --pythonpath "$PY"

@@ -2,9 +2,10 @@
 
     venv/bin/python wheel_check.py SOURCE_STUB [--bundled-gmp]
 
-Run from a directory outside the source tree. It checks where the module and its stubs were
-installed, that the module exports nothing but its initialisation function, the licence
-files, that a search over every element kind runs, and with
+Run from a directory outside the source tree. It checks where the module, its stubs and the
+companion package swarmtuner_search (with its py.typed marker) were installed, that the module
+exports nothing but its initialisation function, the licence files, that a search over every
+element kind runs and one over a named space of the companion, and with
 --bundled-gmp that the dynamic loader takes GMP from the wheel's own library directory and
 that no C++ runtime library is needed from the system.
 """
@@ -19,6 +20,7 @@ import sysconfig
 from decimal import Decimal
 
 import swarmtuner
+import swarmtuner_search
 
 KINDS = ("i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d")
 BOUNDS = {
@@ -75,10 +77,30 @@ def check_search():
         print(f"{method.__name__}: {value:.6g}")
 
 
+def check_companion():
+    space = {
+        "n": swarmtuner_search.Int(1, 32),
+        "rate": swarmtuner_search.Float(1e-4, 0.5, log=True),
+        "price": swarmtuner_search.Dec("0.00", "50.00", step="0.01"),
+        "mode": swarmtuner_search.Choice(["a", "b"]),
+    }
+
+    def cost(n, rate, price, mode):
+        return abs(n - 6) + abs(rate - 0.03) + float(abs(price - Decimal("19.99"))) + (mode == "b")
+
+    res = swarmtuner_search.minimize(cost, space, max_evals=300)
+    assert 270 <= res.evals <= 300 and res.stopped is None, res
+    assert res.params["price"] == res.params["price"].quantize(Decimal("0.01")), res
+    print(f"swarmtuner_search.minimize: {res.value:.6g}")
+
+
 def check_layout(source_stub):
     module = pathlib.Path(swarmtuner.__file__)
     site = pathlib.Path(sysconfig.get_paths()["platlib"])
     assert module.parent == site, module
+    companion = pathlib.Path(swarmtuner_search.__file__).parent
+    assert companion == site / "swarmtuner_search", companion
+    assert (companion / "py.typed").is_file(), companion
     for stub in (site / "swarmtuner.pyi", site / "swarmtuner-stubs" / "__init__.pyi"):
         assert filecmp.cmp(stub, source_stub, shallow=False), stub
     # The export list keeps everything else, a linked-in C++ runtime included, inside.
@@ -125,6 +147,7 @@ def main():
     if args.bundled_gmp:
         check_bundled_gmp(*found)
     check_search()
+    check_companion()
     print(f"wheel check passed: swarmtuner {found[2].version} at {found[0]}")
 
 

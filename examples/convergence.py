@@ -1,7 +1,7 @@
 """A picture of convergence: the best value after each sweep, defaults against suggested settings.
 
-Every search here goes through the Monitor of progress_and_budget.py, which records the best
-value after each sweep. For each of the two settings of choosing_settings.py and each of its
+Every search here runs through swarmtuner_search.minimize, whose record (res.history) holds the
+best value after each evaluation, and so after each sweep of n_particles evaluations. For each of the two settings of choosing_settings.py and each of its
 three test functions (4 dimensions, minimum 0), the script runs several searches and draws the
 median of those records, with the band from the first to the third quartile, on a log scale:
 with the defaults (c1 = c2 = 2.0) the swarm keeps overshooting and the best value stalls early;
@@ -24,9 +24,8 @@ matplotlib.use("Agg")  # draw into files only, with no display
 import matplotlib.pyplot as plt
 from matplotlib.ticker import LogFormatterSciNotation
 
-import swarmtuner
 from choosing_settings import PROBLEMS, SETTINGS, quick_mode
-from progress_and_budget import Monitor
+from swarmtuner_search import Float, minimize
 
 DIMENSIONS = 4
 PICTURE = Path(__file__).resolve().parents[1] / "docs" / "convergence.png"
@@ -57,13 +56,15 @@ def main() -> None:
     finals: dict[str, list[float]] = {label: [] for label in SETTINGS}
     for axis, (name, (f, half_width)) in zip(axes, PROBLEMS.items()):
         for (label, (c1, c2, inertia)), colour in zip(SETTINGS.items(), ("tab:red", "tab:blue")):
-            pso = swarmtuner.PSO(n_iters, n_particles, c1=c1, c2=c2, inertia=inertia)
-            low, high = [-half_width] * DIMENSIONS, [half_width] * DIMENSIONS
+            space = {"f64": Float([-half_width] * DIMENSIONS, [half_width] * DIMENSIONS)}
             histories = []
             for _ in range(runs):
-                monitor = Monitor(f, pso, progress=False)
-                pso.min(monitor, f64_min=low, f64_max=high)
-                histories.append(monitor.history)
+                res = minimize(
+                    f, space, n_particles=n_particles, n_iters=n_iters,
+                    c1=c1, c2=c2, inertia=inertia, max_v=0.2,  # max_v as PSO()'s
+                )
+                # The best value at the end of the starting swarm and of each sweep.
+                histories.append(res.history[n_particles - 1 :: n_particles])
             # One column per sweep: the best value of each run after that sweep.
             bands = [quartiles(list(column)) for column in zip(*histories)]
             sweeps = range(len(bands))

@@ -1,7 +1,7 @@
 """Independent restarts as tasks on a Dask cluster: for searches that outgrow one machine.
 
-Each task builds its own PSO, runs one whole search with its own random starting positions and
-returns (best value, best point); the client gathers them and reports the best. One search
+Each task runs one whole search (swarmtuner_search.minimize) with its own random starting
+positions and returns its result; the client gathers them and reports the best. One search
 cannot be spread over machines (each particle's move depends on the swarm's best found just
 before it), but independent restarts can, as many at once as the cluster has worker threads.
 
@@ -10,8 +10,9 @@ address only. With --scheduler ADDRESS (such as tcp://10.0.0.5:8786) it uses an 
 cluster instead; its workers need swarmtuner and Dask installed, not this script: Dask sends
 the functions defined here to them by value. --workers N sets the local cluster's size
 (default: one per core) and --restarts N the number of restarts. With --with-failure the last
-restart's objective raises, as a faulty objective would, and that restart comes back with the
-failure's message. --quick runs a small search on 2 local workers.
+restart's objective raises, as a faulty objective would, and that restart comes back as the
+objective's own exception, which minimize passes on. --quick runs a small search on 2 local
+workers.
 
 The function is Rastrigin's in 6 dimensions, as in parallel_restarts.py: minimum 0 at the
 origin, a local minimum near every point with integer coordinates.
@@ -25,51 +26,25 @@ import os
 
 from dask.distributed import Client, LocalCluster
 
-import swarmtuner
+from swarmtuner_search import Float, Result, minimize
 
 DIMENSIONS = 6
+SPACE = {"x": Float([-5.12] * DIMENSIONS, [5.12] * DIMENSIONS)}
 
 
-class SearchFailed(Exception):
-    """A search that failed in a task, carried to the client with its message.
-
-    A failed search raises pyo3_runtime.PanicException. Dask cannot hand that to the client as
-    an error: the class derives from BaseException, which escapes the client's event loop
-    instead of reaching result(), and its module 'pyo3_runtime' exists only inside the
-    extension. The task catches it (by name: the class is not exported) and raises this
-    ordinary exception, whose one argument is the message.
-    """
+def rastrigin(x: list[float]) -> float:
+    return 10.0 * len(x) + sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
 
 
-def rastrigin(f64: list[float]) -> float:
-    return 10.0 * len(f64) + sum(x * x - 10.0 * math.cos(2.0 * math.pi * x) for x in f64)
-
-
-def faulty_rastrigin(f64: list[float]) -> float:
+def faulty_rastrigin(x: list[float]) -> float:
     """Stands in for an objective with a bug: it fails on its first call."""
-    raise ValueError(f"the model diverged at x0 = {f64[0]:.3f}")
+    raise ValueError(f"the model diverged at x0 = {x[0]:.3f}")
 
 
-def restart(quick: bool, faulty: bool) -> tuple[float, dict[str, list[float]]]:
-    """One independent search, run by a worker: builds its own PSO (PSO objects cannot be
-    pickled), draws its own starting positions, returns plain values and raises only what
-    pickle can carry."""
-    pso = swarmtuner.PSO(
-        n_iters=10 if quick else 300,
-        n_particles=10 if quick else 60,
-        c1=0.7,
-        c2=1.0,
-        inertia=0.5,
-    )
+def restart(quick: bool, faulty: bool) -> Result[float]:
+    """One independent search, run by a worker with its own starting positions."""
     objective = faulty_rastrigin if faulty else rastrigin
-    low, high = [-5.12] * DIMENSIONS, [5.12] * DIMENSIONS
-    try:
-        value, best = pso.min(objective, f64_min=low, f64_max=high)
-    except BaseException as error:
-        if type(error).__name__ != "PanicException":
-            raise
-        raise SearchFailed(str(error)) from error
-    return value, best
+    return minimize(objective, SPACE, max_evals=100 if quick else 18_000)
 
 
 def arguments() -> argparse.Namespace:
@@ -97,25 +72,25 @@ def run(client: Client, options: argparse.Namespace) -> None:
         )
         for index in range(restarts)
     ]
-    results: list[tuple[float, dict[str, list[float]]] | SearchFailed] = []
+    results: list[Result[float] | ValueError] = []
     for future in futures:
         try:
             results.append(future.result())
-        except SearchFailed as failure:
+        except ValueError as failure:  # the objective's own exception
             results.append(failure)
     for index, result in enumerate(results):
-        if isinstance(result, SearchFailed):
-            print(f"restart {index}  failed: {result}")
+        if isinstance(result, ValueError):
+            print(f"restart {index}  failed: {result!r}")
         else:
-            print(f"restart {index}  best {result[0]:.4f}")
-    found = {k: r for k, r in enumerate(results) if not isinstance(r, SearchFailed)}
+            print(f"restart {index}  best {result.value:.4f}")
+    found = {k: r for k, r in enumerate(results) if isinstance(r, Result)}
     if not found:
         print("every restart failed")
         return
-    best_index = min(found, key=lambda k: found[k][0])
-    value, point = found[best_index]
-    print(f"best of {restarts} restarts  {value:.4f} (restart {best_index})")
-    print(f"at  {', '.join(f'{x:.3f}' for x in point['f64'])}")
+    best_index = min(found, key=lambda k: found[k].value)
+    best = found[best_index]
+    print(f"best of {restarts} restarts  {best.value:.4f} (restart {best_index})")
+    print(f"at  {', '.join(f'{v:.3f}' for v in best.params['x'])}")
 
 
 def main() -> None:

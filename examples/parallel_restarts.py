@@ -8,9 +8,10 @@ function: its minimum is 0 at the origin, and it has a local minimum near every 
 integer coordinates, whose values lie near 1, 2, 3 and so on. The script prints each restart's
 best value and then the best of all restarts, which is the smallest of the values above it.
 
-A search that fails in a worker must come back as an exception that pickle can carry (see
-SearchFailed). With --with-failure the last restart's objective raises, as a faulty objective
-would, and that restart's line shows the failure's message instead of a value.
+A restart is one call of minimize in a worker: its result, and an exception raised by the
+objective (which minimize passes on as it is), travel back to the parent by pickle. With
+--with-failure the last restart's objective raises, as a faulty objective would, and that
+restart's line shows the exception instead of a value.
 """
 
 from __future__ import annotations
@@ -20,9 +21,10 @@ import os
 import sys
 from concurrent.futures import ProcessPoolExecutor
 
-import swarmtuner
+from swarmtuner_search import Float, Result, minimize
 
 DIMENSIONS = 6
+SPACE = {"x": Float([-5.12] * DIMENSIONS, [5.12] * DIMENSIONS)}
 
 
 def quick_mode() -> bool:
@@ -30,45 +32,19 @@ def quick_mode() -> bool:
     return "--quick" in sys.argv[1:] or os.environ.get("SWARMTUNER_EXAMPLES_QUICK") == "1"
 
 
-class SearchFailed(Exception):
-    """A search that failed in a worker process, carried to the parent with its message.
-
-    A failed search raises pyo3_runtime.PanicException, which cannot travel between processes:
-    pickle names its class by the module 'pyo3_runtime', which exists only inside the extension
-    and cannot be imported in the parent, so the parent gets a PicklingError in its place. The
-    worker catches it (by name: the class derives from BaseException and is not exported) and
-    raises this ordinary exception, whose one argument is the message.
-    """
+def rastrigin(x: list[float]) -> float:
+    return 10.0 * len(x) + sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
 
 
-def rastrigin(f64: list[float]) -> float:
-    return 10.0 * len(f64) + sum(x * x - 10.0 * math.cos(2.0 * math.pi * x) for x in f64)
-
-
-def faulty_rastrigin(f64: list[float]) -> float:
+def faulty_rastrigin(x: list[float]) -> float:
     """Stands in for an objective with a bug: it fails on its first call."""
-    raise ValueError(f"the model diverged at x0 = {f64[0]:.3f}")
+    raise ValueError(f"the model diverged at x0 = {x[0]:.3f}")
 
 
-def restart(quick: bool, faulty: bool = False) -> tuple[float, list[float]]:
-    """One independent search. It runs in a worker process, so it builds its own PSO (PSO
-    objects cannot be pickled), returns plain values and raises only what pickle can carry."""
-    pso = swarmtuner.PSO(
-        n_iters=10 if quick else 300,
-        n_particles=10 if quick else 60,
-        c1=0.7,
-        c2=1.0,
-        inertia=0.5,
-    )
+def restart(quick: bool, faulty: bool = False) -> Result[float]:
+    """One independent search, run in a worker process."""
     objective = faulty_rastrigin if faulty else rastrigin
-    low, high = [-5.12] * DIMENSIONS, [5.12] * DIMENSIONS
-    try:
-        value, best = pso.min(objective, f64_min=low, f64_max=high)
-    except BaseException as error:
-        if type(error).__name__ != "PanicException":
-            raise
-        raise SearchFailed(str(error)) from error
-    return value, best["f64"]
+    return minimize(objective, SPACE, max_evals=100 if quick else 18_000)
 
 
 def main() -> None:
@@ -76,7 +52,7 @@ def main() -> None:
     with_failure = "--with-failure" in sys.argv[1:]
     restarts = 2 if quick else 8
     workers = min(restarts, os.cpu_count() or 1)
-    results: list[tuple[float, list[float]] | SearchFailed] = []
+    results: list[Result[float] | ValueError] = []
     # Each worker process draws its own random starting points, forked or spawned.
     with ProcessPoolExecutor(max_workers=workers) as pool:
         futures = [
@@ -86,21 +62,21 @@ def main() -> None:
         for future in futures:
             try:
                 results.append(future.result())
-            except SearchFailed as failure:
+            except ValueError as failure:  # the objective's own exception
                 results.append(failure)
     for index, result in enumerate(results):
-        if isinstance(result, SearchFailed):
-            print(f"restart {index}  failed: {result}")
+        if isinstance(result, ValueError):
+            print(f"restart {index}  failed: {result!r}")
         else:
-            print(f"restart {index}  best {result[0]:.4f}")
-    found = {k: r for k, r in enumerate(results) if not isinstance(r, SearchFailed)}
+            print(f"restart {index}  best {result.value:.4f}")
+    found = {k: r for k, r in enumerate(results) if isinstance(r, Result)}
     if not found:
         print("every restart failed")
         return
-    best_index = min(found, key=lambda k: found[k][0])
-    value, point = found[best_index]
-    print(f"best of {restarts} restarts  {value:.4f} (restart {best_index}, {workers} processes)")
-    print(f"at  {', '.join(f'{x:.3f}' for x in point)}")
+    best_index = min(found, key=lambda k: found[k].value)
+    best = found[best_index]
+    print(f"best of {restarts} restarts  {best.value:.4f} (restart {best_index}, {workers} processes)")
+    print(f"at  {', '.join(f'{v:.3f}' for v in best.params['x'])}")
 
 
 if __name__ == "__main__":

@@ -137,10 +137,11 @@ def sdist(tmp_path_factory):
     return archive
 
 
-def test_sdist_holds_the_build_inputs_and_nothing_else(sdist):
-    tracked = subprocess.run(["git", "ls-files", "src"], cwd=ROOT, capture_output=True,
-                             text=True, check=True).stdout.split()
-    assert tracked, "git ls-files found no sources"
+def test_sdist_holds_the_build_inputs_and_the_examples_and_nothing_else(sdist):
+    tracked = subprocess.run(["git", "ls-files", "src", "python", "examples"], cwd=ROOT,
+                             capture_output=True, text=True, check=True).stdout.split()
+    for folder in ("src/", "python/swarmtuner_search/", "examples/"):
+        assert any(path.startswith(folder) for path in tracked), f"git ls-files found no {folder}"
     expected = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE",
                 "swarmtuner.pyi", *tracked}
     prefix = f"swarmtuner-{pyproject_version()}/"

@@ -202,11 +202,8 @@ def test_parallel_restarts():
     assert all(-5.12 <= x <= 5.12 for x in coordinates)
 
 
-# What a faulty objective's failure reads like once it has reached the parent.
-FAULT = (
-    r"failed to call f: PyErr \{ type: <class 'ValueError'>, value: ValueError\('the model "
-    rf"diverged at x0 = {NUMBER}'\), traceback: Some\(<traceback object at 0x[0-9a-f]+>\) \}}"
-)
+# A faulty objective's own exception, once it has reached the parent.
+FAULT = rf"ValueError\('the model diverged at x0 = {NUMBER}'\)"
 
 
 def restart_lines(lines, restarts):
@@ -231,16 +228,16 @@ def test_parallel_restarts_with_a_failing_restart():
 
 
 @pytest.mark.parametrize("method", ["spawn", "forkserver"])
-def test_search_failed_reaches_a_parent_that_imports_by_name(example_module, method):
-    # A worker started afresh sends the exception's class by module and name: the class must
-    # be importable as it is named, which the module's own exception is not.
+def test_fs_exception_reaches_a_parent_that_imports_by_name(example_module, method):
+    # A worker started afresh sends the exception's class by module and name: minimize passes
+    # on f's own exception, whose class the parent can import (the module's PanicException,
+    # from a module that exists only inside the extension, could not travel so).
     restarts = example_module("parallel_restarts")
     context = multiprocessing.get_context(method)
     with ProcessPoolExecutor(max_workers=1, mp_context=context) as pool:
-        with pytest.raises(restarts.SearchFailed) as excinfo:
+        with pytest.raises(ValueError) as excinfo:
             pool.submit(restarts.restart, True, True).result()
-    (message,) = excinfo.value.args
-    assert re.fullmatch(FAULT, message), message
+    assert re.fullmatch(FAULT, repr(excinfo.value)), repr(excinfo.value)
 
 
 def test_progress_and_budget():
@@ -249,43 +246,37 @@ def test_progress_and_budget():
     assert len(lines) == 15, lines
     runs = {}
     for block in range(3):
-        label, ended, evaluations, total, sweep, n_iters, value, point, history = fields(
+        label, ended, evaluations, budget, value, point, history = fields(
             lines[5 * block : 5 * block + 5],
             [
-                r"(evaluation budget|time budget|no budget) +(.+)",
-                r"  evaluations     (\d+) of (\d+), sweep (\d+) of (\d+)",
+                r"(evaluation budget|time budget|target) +(.+)",
+                r"  evaluations     (\d+) of (\d+)",
                 rf"  best value      ({NUMBER})",
                 r"  best point      (.+)",
-                r"  best per sweep  (.+)",
+                r"  best after      (.+)",
             ],
         )
-        evaluations, total, sweep, n_iters = map(int, (evaluations, total, sweep, n_iters))
-        particles = total // (n_iters + 1)
-        assert total == particles * (n_iters + 1)
-        # Sweep 0 is the starting swarm; a sweep counts once all its particles are evaluated.
-        assert sweep == evaluations // particles - 1
+        evaluations, budget = int(evaluations), int(budget)
+        assert 1 <= evaluations <= budget
         coordinates = [float(x) for x in point.split(", ")]
         assert len(coordinates) == 4 and all(-2 <= x <= 2 for x in coordinates)
         shown = [re.fullmatch(rf"(\d+): ({NUMBER})", item) for item in history.split("  ")]
         assert all(shown), history
         assert [int(m[1]) for m in shown] == sorted({int(m[1]) for m in shown})
-        assert int(shown[0][1]) == 0 and int(shown[-1][1]) == sweep
-        best_per_sweep = [float(m[2]) for m in shown]
-        assert best_per_sweep == sorted(best_per_sweep, reverse=True)
-        # The best value at the last complete sweep, or a better one found after it.
-        assert float(value) <= best_per_sweep[-1] * (1 + 1e-3)
-        runs[label] = (ended, evaluations, total)
-    assert runs["evaluation budget"] == ("stopped: evaluation budget of 50 used", 50, 210)
-    ended, evaluations, total = runs["time budget"]
-    assert ended == "stopped: time budget of 0.3 s used" and 1 <= evaluations < total
-    assert runs["no budget"] == ("finished", 210, 210)
-    # Each budget stop ends its search with the module's failure, reported on standard error.
-    reports = re.findall(
-        r"failed to call f: PyErr \{ type: <class '__main__\.BudgetExhausted'>, "
-        r"value: BudgetExhausted\('([^']*)'\)",
-        result.stderr,
-    )
-    assert reports == ["evaluation budget of 50 used", "time budget of 0.3 s used"]
+        assert int(shown[0][1]) == 1 and int(shown[-1][1]) == evaluations
+        best_after = [float(m[2]) for m in shown]
+        assert best_after == sorted(best_after, reverse=True)
+        assert float(value) == pytest.approx(best_after[-1], rel=1e-3)
+        runs[label] = (ended, evaluations, budget, float(value))
+    ended, evaluations, budget, _ = runs["evaluation budget"]
+    assert ended == "finished" and budget == 50 and 45 <= evaluations <= 50
+    ended, evaluations, budget, _ = runs["time budget"]
+    assert ended == "stopped (timeout)" and evaluations < budget
+    # The target stops the search once the best value is below 20, if it gets there.
+    ended, evaluations, budget, value = runs["target"]
+    assert (ended, value < 20) in {("stopped (callback)", True), ("finished", False)}
+    if ended == "finished":
+        assert evaluations >= 0.9 * budget
 
 
 def requires(module):
@@ -299,76 +290,17 @@ def requires(module):
 def test_progress_shows_a_bar():
     requires("tqdm")
     bar = run_example_fully("progress_and_budget", third_party=True).stderr
-    assert re.search(r"\| 21/21 \[.*sweep/s", bar), bar
+    assert re.search(r"\| \d+/50 \[.*eval/s", bar), bar
 
 
 def test_progress_shows_plain_text_without_tqdm(tmp_path):
-    # Without tqdm: a line after every tenth of the sweeps (21 of them: every 2), and the last.
+    # Without tqdm: a line after every tenth of the budget (50 evaluations: every 5).
     (tmp_path / "tqdm.py").write_text("raise ImportError('tqdm is hidden by this test')\n")
     env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(tmp_path), *sys.path])}
     text = run_example_fully("progress_and_budget", env=env).stderr
-    assert "sweep/s" not in text
-    shown = re.findall(r"^sweep (\d+)/21  evaluations (\d+)  best ", text, re.M)
-    assert all(int(evaluations) == 10 * int(done) for done, evaluations in shown)
-    assert [int(done) for done, _ in shown[-3:]] == [18, 20, 21]
-
-
-@pytest.fixture
-def small_search():
-    """A cheap search whose objective records every value it returns, in call order. The
-    values are new float objects with many ties, so that which of equal values a best is
-    shows."""
-    import swarmtuner
-
-    values = []
-
-    def sphere(i8):
-        value = float(sum(x * x for x in i8))
-        values.append(value)
-        return value
-
-    pso = swarmtuner.PSO(n_iters=12, n_particles=5, c1=0.7, c2=1.0, inertia=0.5)
-    return pso, sphere, values, {"i8_min": [-4, -4], "i8_max": [5, 5]}
-
-
-def test_monitor_records_the_swarms_best_after_each_sweep(example_module, small_search):
-    progress_and_budget = example_module("progress_and_budget")
-    pso, sphere, values, bounds = small_search
-    monitor = progress_and_budget.Monitor(sphere, pso, progress=False)
-    value, best = progress_and_budget.run(monitor, pso, **bounds)
-    assert monitor.stopped is None
-    assert monitor.evaluations == len(values) == 5 * 13
-    # After sweep k the best is the smallest of the first 5 * (k + 1) values.
-    assert monitor.history == [min(values[: 5 * (k + 1)]) for k in range(13)]
-    # The search keeps the very object first reaching its best value; so does the monitor.
-    assert value is monitor.best_value and best == monitor.best_point
-
-
-@pytest.mark.parametrize("budget, calls", [({"max_evaluations": 17}, 17), ({"max_seconds": 0}, 1)])
-def test_monitor_budget_stops_the_search(example_module, small_search, budget, calls):
-    progress_and_budget = example_module("progress_and_budget")
-    pso, sphere, values, bounds = small_search
-    monitor = progress_and_budget.Monitor(sphere, pso, progress=False, **budget)
-    value, best = progress_and_budget.run(monitor, pso, **bounds)
-    assert monitor.stopped is not None
-    assert len(values) == monitor.evaluations == calls
-    assert value == min(values) and sphere(**best) == value
-    assert len(monitor.history) == calls // 5
-
-
-def test_monitor_lets_other_failures_through(example_module, small_search):
-    progress_and_budget = example_module("progress_and_budget")
-    pso, _, _, bounds = small_search
-
-    def broken(**kinds):
-        raise ZeroDivisionError("no")
-
-    monitor = progress_and_budget.Monitor(broken, pso, max_evaluations=3, progress=False)
-    with pytest.raises(BaseException) as excinfo:
-        progress_and_budget.run(monitor, pso, **bounds)
-    assert type(excinfo.value).__name__ == "PanicException"
-    assert "ZeroDivisionError('no')" in str(excinfo.value)
-    assert monitor.stopped is None
+    assert "eval/s" not in text
+    shown = [int(n) for n in re.findall(r"^evaluations (\d+)/50  best ", text, re.M)]
+    assert shown and all(n % 5 == 0 for n in shown) and shown == sorted(shown)
 
 
 def png_size(path):
