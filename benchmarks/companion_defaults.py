@@ -76,7 +76,9 @@ def shifted(function: Callable[[Sequence[float]], float], rng: random.Random) ->
     return objective
 
 
-def best_value(settings: dict[str, float], particles: int, budget: int, objective: Objective) -> float:
+def best_value(
+    settings: dict[str, float], particles: int, budget: int, objective: Objective
+) -> float:
     pso = swarmtuner.PSO(n_iters=budget // particles - 1, n_particles=particles, **settings)
     value, _ = pso.min(objective, f64_min=[LOW] * DIMENSIONS, f64_max=[HIGH] * DIMENSIONS)
     return value

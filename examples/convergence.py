@@ -1,11 +1,12 @@
 """A picture of convergence: the best value after each sweep, defaults against suggested settings.
 
 Every search here runs through swarmtuner_search.minimize, whose record (res.history) holds the
-best value after each evaluation, and so after each sweep of n_particles evaluations. For each of the two settings of choosing_settings.py and each of its
-three test functions (4 dimensions, minimum 0), the script runs several searches and draws the
-median of those records, with the band from the first to the third quartile, on a log scale:
-with the defaults (c1 = c2 = 2.0) the swarm keeps overshooting and the best value stalls early;
-with c1 = 0.7, c2 = 1.0 it keeps falling. It prints the median best value at the last sweep
+best value after each evaluation, and so after each sweep of n_particles evaluations. For each
+of the two settings of choosing_settings.py and each of its three test functions (4
+dimensions, minimum 0), the script runs several searches and draws the median of those
+records, with the band from the first to the third quartile, on a log scale: with the
+defaults (c1 = c2 = 2.0) the swarm keeps overshooting and the best value stalls early; with
+c1 = 0.7, c2 = 1.0 it keeps falling. It prints the median best value at the last sweep
 for each setting and function, and where it wrote the picture: docs/convergence.png, or with
 --quick a file in the system's temporary folder (--output PATH chooses the file).
 """

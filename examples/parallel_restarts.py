@@ -75,7 +75,9 @@ def main() -> None:
         return
     best_index = min(found, key=lambda k: found[k].value)
     best = found[best_index]
-    print(f"best of {restarts} restarts  {best.value:.4f} (restart {best_index}, {workers} processes)")
+    print(
+        f"best of {restarts} restarts  {best.value:.4f} (restart {best_index}, {workers} processes)"
+    )
     print(f"at  {', '.join(f'{v:.3f}' for v in best.params['x'])}")
 
 

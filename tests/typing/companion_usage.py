@@ -23,7 +23,8 @@ from swarmtuner_search import Choice, Dec, Float, Int, Result, maximize, minimiz
 
 def f(trees: int, rate: float, price: Decimal, loss: str) -> float:
     penalty = 0.0 if loss == "log_loss" else 1.0
-    return (trees - 120) ** 2 / 1e4 + (rate - 0.01) ** 2 + float(abs(price - Decimal("4.99"))) + penalty
+    price_gap = float(abs(price - Decimal("4.99")))
+    return (trees - 120) ** 2 / 1e4 + (rate - 0.01) ** 2 + price_gap + penalty
 
 
 space = {
