@@ -2,7 +2,7 @@
 # Every include points down the layers (see ARCHITECTURE.md): the numeric core includes only
 # itself, the search only itself and the core, and neither includes Python.h or a header of
 # the Python layer. Inside the Python layer every file has a level (python_layer_levels below,
-# lowest first, as ARCHITECTURE.md lists them) and includes only its own level and those below.
+# lowest first, in ARCHITECTURE.md's table) and includes only its own level and those below.
 # Fails with the offending lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,25 +22,24 @@ check src/numeric_core 'numeric_core'
 check src/particle_swarm_optimization 'numeric_core|particle_swarm_optimization'
 check src/python_layer 'numeric_core|particle_swarm_optimization|python_layer'
 
-# The Python layer's levels, lowest first; a file is named by its stem (boundary.hpp and
+# The Python layer's levels are the table "| Level | Files |" of ARCHITECTURE.md, lowest first,
+# read from there so that they are written once; a file is named by its stem (boundary.hpp and
 # boundary.cpp are "boundary").
-python_layer_levels=(
-  "cpython_compat py_ref state_slice"
-  "py_text boundary"
-  "number_reading element_conversion point_conversion decimal_object_cache decimal_class"
-  "objective_value python_objective"
-  "args pso pso_search"
-  "module_state"
-  "module"
-)
 declare -A level_of
-for level in "${!python_layer_levels[@]}"; do
-  for stem in ${python_layer_levels[$level]}; do level_of[$stem]=$level; done
-done
+while IFS= read -r row; do
+  level=$(sed -E 's/^\| *([0-9]+) *\|.*/\1/' <<<"$row")
+  for stem in $(sed -E 's/^\| *[0-9]+ *\|(.*)\|$/\1/; s/[`,]/ /g' <<<"$row"); do
+    level_of[$stem]=$level
+  done
+done < <(grep -E '^\| *[0-9]+ *\| `' ARCHITECTURE.md)
+if [[ ${#level_of[@]} -eq 0 ]]; then
+  echo "no level table found in ARCHITECTURE.md" >&2
+  exit 1
+fi
 for file in src/python_layer/*; do
   stem=$(basename "${file%.*}")
   if [[ -z "${level_of[$stem]+set}" ]]; then
-    echo "$file has no level in .ci/layers.sh" >&2
+    echo "$file has no level in the table of ARCHITECTURE.md" >&2
     status=1
     continue
   fi

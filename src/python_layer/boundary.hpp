@@ -12,6 +12,15 @@
 
 namespace swarmtuner {
 
+// Text of Python objects for messages, where no failure may stand in the way of the message.
+// The UTF-8 of a str object for a message: characters that UTF-8 cannot carry become U+FFFD.
+// Leaves no exception pending; an object that is not a str gives an empty text.
+std::string utf8_lossy(PyObject* text);
+
+// The qualified name (__qualname__) of the object's type, for a message; the type's C name
+// when that attribute cannot be read. Leaves no exception pending.
+std::string type_qualname(PyObject* object);
+
 // A Python exception fetched from the interpreter, carried as a C++ exception until the
 // boundary restores it unchanged.
 class PythonError : public std::exception {
