@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every include points down the layers (see ARCHITECTURE.md): the numeric core includes only
 # itself, the search only itself and the core, and neither includes Python.h or a header of
-# the Python layer. Inside the Python layer every file has a level (the table of ARCHITECTURE.md,
-# lowest first, in ARCHITECTURE.md's table) and includes only its own level and those below.
+# the Python layer. Inside the Python layer every file has a level (the table "| Level | Files |"
+# of ARCHITECTURE.md, lowest first) and includes only its own level and those below.
 # Fails with the offending lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
