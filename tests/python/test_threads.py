@@ -138,6 +138,22 @@ def test_four_threads_search_at_once(fast_switching):
     assert shared.c1 == 1.5
 
 
+# The end of every shutdown script: the main thread exits, and the collection at shutdown finds
+# an object that sleeps when it is released, which hands the interpreter lock over to the
+# daemon thread for that long.
+def sleeps_when_collected(seconds):
+    return f"""
+class SleepsWhenCollected:
+    def __init__(self):
+        self.sleep = time.sleep
+        self.cycle = self
+    def __del__(self):
+        self.sleep({seconds})
+
+SleepsWhenCollected()
+"""
+
+
 # A daemon thread is still searching when the interpreter shuts down. The shutdown's garbage
 # collection finds an object that sleeps when it is released, which hands the interpreter lock
 # back; f's own sleep ends meanwhile, and CPython ends the thread as it takes the lock again (by
@@ -161,15 +177,8 @@ search = lambda: getattr(PSO(n_iters=100, n_particles=10), {method!r})(f, **BOUN
 threading.Thread(target=search, daemon=True).start()
 entered.wait()
 
-class SleepsWhenCollected:
-    def __init__(self):
-        self.sleep = time.sleep
-        self.cycle = self
-    def __del__(self):
-        self.sleep(0.1)
-
-SleepsWhenCollected()
 """
+
 
 
 @pytest.mark.parametrize("method", ["min", "max"])
@@ -181,7 +190,8 @@ def test_daemon_thread_searching_at_shutdown_exits_cleanly(method, nested):
     if "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
     for _ in range(3):
-        done = run_python(DAEMON_SCRIPT.format(method=method, nested=nested), env=env)
+        script = DAEMON_SCRIPT.format(method=method, nested=nested) + sleeps_when_collected(0.1)
+        done = run_python(script, env=env)
         assert (done.returncode, done.stderr) == (0, "")
 
 
@@ -256,15 +266,8 @@ def search():
 threading.Thread(target=search, daemon=True).start()
 entered.wait()
 
-class SleepsWhenCollected:
-    def __init__(self):
-        self.sleep = time.sleep
-        self.cycle = self
-    def __del__(self):
-        self.sleep(0.6)
-
-SleepsWhenCollected()
 """
+
 
 
 @pytest.mark.parametrize("path", ["printing", "releasing", "describing"])
@@ -273,7 +276,7 @@ def test_thread_ended_at_shutdown_outside_f_exits_cleanly(path):
     if "ASAN_OPTIONS" in env:
         env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
     for _ in range(2):
-        done = run_python(EXIT_PATH_SCRIPT.format(path=path), env=env)
+        done = run_python(EXIT_PATH_SCRIPT.format(path=path) + sleeps_when_collected(0.6), env=env)
         assert done.returncode == 0, done.stderr
         # Only the nested search's own failure report may be there, never a fatal error.
         assert "Fatal" not in done.stderr and "terminate" not in done.stderr
