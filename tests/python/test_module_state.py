@@ -39,7 +39,8 @@ def search(method, objective):
 # interpreter's free lists included): with _testcapi.set_nomemory(start, start + 1), the
 # attempt's start-th allocation fails. It stops once 30 attempts in a row have met no failure,
 # and returns the set of the attempts' results (strings); a child that crashed is reported as
-# "status N".
+# "status N". with_failing_allocation(start, call) runs one call with its start-th allocation
+# failing.
 FOR_EACH_ALLOCATION = """
 import itertools, os
 
@@ -63,6 +64,18 @@ def for_each_allocation(attempt):
         successes_in_a_row = successes_in_a_row + 1 if outcome.startswith("ok ") else 0
         if successes_in_a_row == 30:
             return outcomes
+
+# What call() ends with when its start-th allocation fails: "ok", or the exception's class name.
+def with_failing_allocation(start, call):
+    import _testcapi
+    _testcapi.set_nomemory(start, start + 1)
+    try:
+        call()
+    except BaseException as error:
+        return type(error).__name__
+    finally:
+        _testcapi.remove_mem_hooks()
+    return "ok"
 """
 
 
@@ -82,20 +95,10 @@ def test_a_call_that_runs_out_of_memory_leaves_later_calls_working():
         SEARCHES
         + FOR_EACH_ALLOCATION
         + """
-import _testcapi
-
 search("min", five)  # whatever a first search makes is made
 
 def attempt(method, start):
-    _testcapi.set_nomemory(start, start + 1)
-    try:
-        search(method, five)
-    except BaseException as error:
-        first = type(error).__name__
-    else:
-        first = "ok"
-    finally:
-        _testcapi.remove_mem_hooks()
+    first = with_failing_allocation(start, lambda: search(method, five))
     try:
         second = "works" if search(method, seven) == 7 else "wrong"
     except BaseException as error:
@@ -216,19 +219,11 @@ def test_an_import_that_runs_out_of_memory_fails_cleanly():
         FOR_EACH_ALLOCATION
         + """
 import gc
-import _testcapi
+import importlib
 import decimal  # its own allocations are not the module's
 
 def attempt(start):
-    _testcapi.set_nomemory(start, start + 1)
-    try:
-        import swarmtuner
-    except BaseException as error:
-        first = type(error).__name__
-    else:
-        first = "ok"
-    finally:
-        _testcapi.remove_mem_hooks()
+    first = with_failing_allocation(start, lambda: importlib.import_module("swarmtuner"))
     gc.collect()  # a state that failed halfway leaves classes in cycles
     made = any(c.__module__ == "pyo3_runtime" for c in BaseException.__subclasses__())
     try:
