@@ -134,6 +134,46 @@ def build_extension(out_dir: Path = OUT_DIR) -> tuple[Any, str | None]:
     return import_extension(build), None
 
 
+def extension_problems(ext: Any) -> list[str]:
+    """What the extension does otherwise than its measures assume, checked with objects that
+    record how they are used: the calls must reach f as keywords naming the very lists, and
+    each floor must build one object from each value, given in order."""
+    problems = []
+    seen: list = []
+
+    def f(**kw):
+        seen.append(kw)
+        return 0
+
+    lists = [([1], [2.0]), ([3], [4.0])]
+    ext.call_each(f, ("i64", "f64"), lists)
+    if [tuple(kw.items()) for kw in seen] != [(("i64", a), ("f64", b)) for a, b in lists] or \
+            any(kw["i64"] is not a or kw["f64"] is not b for kw, (a, b) in zip(seen, lists)):
+        problems.append(f"call_each passed {seen!r} for {lists!r}")
+
+    class Recorded:
+        used: list = []
+
+        def __init__(self, value=None):
+            Recorded.used.append(value)
+
+        def __neg__(self):
+            Recorded.used.append("neg")
+            return Recorded("made")
+
+    values = [Recorded(), Recorded()]
+    for name, run, expected in (
+            ("negate_each", lambda: ext.negate_each(values), ["neg", "made"] * 2),
+            ("listed_negation_each", lambda: ext.listed_negation_each(values),
+             ["neg", "made"] * 2),
+            ("construct_each", lambda: ext.construct_each(Recorded, ["a", "b"]), ["a", "b"])):
+        Recorded.used = []
+        run()
+        if Recorded.used != expected:
+            problems.append(f"{name} did {Recorded.used!r}, not {expected!r}")
+    return problems
+
+
 def import_extension(build: Path) -> Any:
     sys.path.insert(0, str(build))
     try:
@@ -433,9 +473,13 @@ def main() -> None:
     ext, ext_reason = build_extension() if pso_class is not None else (None, None)
     result["module_unavailable"] = reason
     result["extension_unavailable"] = ext_reason
+    if ext is not None:
+        problems = extension_problems(ext)
+        if problems:
+            ext, result["extension_unavailable"] = None, "; ".join(problems)
     if pso_class is None or ext is None:
         write_json(args.json, result)
-        sys.exit(f"bench_floor: {reason or ext_reason}")
+        sys.exit(f"bench_floor: {reason or result['extension_unavailable']}")
     repeats, passes = (1, 1) if args.smoke else (7, 5)
     result["repeats"] = repeats
     result["passes"] = passes

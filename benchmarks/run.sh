@@ -150,6 +150,13 @@ if [[ $smoke -eq 1 ]]; then
 else
   markdown="$here/RESULTS.md"
   command="benchmarks/run.sh"
+  # The command in the report names the further interpreters it was given.
+  if [[ "$floor_versions" != "3.13" ]]; then
+    command="FLOOR_VERSIONS=\"$floor_versions\" $command"
+  fi
+  if [[ -n "$floor_debian_versions" ]]; then
+    command="FLOOR_DEBIAN_VERSIONS=\"$floor_debian_versions\" $command"
+  fi
 fi
 step "writing $markdown"
 revision="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
