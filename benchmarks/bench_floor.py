@@ -193,6 +193,7 @@ class RowRun:
                  n_iters: int) -> None:
         self.row = row
         self.ext = ext
+        self.n_particles, self.n_iters = n_particles, n_iters
         self.f = trivial_objective(row)
         self.bounds = search_bounds(row)
         self.pso = pso_class(n_iters=n_iters, n_particles=n_particles, **SETTINGS)
@@ -299,11 +300,17 @@ class RowRun:
         return out + self.python_phases() if python_level else out
 
     def describe(self) -> dict[str, Any]:
-        return {"case": self.row["name"], "layout": [list(p) for p in self.row["layout"]],
-                "kinds": list(self.kwnames), "evaluations": self.evaluations,
-                "components": self.components, "target": self.row["target"],
-                "target_text": self.row.get("target_text", f"≤ {self.row['target']:g}×"),
-                "per_evaluation": bool(self.row.get("per_evaluation"))}
+        return RowRun.description(self.row, self.n_particles, self.n_iters)
+
+    @staticmethod
+    def description(row: dict[str, Any], n_particles: int, n_iters: int) -> dict[str, Any]:
+        return {"case": row["name"], "layout": [list(p) for p in row["layout"]],
+                # The kinds in the order the module names them to f.
+                "kinds": [kind for kind in KIND_ORDER if kind in dict(row["layout"])],
+                "evaluations": n_particles * (n_iters + 1),
+                "components": sum(n for _, n in row["layout"]), "target": row["target"],
+                "target_text": row.get("target_text", f"≤ {row['target']:g}×"),
+                "per_evaluation": bool(row.get("per_evaluation"))}
 
 
 def figures(counts: dict[str, float], run: dict[str, Any]) -> dict[str, Any]:
@@ -387,9 +394,10 @@ def time_rows(names: list[str], pso_class: Any, ext: Any, n_particles: int, n_it
 # Counting under callgrind
 
 
-def count_child(names: list[str], n_particles: int, n_iters: int, build: Path,
+def count_child(names: list[str], n_particles: int, n_iters: int, searches: int, build: Path,
                 out: Path) -> None:
-    """The process callgrind runs: every phase of every row, each ended by a marker."""
+    """The process callgrind runs: every phase of every row, each ended by a marker, for
+    `searches` searches of the row, each from its own random start."""
     pso_class, reason = load_swarmtuner()
     if pso_class is None:
         raise SystemExit(f"swarmtuner unavailable: {reason}")
@@ -398,15 +406,17 @@ def count_child(names: list[str], n_particles: int, n_iters: int, build: Path,
         raise SystemExit("not running under callgrind, or the extension has no client requests")
     described = []
     for name in names:
-        run = RowRun(row_by_name(name), pso_class, ext, n_particles, n_iters)
-        gc.collect()
-        gc.disable()
-        ext.mark(f"{name}|setup")
-        for phase, fn in run.phases(python_level=True):
-            fn()
-            ext.mark(f"{name}|{phase}")
-        gc.enable()
-        described.append(run.describe())
+        for k in range(searches):
+            run = RowRun(row_by_name(name), pso_class, ext, n_particles, n_iters)
+            gc.collect()
+            gc.disable()
+            ext.mark(f"{name}|{k}|setup")
+            for phase, fn in run.phases(python_level=True):
+                fn()
+                ext.mark(f"{name}|{k}|{phase}")
+            gc.enable()
+            del run
+        described.append(RowRun.description(row_by_name(name), n_particles, n_iters))
     write_json(out, described)
 
 
@@ -423,8 +433,11 @@ def parse_dumps(prefix: str) -> dict[str, int]:
     return counts
 
 
-def count_rows(names: list[str], n_particles: int, n_iters: int,
+def count_rows(names: list[str], n_particles: int, n_iters: int, searches: int,
                build: Path) -> tuple[list[dict[str, Any]] | None, str | None]:
+    """The rows counted by callgrind: the figures of all the searches' phases summed, and the
+    spread of each figure over the searches (which start at random, and whose values, the
+    objects of the floor included, differ with the point the swarm converges to)."""
     valgrind = shutil.which("valgrind")
     if valgrind is None:
         return None, "valgrind is not installed"
@@ -433,7 +446,8 @@ def count_rows(names: list[str], n_particles: int, n_iters: int,
         cmd = [valgrind, "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.%p",
                "--dump-line=no", "--dump-instr=no", sys.executable, __file__,
                "--count-child", str(build), "--json", str(described),
-               "--iters", str(n_iters), "--particles", str(n_particles), "--rows", *names]
+               "--iters", str(n_iters), "--particles", str(n_particles),
+               "--searches", str(searches), "--rows", *names]
         env = dict(os.environ, PYTHONHASHSEED="0")
         proc = subprocess.run(cmd, capture_output=True, text=True, check=False, env=env)
         if proc.returncode != 0 or not described.exists():
@@ -441,10 +455,20 @@ def count_rows(names: list[str], n_particles: int, n_iters: int,
         rows = json.loads(described.read_text(encoding="utf-8"))
         counts = parse_dumps(f"{tmp}/cg")
     for row in rows:
-        mine = {key.split("|", 1)[1]: value for key, value in counts.items()
-                if key.split("|", 1)[0] == row["case"]}
-        row["instructions"] = figures(mine, row)
-        row["phases"] = mine
+        each: list[dict[str, float]] = [{} for _ in range(searches)]
+        for key, value in counts.items():
+            case, k, phase = key.split("|", 2)
+            if case == row["case"]:
+                each[int(k)][phase] = value
+        summed = {phase: sum(c[phase] for c in each) for phase in each[0]}
+        row["searches"] = searches
+        row["instructions"] = figures(summed, {**row,
+                                               "evaluations": row["evaluations"] * searches})
+        single = [figures(c, row) for c in each]
+        row["instructions_spread"] = {
+            key: summary([f[key] for f in single])
+            for key in ("ratio", "overhead_per_component", "floor_per_component")}
+        row["phases"] = summed
     return rows, None
 
 
@@ -456,14 +480,17 @@ def main() -> None:
     parser.add_argument("--rows", nargs="*", default=[r["name"] for r in ROWS])
     parser.add_argument("--iters", type=int, default=None, help="sweeps per search")
     parser.add_argument("--particles", type=int, default=None)
+    parser.add_argument("--searches", type=int, default=None,
+                        help="searches per row counted by callgrind")
     parser.add_argument("--no-count", action="store_true", help="time only, without callgrind")
     parser.add_argument("--no-time", action="store_true", help="count only")
     parser.add_argument("--count-child", type=Path, help=argparse.SUPPRESS)
     args = parser.parse_args()
     n_particles = args.particles or (5 if args.smoke else N_PARTICLES)
     n_iters = args.iters or (3 if args.smoke else N_ITERS)
+    searches = args.searches or (1 if args.smoke else 3)
     if args.count_child:
-        count_child(args.rows, n_particles, n_iters, args.count_child, args.json)
+        count_child(args.rows, n_particles, n_iters, searches, args.count_child, args.json)
         return
 
     result: dict[str, Any] = {"machine": machine_info(), "python": sys.version.split()[0],
@@ -488,7 +515,8 @@ def main() -> None:
                                                    n_iters, repeats, passes)})
     counted_rows: dict[str, Any] = {}
     if not args.no_count:
-        counted, why = count_rows(args.rows, n_particles, n_iters, Path(ext.__file__).parent)
+        counted, why = count_rows(args.rows, n_particles, n_iters, searches,
+                                  Path(ext.__file__).parent)
         result["count_unavailable"] = why
         counted_rows = {r["case"]: r for r in counted or []}
     for name in args.rows:

@@ -104,6 +104,16 @@ def n(v: float | None) -> str:
     return "n/a" if v is None else f"{v:,.0f}"
 
 
+def counted_ratio(row: dict) -> str:
+    """The instruction ratio of a floor row over all its counted searches, with its range over
+    the single searches when there were several."""
+    ratio = (row.get("instructions") or {}).get("ratio")
+    each = (row.get("instructions_spread") or {}).get("ratio") or {}
+    if ratio is None or each.get("n", 0) < 2:
+        return x(ratio)
+    return f"{x(ratio)} [{x(each['min'])} – {x(each['max'])}]"
+
+
 def version_key(doc: dict) -> tuple[int, ...]:
     return tuple(int(p) for p in doc.get("python", "0").split(".") if p.isdigit())
 
@@ -126,7 +136,11 @@ def floor_section(docs: list[dict]) -> list[str]:
         "the lists holding them are not counted, except in the row of one f64, which is "
         "per evaluation against a fresh list holding one float. Both are per component "
         "(per evaluation for that row). Ratio = overhead / floor, beside its target. "
-        "Instructions are counted by callgrind (the machine's load does not change them). "
+        "Instructions are counted by callgrind (the machine's load does not change them) "
+        f"over {first['rows'][0].get('searches', 1) if first.get('rows') else 1} searches "
+        "of each case, each from its own random start: the ratio of their sums, and in "
+        "brackets the range of the single searches' ratios (the values, and so the objects "
+        "of the floor, depend on where the swarm converges). "
         f"Times: {first.get('repeats', 1)} repeat(s), each timing every phase "
         f"{first.get('passes', 1)} time(s) and keeping its shortest; each ratio is taken "
         "within one repeat, median [min – max]. Process CPU time, which other processes "
@@ -146,7 +160,7 @@ def floor_section(docs: list[dict]) -> list[str]:
         cells = [name, row["target_text"]]
         for doc in docs:
             mine = next((r for r in doc.get("rows", []) if r["case"] == name), {})
-            cells.append(x((mine.get("instructions") or {}).get("ratio")))
+            cells.append(counted_ratio(mine))
             cells.append(spread((mine.get("cpu_time") or {}).get("ratio"), x))
         rows.append(cells)
     lines += ["Overhead / floor:", ""] + table(header, rows) + [""]
@@ -170,12 +184,12 @@ def floor_detail(doc: dict) -> list[str]:
         ct = r.get("cpu_time") or {}
         per = "eval" if r["per_evaluation"] else "component"
         rows.append([
-            r["case"], f"{r['evaluations']:,} x {r['components']}",
+            r["case"], f"{r.get('searches', 1)} x {r['evaluations']:,} x {r['components']}",
             n(i.get("search_per_eval")), n(i.get("call_per_eval")),
             n(i.get("overhead_per_component")) + f" / {per}",
             n(i.get("listed_floor_per_eval") if r["per_evaluation"]
               else i.get("floor_per_component")),
-            x(i.get("ratio")),
+            counted_ratio(r),
             t((ct.get("overhead_per_component") or {}).get("median")),
             t((ct.get("listed_floor_per_eval" if r["per_evaluation"]
                       else "floor_per_component") or {}).get("median")),
@@ -187,7 +201,8 @@ def floor_detail(doc: dict) -> list[str]:
             python_rows.append([r["case"], n(py["call_per_eval"]), n(py.get("spelled_call_per_eval")),
                                 n(py["overhead_per_component"]), n(py["floor_per_component"]),
                                 x(py["ratio"])])
-    lines += table(["case", "evaluations x components", "search, instructions / eval",
+    lines += table(["case", "counted searches x evaluations x components",
+                    "search, instructions / eval",
                     "the module's call of f, instructions / eval", "overhead, instructions",
                     "floor, instructions", "overhead / floor (instructions)",
                     "overhead, CPU time", "floor, CPU time", "overhead / floor (CPU time)",
