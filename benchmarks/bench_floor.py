@@ -394,30 +394,27 @@ def time_rows(names: list[str], pso_class: Any, ext: Any, n_particles: int, n_it
 # Counting under callgrind
 
 
-def count_child(names: list[str], n_particles: int, n_iters: int, searches: int, build: Path,
+def count_child(names: list[str], n_particles: int, n_iters: int, build: Path,
                 out: Path) -> None:
-    """The process callgrind runs: every phase of every row, each ended by a marker, for
-    `searches` searches of the row, each from its own random start."""
+    """The process callgrind runs: one search of each row named and its phases, each phase
+    ended by a marker."""
     pso_class, reason = load_swarmtuner()
     if pso_class is None:
         raise SystemExit(f"swarmtuner unavailable: {reason}")
     ext = import_extension(build)
     if not ext.counting():
         raise SystemExit("not running under callgrind, or the extension has no client requests")
-    described = []
     for name in names:
-        for k in range(searches):
-            run = RowRun(row_by_name(name), pso_class, ext, n_particles, n_iters)
-            gc.collect()
-            gc.disable()
-            ext.mark(f"{name}|{k}|setup")
-            for phase, fn in run.phases(python_level=True):
-                fn()
-                ext.mark(f"{name}|{k}|{phase}")
-            gc.enable()
-            del run
-        described.append(RowRun.description(row_by_name(name), n_particles, n_iters))
-    write_json(out, described)
+        run = RowRun(row_by_name(name), pso_class, ext, n_particles, n_iters)
+        gc.collect()
+        gc.disable()
+        ext.mark(f"{name}|setup")
+        for phase, fn in run.phases(python_level=True):
+            fn()
+            ext.mark(f"{name}|{phase}")
+        gc.enable()
+        del run
+    write_json(out, names)
 
 
 def parse_dumps(prefix: str) -> dict[str, int]:
@@ -433,42 +430,66 @@ def parse_dumps(prefix: str) -> dict[str, int]:
     return counts
 
 
-def count_rows(names: list[str], n_particles: int, n_iters: int, searches: int,
-               build: Path) -> tuple[list[dict[str, Any]] | None, str | None]:
+def count_in_process(valgrind: str, names: list[str], n_particles: int, n_iters: int,
+                     build: Path) -> dict[str, dict[str, int]]:
+    """One process under callgrind running one search of each row named: the instructions of
+    each row's phases."""
+    with tempfile.TemporaryDirectory() as tmp:
+        done = Path(tmp) / "done.json"
+        cmd = [valgrind, "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.%p",
+               "--dump-line=no", "--dump-instr=no", sys.executable, __file__,
+               "--count-child", str(build), "--json", str(done),
+               "--iters", str(n_iters), "--particles", str(n_particles), "--rows", *names]
+        env = dict(os.environ, PYTHONHASHSEED="0")
+        proc = subprocess.run(cmd, capture_output=True, text=True, check=False, env=env)
+        if proc.returncode != 0 or not done.exists():
+            raise RuntimeError(f"callgrind run exited {proc.returncode}: "
+                               f"{proc.stderr.strip()[-1500:]}")
+        counts = parse_dumps(f"{tmp}/cg")
+    by_row: dict[str, dict[str, int]] = {name: {} for name in names}
+    for key, value in counts.items():
+        case, phase = key.split("|", 1)
+        if case in by_row and phase != "setup":
+            by_row[case][phase] = value
+    return by_row
+
+
+def count_rows(names: list[str], n_particles: int, n_iters: int, searches: int, build: Path,
+               own_process: bool) -> tuple[list[dict[str, Any]] | None, str | None]:
     """The rows counted by callgrind: the figures of all the searches' phases summed, and the
     spread of each figure over the searches (which start at random, and whose values, the
-    objects of the floor included, differ with the point the swarm converges to)."""
+    objects of the floor included, differ with the point the swarm converges to).
+
+    With own_process, each search runs in a process of its own, so that no search meets the
+    heap that an earlier one left: CPython's small-object allocator can then find a pool that
+    each evaluation empties and refills, which was seen to add some 450 instructions per
+    evaluation to an f64 search."""
     valgrind = shutil.which("valgrind")
     if valgrind is None:
         return None, "valgrind is not installed"
-    with tempfile.TemporaryDirectory() as tmp:
-        described = Path(tmp) / "rows.json"
-        cmd = [valgrind, "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.%p",
-               "--dump-line=no", "--dump-instr=no", sys.executable, __file__,
-               "--count-child", str(build), "--json", str(described),
-               "--iters", str(n_iters), "--particles", str(n_particles),
-               "--searches", str(searches), "--rows", *names]
-        env = dict(os.environ, PYTHONHASHSEED="0")
-        proc = subprocess.run(cmd, capture_output=True, text=True, check=False, env=env)
-        if proc.returncode != 0 or not described.exists():
-            return None, f"callgrind run exited {proc.returncode}: {proc.stderr.strip()[-1500:]}"
-        rows = json.loads(described.read_text(encoding="utf-8"))
-        counts = parse_dumps(f"{tmp}/cg")
-    for row in rows:
-        each: list[dict[str, float]] = [{} for _ in range(searches)]
-        for key, value in counts.items():
-            case, k, phase = key.split("|", 2)
-            if case == row["case"]:
-                each[int(k)][phase] = value
-        summed = {phase: sum(c[phase] for c in each) for phase in each[0]}
+    groups = [[name] for name in names] if own_process else [names]
+    each: dict[str, list[dict[str, int]]] = {name: [] for name in names}
+    try:
+        for _ in range(searches):
+            for group in groups:
+                for name, phases in count_in_process(valgrind, group, n_particles, n_iters,
+                                                     build).items():
+                    each[name].append(phases)
+    except RuntimeError as exc:
+        return None, str(exc)
+    rows = []
+    for name in names:
+        row = RowRun.description(row_by_name(name), n_particles, n_iters)
+        summed = {phase: sum(c[phase] for c in each[name]) for phase in each[name][0]}
         row["searches"] = searches
         row["instructions"] = figures(summed, {**row,
                                                "evaluations": row["evaluations"] * searches})
-        single = [figures(c, row) for c in each]
+        single = [figures(c, row) for c in each[name]]
         row["instructions_spread"] = {
             key: summary([f[key] for f in single])
             for key in ("ratio", "overhead_per_component", "floor_per_component")}
         row["phases"] = summed
+        rows.append(row)
     return rows, None
 
 
@@ -490,7 +511,7 @@ def main() -> None:
     n_iters = args.iters or (3 if args.smoke else N_ITERS)
     searches = args.searches or (1 if args.smoke else 3)
     if args.count_child:
-        count_child(args.rows, n_particles, n_iters, searches, args.count_child, args.json)
+        count_child(args.rows, n_particles, n_iters, args.count_child, args.json)
         return
 
     result: dict[str, Any] = {"machine": machine_info(), "python": sys.version.split()[0],
@@ -515,8 +536,9 @@ def main() -> None:
                                                    n_iters, repeats, passes)})
     counted_rows: dict[str, Any] = {}
     if not args.no_count:
+        # The smoke run only checks that the counting works, in one process.
         counted, why = count_rows(args.rows, n_particles, n_iters, searches,
-                                  Path(ext.__file__).parent)
+                                  Path(ext.__file__).parent, own_process=not args.smoke)
         result["count_unavailable"] = why
         counted_rows = {r["case"]: r for r in counted or []}
     for name in args.rows:
