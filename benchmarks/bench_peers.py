@@ -6,16 +6,25 @@ same inertia, coefficients, velocity limit and bound rule. Each peer runs in its
 (scikit-opt changes the multiprocessing start method when imported), and in that process
 swarmtuner runs alternately with it, so every time ratio is taken within one run. A peer's own
 fastest mode, a numpy objective, is reported as a separate row.
+
+Each library's framework overhead per evaluation is also counted by callgrind, with no
+timing involved (--no-time runs only that, --no-count skips it): each peer's process runs under
+valgrind, and markers set by bench_floor.py's extension split the count into a run and the
+calls of the objective that run made, made again as the library made them.
 """
 
 from __future__ import annotations
 
+import argparse
 import contextlib
+import gc
 import io
 import json
 import logging
 import math
+import os
 import random
+import shutil
 import statistics
 import subprocess
 import sys
@@ -112,21 +121,21 @@ def keyword_call(body: Callable, point: list[float]) -> tuple[Callable[[], Any],
     return (lambda: objective(f64=point)), 1
 
 
-def run_swarmtuner(pso_class, body, lo, hi, dims, n, iters, seed):
+def run_swarmtuner(pso_class, body, lo, hi, dims, n, iters, seed, coeff=COEFF):
     # The module draws its starting positions from its own per-thread generator, seeded from
     # the operating system; there is no seed to hand it.
     del seed
     objective, calls = keyword_objective(body)
 
-    pso = pso_class(n_iters=iters, n_particles=n, c1=COEFF, c2=COEFF, inertia=INERTIA, max_v=MAX_V)
+    pso = pso_class(n_iters=iters, n_particles=n, c1=coeff, c2=coeff, inertia=INERTIA, max_v=MAX_V)
     value, _ = pso.min(objective, f64_min=[lo] * dims, f64_max=[hi] * dims)
     return value, calls
 
 
-def run_plain(body, lo, hi, dims, n, iters, seed):
+def run_plain(body, lo, hi, dims, n, iters, seed, coeff=COEFF):
     objective, calls = keyword_objective(body)
 
-    pso = PlainPSO(n_iters=iters, n_particles=n, c1=COEFF, c2=COEFF, inertia=INERTIA,
+    pso = PlainPSO(n_iters=iters, n_particles=n, c1=coeff, c2=coeff, inertia=INERTIA,
                    max_v=MAX_V, rng=random.Random(seed))
     value, _ = pso.min(objective, f64_min=[lo] * dims, f64_max=[hi] * dims)
     return value, calls
@@ -153,6 +162,15 @@ def row_call(body: Callable, point: list[float]) -> tuple[Callable[[], Any], int
     return (lambda: objective(x)), 1
 
 
+def row_replay(body: Callable, points: list[list[float]], n: int) -> tuple[Callable, list]:
+    """The objective as a peer calls it on one point, and the numpy rows of the given points."""
+    import numpy as np  # noqa: PLC0415
+
+    del n
+    objective, _ = row_objective(body)
+    return objective, [np.array(p) for p in points]
+
+
 def make_pygmo_runner(numpy_mode: bool, problem: str):
     import numpy as np  # noqa: PLC0415
     import pygmo as pg  # noqa: PLC0415
@@ -170,7 +188,7 @@ def make_pygmo_runner(numpy_mode: bool, problem: str):
         def get_bounds(self):
             return self.bounds
 
-    def run(body, lo, hi, dims, n, iters, seed):
+    def run(body, lo, hi, dims, n, iters, seed, coeff=COEFF):
         if numpy_mode:
             calls = [0]
 
@@ -181,7 +199,7 @@ def make_pygmo_runner(numpy_mode: bool, problem: str):
             fitness_of, calls = row_objective(body)
 
         prob = pg.problem(Problem(fitness_of, dims, lo, hi))
-        algo = pg.algorithm(pg.pso(gen=iters, omega=INERTIA, eta1=COEFF, eta2=COEFF,
+        algo = pg.algorithm(pg.pso(gen=iters, omega=INERTIA, eta1=coeff, eta2=coeff,
                                    max_vel=MAX_V, variant=1, neighb_type=1, memory=False,
                                    seed=seed))
         pop = pg.population(prob, size=n, seed=seed)
@@ -194,7 +212,13 @@ def make_pygmo_runner(numpy_mode: bool, problem: str):
         x = np.array(point)
         return (lambda: problem.fitness(x)), 1
 
+    def replay(body, points, n):
+        fitness_of, _ = row_objective(body)
+        return Problem(fitness_of, len(points[0]), -1.0, 1.0).fitness, \
+            [np.array(p) for p in points]
+
     run.objective_call = objective_call
+    run.replay = replay
     return run
 
 
@@ -204,7 +228,7 @@ def make_pyswarm_runner(numpy_mode: bool, problem: str):
 
     point_np = _numpy_point(problem, np)
 
-    def run(body, lo, hi, dims, n, iters, seed):
+    def run(body, lo, hi, dims, n, iters, seed, coeff=COEFF):
         if numpy_mode:
             calls = [0]
 
@@ -215,11 +239,12 @@ def make_pyswarm_runner(numpy_mode: bool, problem: str):
             objective, calls = row_objective(body)
 
         result = pso(objective, [lo] * dims, [hi] * dims, swarmsize=n, omega=INERTIA,
-                     phip=COEFF, phig=COEFF, maxiter=iters, minstep=-1.0, minfunc=-1.0,
+                     phip=coeff, phig=coeff, maxiter=iters, minstep=-1.0, minfunc=-1.0,
                      seed=seed)
         return float(result.fun), calls
 
     run.objective_call = row_call
+    run.replay = row_replay
     return run
 
 
@@ -229,7 +254,7 @@ def make_pyswarms_runner(numpy_mode: bool, problem: str):
 
     rows_np = _numpy_rows(problem, np)
 
-    def run(body, lo, hi, dims, n, iters, seed):
+    def run(body, lo, hi, dims, n, iters, seed, coeff=COEFF):
         if numpy_mode:
             calls = [0]
 
@@ -245,7 +270,7 @@ def make_pyswarms_runner(numpy_mode: bool, problem: str):
         np.random.seed(seed)
         vmax = MAX_V * (hi - lo)
         opt = GlobalBestPSO(n_particles=n, dimensions=dims,
-                            options={"c1": COEFF, "c2": COEFF, "w": INERTIA},
+                            options={"c1": coeff, "c2": coeff, "w": INERTIA},
                             bounds=(np.full(dims, lo), np.full(dims, hi)),
                             velocity_clamp=(-vmax, vmax), bh_strategy="nearest",
                             vh_strategy="zero")
@@ -258,7 +283,14 @@ def make_pyswarms_runner(numpy_mode: bool, problem: str):
         X = np.array([point] * swarm)
         return (lambda: np.array([counted(row.tolist()) for row in X])), swarm
 
+    def replay(body, points, n):
+        # One call per sweep, on the matrix of that sweep's points.
+        counted, _ = counting(body)
+        return (lambda X: np.array([counted(row.tolist()) for row in X])), \
+            [np.array(points[k:k + n]) for k in range(0, len(points), n)]
+
     run.objective_call = objective_call
+    run.replay = replay
     return run
 
 
@@ -269,7 +301,7 @@ def make_sko_runner(numpy_mode: bool, problem: str):
 
     rows_np = _numpy_rows(problem, np)
 
-    def run(body, lo, hi, dims, n, iters, seed):
+    def run(body, lo, hi, dims, n, iters, seed, coeff=COEFF):
         if numpy_mode:
             calls = [0]
 
@@ -283,11 +315,12 @@ def make_sko_runner(numpy_mode: bool, problem: str):
 
         np.random.seed(seed)
         opt = PSO(func=objective, n_dim=dims, pop=n, max_iter=iters, lb=[lo] * dims,
-                  ub=[hi] * dims, w=INERTIA, c1=COEFF, c2=COEFF)
+                  ub=[hi] * dims, w=INERTIA, c1=coeff, c2=coeff)
         opt.run()
         return float(opt.gbest_y), calls
 
     run.objective_call = row_call
+    run.replay = row_replay
     return run
 
 
@@ -477,18 +510,157 @@ def coefficient_sweep(smoke: bool) -> dict[str, Any]:
     return {"rows": rows}
 
 
+# ---------------------------------------------------------------------------------------------
+# Framework overhead per evaluation counted by callgrind
+
+# The budget and coefficients of the counted comparison; inertia and velocity limit are shared
+# with the timed one.
+COUNT_SIZE = {"dims": 10, "n": 30, "iters": 200}
+COUNT_SIZE_SMOKE = {"dims": 10, "n": 5, "iters": 3}
+COUNT_COEFF = 1.0
+COUNT_SEED = 1234
+# The smoke run counts one peer, the one that imports least, to check that the machinery works.
+COUNT_PEERS_SMOKE = ["pyswarm"]
+
+
+def count_worker(peer: str, smoke: bool, build: Path) -> list[dict[str, Any]]:
+    """The process callgrind runs: per problem, a run of swarmtuner and one of the peer, each
+    followed by the calls of the objective that run made, made again as the library made them
+    (for swarmtuner by the benchmark extension, by vectorcall on the very lists), and for the
+    peer the bare loop over their arguments. A first run of each records the points."""
+    from bench_floor import import_extension  # noqa: PLC0415
+
+    ext = import_extension(build)
+    if not ext.counting():
+        raise SystemExit("not running under callgrind, or the extension has no client requests")
+    pso_class, reason = load_swarmtuner()
+    if pso_class is None:
+        raise SystemExit(f"swarmtuner unavailable: {reason}")
+    logging.disable(logging.CRITICAL)
+    size = COUNT_SIZE_SMOKE if smoke else COUNT_SIZE
+    rows = []
+    for problem, spec in PROBLEMS.items():
+        body = spec["body"]
+        args = (spec["lower"], spec["upper"], size["dims"], size["n"], size["iters"], COUNT_SEED)
+        peer_run = PEER_FACTORIES[peer](False, problem)
+
+        def quiet(run, *a, **kw):
+            with contextlib.redirect_stdout(io.StringIO()), \
+                    contextlib.redirect_stderr(io.StringIO()):
+                return run(*a, **kw)
+
+        ours_lists: list = []
+        peer_points: list = []
+
+        def ours_recorder(f64, lists=ours_lists, body=body):
+            lists.append(f64)
+            return body(f64)
+
+        def peer_recorder(x, points=peer_points, body=body):
+            points.append(x)
+            return body(x)
+
+        run_swarmtuner(pso_class, ours_recorder, *args, coeff=COUNT_COEFF)
+        quiet(peer_run, peer_recorder, *args, coeff=COUNT_COEFF)
+        ours_objective, _ = keyword_objective(body)
+        ours_calls = [(lst,) for lst in ours_lists]
+        target, replayed = peer_run.replay(body, peer_points, size["n"])
+
+        def replay_calls(target=target, replayed=replayed):
+            for a in replayed:
+                target(a)
+
+        def replay_loop(replayed=replayed):
+            for _ in replayed:
+                pass
+
+        gc.collect()
+        gc.disable()
+        ext.mark(f"{problem}|setup")
+        _, ours_count = run_swarmtuner(pso_class, body, *args, coeff=COUNT_COEFF)
+        ext.mark(f"{problem}|ours run")
+        ext.call_each(ours_objective, ("f64",), ours_calls)
+        ext.mark(f"{problem}|ours calls")
+        _, peer_count = quiet(peer_run, body, *args, coeff=COUNT_COEFF)
+        ext.mark(f"{problem}|peer run")
+        replay_calls()
+        ext.mark(f"{problem}|peer calls")
+        replay_loop()
+        ext.mark(f"{problem}|peer loop")
+        gc.enable()
+        rows.append({"problem": problem, "ours_evaluations": ours_count[0],
+                     "ours_replayed": len(ours_calls), "peer_evaluations": peer_count[0],
+                     "peer_replayed": len(peer_points)})
+    return rows
+
+
+def count_peers(peers: list[str], smoke: bool) -> dict[str, Any]:
+    """Per peer and problem, the framework overhead per evaluation of swarmtuner and of the
+    peer in instructions: a run less the calls of the objective it made, made again."""
+    from bench_floor import build_extension, parse_dumps  # noqa: PLC0415
+
+    size = COUNT_SIZE_SMOKE if smoke else COUNT_SIZE
+    result: dict[str, Any] = {"settings": {"inertia": INERTIA, "c1": COUNT_COEFF,
+                                           "c2": COUNT_COEFF, "max_v": MAX_V, **size},
+                              "peers": {}}
+    valgrind = shutil.which("valgrind")
+    if valgrind is None:
+        result["unavailable"] = "valgrind is not installed"
+        return result
+    ext, why = build_extension()
+    if ext is None:
+        result["unavailable"] = why
+        return result
+    build = Path(ext.__file__).parent
+    for peer in peers:
+        if peer not in PEER_FACTORIES or (smoke and peer not in COUNT_PEERS_SMOKE):
+            continue
+        with tempfile.TemporaryDirectory() as tmp:
+            out = Path(tmp) / "rows.json"
+            cmd = [valgrind, "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.%p",
+                   "--dump-line=no", "--dump-instr=no", sys.executable, __file__,
+                   "--count-worker", peer, "--extension", str(build), "--json", str(out)]
+            if smoke:
+                cmd.append("--smoke")
+            proc = subprocess.run(cmd, capture_output=True, text=True, check=False,
+                                  env=dict(os.environ, PYTHONHASHSEED="0"))
+            if proc.returncode != 0 or not out.exists():
+                result["peers"][peer] = {"error": f"callgrind run exited {proc.returncode}: "
+                                         + proc.stderr.strip()[-1500:]}
+                continue
+            rows = json.loads(out.read_text(encoding="utf-8"))
+            counts = parse_dumps(f"{tmp}/cg")
+        for row in rows:
+            c = {key.split("|", 1)[1]: v for key, v in counts.items()
+                 if key.split("|", 1)[0] == row["problem"]}
+            ours = (c["ours run"] - c["ours calls"]) / row["ours_evaluations"]
+            theirs = (c["peer run"] - (c["peer calls"] - c["peer loop"])) / row["peer_evaluations"]
+            row.update({"phases": c, "ours_overhead_per_eval": ours,
+                        "peer_overhead_per_eval": theirs, "ratio_ours_over_peer": ours / theirs})
+        result["peers"][peer] = {"rows": rows}
+        print(f"peers: {peer} counted", file=sys.stderr)
+    return result
+
+
 def main() -> None:
     parser = arg_parser(__doc__.splitlines()[0])
     parser.add_argument("--worker", choices=PEERS, help="run one peer in this process")
     parser.add_argument("--peers", nargs="*", default=PEERS, help="peers to run")
+    parser.add_argument("--no-time", action="store_true", help="only the callgrind counts")
+    parser.add_argument("--no-count", action="store_true", help="only the timed comparison")
+    parser.add_argument("--count-worker", choices=list(PEER_FACTORIES), help=argparse.SUPPRESS)
+    parser.add_argument("--extension", type=Path, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
         write_json(args.json, worker(args.worker, args.smoke))
         return
+    if args.count_worker:
+        write_json(args.json, count_worker(args.count_worker, args.smoke, args.extension))
+        return
 
     versions = package_versions([p for p in PEER_PACKAGES.values() if p] + ["numpy"])
     peers: dict[str, Any] = {}
-    for peer in args.peers:
+    for peer in [] if args.no_time else args.peers:
         package = PEER_PACKAGES[peer]
         if package and versions.get(package) is None:
             peers[peer] = {"peer": peer, "error": f"{package} is not installed in this environment"}
@@ -511,7 +683,8 @@ def main() -> None:
         "settings": {"inertia": INERTIA, "c1": COEFF, "c2": COEFF, "max_v": MAX_V,
                      **sizes(args.smoke)},
         "peers": peers,
-        "coefficients": coefficient_sweep(args.smoke),
+        "coefficients": coefficient_sweep(args.smoke) if not args.no_time else None,
+        "counted": count_peers(args.peers, args.smoke) if not args.no_count else None,
     })
 
 

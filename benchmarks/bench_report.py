@@ -12,6 +12,9 @@ from typing import Any
 from bench_common import OUT_DIR, machine_info, package_versions, write_json
 
 SECTIONS = ["overhead", "peers", "memory", "scaling", "core_bench"]
+# bench_floor.py writes floor.json in the benchmark environment and floor-<version>.json for
+# each further interpreter.
+FLOOR_GLOB = "floor*.json"
 PROBLEM_NAMES = ["sphere", "rastrigin"]
 
 
@@ -96,11 +99,154 @@ def cpu_object_ratio(data: dict, row: dict) -> float | None:
     return sorted(ratios)[len(ratios) // 2] if ratios else None
 
 
+def n(v: float | None) -> str:
+    """An instruction count, whole."""
+    return "n/a" if v is None else f"{v:,.0f}"
+
+
+def counted_ratio(row: dict) -> str:
+    """The instruction ratio of a floor row over all its counted searches, with its range over
+    the single searches when there were several."""
+    ratio = (row.get("instructions") or {}).get("ratio")
+    each = (row.get("instructions_spread") or {}).get("ratio") or {}
+    if ratio is None or each.get("n", 0) < 2:
+        return x(ratio)
+    return f"{x(ratio)} [{x(each['min'])} – {x(each['max'])}]"
+
+
+def version_key(doc: dict) -> tuple[int, ...]:
+    return tuple(int(p) for p in doc.get("python", "0").split(".") if p.isdigit())
+
+
+def floor_section(docs: list[dict]) -> list[str]:
+    lines = ["## 1. Overhead against the call the module makes, per object it builds", ""]
+    if not docs:
+        return lines + ["Not run.", ""]
+    first = docs[0]
+    lines += [
+        f"C-level measures. Each case is a converging search ({first['n_particles']} particles, "
+        f"{first['n_iters']} sweeps, c1 {first['settings']['c1']}, c2 "
+        f"{first['settings']['c2']}) whose f returns 0. Overhead = the search less the calls "
+        "of f it made, made again by the benchmark's own extension (`floor_ext/call_floor.c`, "
+        "compiled by `bench_floor.py`) exactly as the module makes them: by vectorcall with "
+        "the tuple of keyword names and no dict, on the very lists f received. Floor = what "
+        "an extension pays at least for the fresh objects f receives, built by the same "
+        "extension: `PyNumber_Negative` of each value f received (a new object of its type "
+        "and size), or `Decimal(str)` through `PyObject_CallOneArg` for the decimal kind; "
+        "the lists holding them are not counted, except in the row of one f64, which is "
+        "per evaluation against a fresh list holding one float. Both are per component "
+        "(per evaluation for that row). Ratio = overhead / floor, beside its target. "
+        "Instructions are counted by callgrind (the machine's load does not change them) "
+        f"over {first['rows'][0].get('searches', 1) if first.get('rows') else 1} searches "
+        "of each case, each from its own random start and in a process of its own: the "
+        "ratio of their sums, and in brackets the range of the single searches' ratios (the "
+        "values, and so the objects of the floor, depend on where the swarm converges). A "
+        "process of its own, because the counts depend on the state of CPython's "
+        "small-object allocator: a search that meets the heap an earlier search left can "
+        "find a pool that every evaluation empties and refills, which was seen to add about "
+        "40 instructions per int component and 450 per evaluation of ten f64 components. "
+        f"Times: {first.get('repeats', 1)} repeat(s), each timing every phase "
+        f"{first.get('passes', 1)} time(s) and keeping its shortest; each ratio is taken "
+        "within one repeat, median [min – max]. Process CPU time, which other processes "
+        "sharing the cores do not stretch, is the steadier figure on a shared machine; wall "
+        "time is shown beside it. A time ratio also differs from the instruction ratio where "
+        "the search and the floor run at different instructions per cycle.",
+        "",
+    ]
+    docs = sorted(docs, key=version_key)
+    names = [r["case"] for r in docs[0].get("rows", [])]
+    header = ["case", "target"]
+    for doc in docs:
+        header += [f"{doc['python']}: instructions", f"{doc['python']}: CPU time"]
+    rows = []
+    for name in names:
+        row = next(r for r in docs[0]["rows"] if r["case"] == name)
+        cells = [name, row["target_text"]]
+        for doc in docs:
+            mine = next((r for r in doc.get("rows", []) if r["case"] == name), {})
+            cells.append(counted_ratio(mine))
+            cells.append(spread((mine.get("cpu_time") or {}).get("ratio"), x))
+        rows.append(cells)
+    lines += ["Overhead / floor:", ""] + table(header, rows) + [""]
+    for doc in docs:
+        lines += floor_detail(doc)
+    return lines
+
+
+def floor_detail(doc: dict) -> list[str]:
+    lines = [f"### CPython {doc['python']}", ""]
+    for key, what in (("module_unavailable", "swarmtuner"),
+                      ("extension_unavailable", "the benchmark extension"),
+                      ("count_unavailable", "the callgrind counts")):
+        if doc.get(key):
+            lines += [f"Not measured, {what}: {doc[key]}.", ""]
+    rows = []
+    python_rows = []
+    for r in doc.get("rows", []):
+        i = r.get("instructions") or {}
+        tm = r.get("time") or {}
+        ct = r.get("cpu_time") or {}
+        per = "eval" if r["per_evaluation"] else "component"
+        rows.append([
+            r["case"], f"{r.get('searches', 1)} x {r['evaluations']:,} x {r['components']}",
+            n(i.get("search_per_eval")), n(i.get("call_per_eval")),
+            n(i.get("overhead_per_component")) + f" / {per}",
+            n(i.get("listed_floor_per_eval") if r["per_evaluation"]
+              else i.get("floor_per_component")),
+            counted_ratio(r),
+            t((ct.get("overhead_per_component") or {}).get("median")),
+            t((ct.get("listed_floor_per_eval" if r["per_evaluation"]
+                      else "floor_per_component") or {}).get("median")),
+            spread(ct.get("ratio"), x),
+            spread(tm.get("ratio"), x),
+        ])
+        py = i.get("python")
+        if py:
+            python_rows.append([r["case"], n(py["call_per_eval"]), n(py.get("spelled_call_per_eval")),
+                                n(py["overhead_per_component"]), n(py["floor_per_component"]),
+                                x(py["ratio"])])
+    lines += table(["case", "counted searches x evaluations x components",
+                    "search, instructions / eval",
+                    "the module's call of f, instructions / eval", "overhead, instructions",
+                    "floor, instructions", "overhead / floor (instructions)",
+                    "overhead, CPU time", "floor, CPU time", "overhead / floor (CPU time)",
+                    "overhead / floor (wall time)"], rows)
+    one = next((r for r in doc.get("rows", []) if r["per_evaluation"]
+                and (r.get("instructions") or {}).get("ratio_to_one_object")), None)
+    notes = []
+    if one:
+        i = one["instructions"]
+        notes.append(f"{one['case']}: the overhead per evaluation is "
+                     f"{x(i['ratio_to_one_object'])}× one float ({n(i['floor_per_component'])} "
+                     f"instructions) and {x(i['ratio'])}× a fresh list holding one float "
+                     f"({n(i['listed_floor_per_eval'])}).")
+    every = next((r for r in doc.get("rows", []) if len(r.get("kinds", [])) > 3
+                  and (r.get("instructions") or {}).get("floor_by_kind")), None)
+    if every:
+        notes.append("The floor of each kind, instructions per object (" + every["case"] + "): "
+                     + ", ".join(f"{k} {n(v)}" for k, v in
+                                 every["instructions"]["floor_by_kind"].items()) + ".")
+    if notes:
+        lines += [""] + notes
+    if python_rows:
+        lines += ["", "Python-level measures of the same searches, counted by callgrind: a "
+                  "call `f(**kw)` from Python with prebuilt keyword lists (what section 2's "
+                  "ratios subtract and divide by), the same call with the keywords spelled "
+                  "out, each less its bare loop; the overhead over `f(**kw)` per component, "
+                  "and the Python-level floor, the same objects built by a Python loop (`-x`, "
+                  "`Decimal(str)`) less its bare loop.", ""]
+        lines += table(["case", "f(**kw), instructions", "f(k=list), instructions",
+                        "overhead over f(**kw) / component", "Python-level floor / component",
+                        "ratio"], python_rows)
+    return lines + [""]
+
+
 def overhead_section(data: dict | None) -> list[str]:
-    lines = ["## 1. Overhead per evaluation", ""]
+    lines = ["## 2. Overhead per evaluation against Python-level calls (timed)", ""]
     if not data:
         return lines + ["Not run.", ""]
     lines += [
+        "Python-level measures, timed. "
         "A search with an objective that only returns `0.0`. Overhead per evaluation = (search "
         "time − evaluations × call floor) / evaluations, where the call floor is one `f(**kw)` "
         "call timed with `timeit` on prebuilt keyword lists of the same kinds and lengths. "
@@ -177,7 +323,7 @@ def overhead_section(data: dict | None) -> list[str]:
 
 
 def peers_section(data: dict | None) -> list[str]:
-    lines = ["## 2. Against other libraries", ""]
+    lines = ["## 3. Against other libraries", ""]
     if not data:
         return lines + ["Not run.", ""]
     s = data["settings"]
@@ -247,6 +393,7 @@ def peers_section(data: dict | None) -> list[str]:
         lines += table(["library", "problem", "peer's objective", "swarmtuner's objective",
                         "peer overhead / eval", "swarmtuner overhead / eval",
                         "swarmtuner / peer overhead"], overhead_rows)
+    lines += counted_peers(data.get("counted"))
     versions = data.get("versions", {})
     coeffs = (data.get("coefficients") or {}).get("rows")
     if coeffs:
@@ -262,8 +409,41 @@ def peers_section(data: dict | None) -> list[str]:
     return lines
 
 
+# The aim for the module's framework overhead against each peer's, where there is one.
+PEER_OVERHEAD_TARGETS = {"pygmo": 0.15}
+
+
+def counted_peers(data: dict | None) -> list[str]:
+    if not data:
+        return []
+    st = data["settings"]
+    lines = ["", f"Framework overhead per evaluation counted by callgrind ({st['dims']} "
+             f"dimensions, {st['n']} particles, {st['iters']} iterations, inertia "
+             f"{st['inertia']}, c1 = c2 = {st['c1']}, velocity limit {st['max_v']} × bound width "
+             "where it can be set; python objective): a run less the calls of the objective it "
+             "made, made again as the library made them on the same points (swarmtuner: by "
+             "the benchmark extension, by vectorcall with the keyword names; a peer: by Python, "
+             "less the bare loop), per evaluation. One run of each, in one process per peer.",
+             ""]
+    if data.get("unavailable"):
+        return lines + [f"Not measured: {data['unavailable']}.", ""]
+    rows = []
+    for peer, pd in data["peers"].items():
+        if "error" in pd:
+            rows.append([peer, f"failed: {pd['error'][-300:]}", "", "", "", ""])
+            continue
+        for r in pd["rows"]:
+            target = PEER_OVERHEAD_TARGETS.get(peer)
+            rows.append([peer, r["problem"], n(r["ours_overhead_per_eval"]),
+                         n(r["peer_overhead_per_eval"]), x(r["ratio_ours_over_peer"], 2),
+                         f"≤ {target:g}" if target else "—"])
+    return lines + table(["library", "problem", "swarmtuner overhead, instructions / eval",
+                          "peer overhead, instructions / eval", "swarmtuner / peer", "target"],
+                         rows)
+
+
 def memory_section(data: dict | None) -> list[str]:
-    lines = ["## 3. Memory", ""]
+    lines = ["## 4. Memory", ""]
     if not data:
         return lines + ["Not run.", ""]
     lg = data["large"]
@@ -308,11 +488,11 @@ def memory_section(data: dict | None) -> list[str]:
 
 
 def scaling_section(data: dict | None) -> list[str]:
-    lines = ["## 4. Scaling", ""]
+    lines = ["## 5. Scaling", ""]
     if not data:
         return lines + ["Not run.", ""]
     lines += ["Overhead per evaluation as the f64 dimensions grow (trivial objective, "
-              "measured as in section 1):", ""]
+              "measured as in section 2):", ""]
     rows = []
     for c in data["dims"]:
         ours = c["runners"].get("swarmtuner")
@@ -348,7 +528,7 @@ def scaling_section(data: dict | None) -> list[str]:
 
 
 def core_section(data: dict | None, skipped: str | None) -> list[str]:
-    lines = ["## 5. Numeric core (C++ micro-benchmarks)", ""]
+    lines = ["## 6. Numeric core (C++ micro-benchmarks)", ""]
     if not data:
         return lines + [f"Skipped: {skipped or 'no output'}.", ""]
     ctx = data.get("context", {})
@@ -374,6 +554,18 @@ def core_section(data: dict | None, skipped: str | None) -> list[str]:
 def headline(results: dict) -> list[str]:
     """The few numbers worth reading first."""
     out = []
+    for doc in sorted(results.get("floor") or [], key=version_key):
+        parts = [f"{r['case']} {x(r['instructions']['ratio'])} (target {r['target']:g})"
+                 for r in doc.get("rows", []) if r.get("instructions")]
+        if parts:
+            out.append(f"- Overhead / C-level floor, callgrind, CPython {doc['python']}: "
+                       + "; ".join(parts) + ".")
+    counted = ((results.get("peers") or {}).get("counted") or {}).get("peers") or {}
+    parts = [f"{peer} ({r['problem']}): {x(r['ratio_ours_over_peer'], 2)}"
+             for peer, pd in counted.items() if "rows" in pd for r in pd["rows"]]
+    if parts:
+        out.append("- swarmtuner / peer framework overhead per evaluation, callgrind: "
+                   + "; ".join(parts) + ".")
     ov = results.get("overhead") or {}
     parts = []
     for c in ov.get("cases", []):
@@ -441,6 +633,8 @@ def main() -> None:
     }
     for name in SECTIONS:
         results[name] = load(args.out / f"{name}.json")
+    results["floor"] = [doc for doc in (load(path) for path in sorted(args.out.glob(FLOOR_GLOB)))
+                        if isinstance(doc, dict) and "rows" in doc]
     write_json(args.out / "results.json", results)
 
     m = results["machine"]
@@ -459,6 +653,8 @@ def main() -> None:
              for name in SECTIONS
              if isinstance(results[name], dict) and "load_average" in
              (results[name].get("machine") or {})]
+    loads += [f"floor on {doc['python']} {doc['machine']['load_average'][0]}"
+              for doc in results["floor"] if "load_average" in (doc.get("machine") or {})]
     if loads:
         lines += ["One-minute load average at the end of each section (the machine has "
                   f"{m['cores']} cores; above that, other work shared them): "
@@ -468,6 +664,7 @@ def main() -> None:
     head = headline(results)
     if head:
         lines += ["## Headline", "", *head, ""]
+    lines += floor_section(results["floor"])
     lines += overhead_section(results["overhead"])
     lines += peers_section(results["peers"])
     lines += memory_section(results["memory"])

@@ -8,6 +8,15 @@
 # PYTHON to choose the interpreter). The peers are installed there only, from requirements.txt,
 # and the module is built from this checkout into it. Nothing here judges a time: a step fails
 # only when it cannot produce its numbers.
+#
+# The overhead against the module's own call of f and the objects it builds (bench_floor.py,
+# counted by callgrind when valgrind is installed) is also measured, in a full run, on each
+# version of FLOOR_VERSIONS (default 3.13; pyenv's interpreters) and FLOOR_DEBIAN_VERSIONS
+# (default none, e.g. 3.14; from the Debian unstable root of .ci/debian-root.sh, with valgrind
+# added to it), each in an environment of its own (benchmarks/.venv313, build/debian-bench-venv314)
+# with the module built from this checkout:
+#
+#   FLOOR_DEBIAN_VERSIONS=3.14 benchmarks/run.sh
 set -uo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -21,7 +30,7 @@ for arg in "$@"; do
   esac
 done
 mkdir -p "$out"
-rm -f "$out"/{overhead,peers,memory,scaling,core_bench}.json
+rm -f "$out"/{overhead,peers,memory,scaling,core_bench}.json "$out"/floor*.json
 
 step() { echo "== $(date +%T) $*" >&2; }
 
@@ -80,10 +89,57 @@ flags=()
 if [[ $smoke -eq 1 ]]; then flags=(--smoke); fi
 failed=()
 cd "$here" || exit 1
-for name in overhead peers memory scaling; do
+for name in floor overhead peers memory scaling; do
   step "bench_$name"
   if ! "$py" "bench_$name.py" "${flags[@]}" --json "$out/$name.json"; then
     failed+=("bench_$name")
+  fi
+done
+
+# --- the floor benchmark on further interpreters -----------------------------------------------
+if [[ $smoke -eq 1 ]]; then
+  floor_versions="" floor_debian_versions=""
+else
+  floor_versions="${FLOOR_VERSIONS-3.13}" floor_debian_versions="${FLOOR_DEBIAN_VERSIONS-}"
+fi
+# The module and the build backend go into an environment of the version, built in make
+# install's build directory of that version.
+install_module() {
+  local venv_py=$1
+  "$venv_py" -m pip install --quiet scikit-build-core cmake ninja &&
+    "$venv_py" -m pip install --no-build-isolation --no-deps --force-reinstall --quiet "$root" \
+      --config-settings=build-dir=build/{wheel_tag}
+}
+for version in $floor_versions; do
+  step "bench_floor on CPython $version"
+  pyenv_root="$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"
+  interpreter="$(ls -d "$pyenv_root"/versions/"$version".*/bin/python"$version" 2>/dev/null |
+    sort -V | tail -n 1)"
+  extra_venv="$here/.venv${version/./}"
+  if [[ -z "$interpreter" && ! -x "$extra_venv/bin/python" ]]; then
+    echo "CPython $version not found" >&2
+    failed+=("bench_floor $version")
+    continue
+  fi
+  if [[ ! -x "$extra_venv/bin/python" ]]; then "$interpreter" -m venv "$extra_venv"; fi
+  if ! install_module "$extra_venv/bin/python" >"$out/module_install_$version.log" 2>&1 ||
+      ! "$extra_venv/bin/python" bench_floor.py --json "$out/floor-$version.json"; then
+    failed+=("bench_floor $version")
+  fi
+done
+for version in $floor_debian_versions; do
+  step "bench_floor on CPython $version (Debian unstable root)"
+  if ! "$root/.ci/debian-root.sh" unstable-amd64 +valgrind /bin/sh -euc '
+      version=$1 venv=$2 out=$3
+      cd "$4"
+      [ -x "$venv/bin/python" ] || "python$version" -m venv "$venv"
+      "$venv/bin/python" -m pip install -q scikit-build-core
+      "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps --force-reinstall . \
+        --config-settings=build-dir=build/debian-{wheel_tag} >"$out/module_install_$version.log"
+      cd benchmarks
+      "$venv/bin/python" bench_floor.py --json "$out/floor-$version.json"
+    ' sh "$version" "$root/build/debian-bench-venv${version/./}" "$out" "$root"; then
+    failed+=("bench_floor $version")
   fi
 done
 
@@ -94,6 +150,13 @@ if [[ $smoke -eq 1 ]]; then
 else
   markdown="$here/RESULTS.md"
   command="benchmarks/run.sh"
+  # The command in the report names the further interpreters it was given.
+  if [[ "$floor_versions" != "3.13" ]]; then
+    command="FLOOR_VERSIONS=\"$floor_versions\" $command"
+  fi
+  if [[ -n "$floor_debian_versions" ]]; then
+    command="FLOOR_DEBIAN_VERSIONS=\"$floor_debian_versions\" $command"
+  fi
 fi
 step "writing $markdown"
 revision="$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
