@@ -26,11 +26,8 @@ void release_while_finalizing(PyObject* object) noexcept {
   }
 }
 
-}  // namespace detail
-
-void release_deferred_references() {
-  std::vector<PyObject*>& pending = detail::deferred_references;
-  if (pending.empty()) return;
+void release_deferred_references_now() {
+  std::vector<PyObject*>& pending = deferred_references;
   // Python code must not start with an exception pending; the caller's is put back after.
   const bool error_pending = PyErr_Occurred() != nullptr;
   PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
@@ -45,4 +42,5 @@ void release_deferred_references() {
   if (error_pending) PyErr_Restore(type, value, traceback);
 }
 
+}  // namespace detail
 }  // namespace swarmtuner

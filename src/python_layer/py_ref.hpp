@@ -42,9 +42,18 @@ void release_while_finalizing(PyObject* object) noexcept;
 
 }  // namespace detail
 
+namespace detail {
+void release_deferred_references_now();  // py_ref.cpp
+}  // namespace detail
+
 // Releases every reference that destructors set aside. May run Python code: call it from an
-// ordinary frame with the interpreter lock held. A pending Python error is kept.
-void release_deferred_references();
+// ordinary frame with the interpreter lock held. A pending Python error is kept. Inline: it runs
+// before every call of f, where the list is almost always empty.
+inline void release_deferred_references() {
+  if (!detail::deferred_references.empty()) [[unlikely]] {
+    detail::release_deferred_references_now();
+  }
+}
 
 // Move-only owner of exactly one strong reference (or of nothing). Built only through
 // steal() or borrow(); release() hands the reference back to the interpreter.
