@@ -62,17 +62,12 @@ asan-test: system-deps $(VENV_STAMP)
 	$(CMAKE) --build $(ASAN_BUILD) -j$(JOBS)
 	$(VENV)/bin/ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
-# The Python tests against a module built with both sanitizers, leak checking included. The
-# interpreter is not built with them, so the runtime is preloaded (with libstdc++, whose
-# exceptions it must intercept) and Python's allocator is bypassed.
+# The Python tests against a module built with both sanitizers, leak checking included.
 asan-python-test: system-deps $(VENV_STAMP) $(EXAMPLE_STAMP)
 	$(CMAKE) -S . -B $(ASAN_MODULE_BUILD) -DSWARMTUNER_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DSWARMTUNER_WERROR=$(WERROR) -DPython_EXECUTABLE=$(abspath $(PY))
 	$(CMAKE) --build $(ASAN_MODULE_BUILD) -j$(JOBS)
-	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" \
-	  PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 PYTHONPATH=$(abspath $(ASAN_MODULE_BUILD)) \
-	  SWARMTUNER_UNDER_ASAN=1 \
-	  $(PY) -m pytest -q -p no:cacheprovider
+	tests/sanitizers/run_python_tests.sh $(PY) $(abspath $(ASAN_MODULE_BUILD))
 
 python-test: install $(EXAMPLE_STAMP)
 	$(PY) -m pytest -q
