@@ -40,6 +40,17 @@ std::optional<Ordering> ObjectiveValue::compare(const ObjectiveValue& a, const O
     if (x == y) return Ordering::Equal;
     return x < y ? Ordering::Less : Ordering::Greater;
   }
+  // So do two exact ints; those that fit 64 bits (all but the huge) compare as C integers.
+  if (PyLong_CheckExact(a.get()) && PyLong_CheckExact(b.get())) {
+    int a_overflow = 0;
+    int b_overflow = 0;
+    const long long x = PyLong_AsLongLongAndOverflow(a.get(), &a_overflow);
+    const long long y = PyLong_AsLongLongAndOverflow(b.get(), &b_overflow);
+    if (a_overflow == 0 && b_overflow == 0) {
+      if (x == y) return Ordering::Equal;
+      return x < y ? Ordering::Less : Ordering::Greater;
+    }
+  }
   if (compare_op(a.get(), b.get(), Py_EQ) == true) return Ordering::Equal;
   if (const std::optional<bool> less = compare_op(a.get(), b.get(), Py_LT)) {
     return *less ? Ordering::Less : Ordering::Greater;

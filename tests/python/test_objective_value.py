@@ -31,6 +31,14 @@ class Reversed(float):
         return float(self) < float(other)
 
 
+class ReversedInt(int):
+    def __lt__(self, other):
+        return int(self) > int(other)
+
+    def __gt__(self, other):
+        return int(self) < int(other)
+
+
 @pytest.mark.parametrize(
     "values, chosen",
     [
@@ -46,6 +54,12 @@ class Reversed(float):
         ([math.nan, 1.0, 0.5], 2),  # NaN is "greater" than what follows it
         # A float subclass keeps its own operators: here larger is "less".
         ([Reversed(1.0), Reversed(3.0), Reversed(2.0)], 1),
+        # Ints at the edges of 64 bits and beyond them, and against other numbers.
+        ([2**63 - 1, 2**63, -(2**63), -(2**63) - 1], 3),
+        ([2**70, -(2**64), 2**64, -(2**63)], 1),
+        ([5, 5, 2**100, 4], 3),
+        ([1, True, 0.5, False], 3),
+        ([ReversedInt(1), ReversedInt(3), ReversedInt(2)], 1),
     ],
 )
 def test_starting_best_is_first_smallest(values, chosen):
