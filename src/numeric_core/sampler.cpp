@@ -290,14 +290,13 @@ struct SpanRule<ElementKind::C128> : ComplexRule<double> {};
 template <>
 struct SpanRule<ElementKind::D> : DecimalRule {};
 
-template <std::size_t... I>
-auto span_lists(std::index_sequence<I...>)
-    -> std::tuple<std::vector<typename SpanRule<static_cast<ElementKind>(I)>::Span>...>;
+template <ElementKind K>
+using SpanList = std::vector<typename SpanRule<K>::Span>;
 
 }  // namespace
 
 struct XVecSampler::Spans {
-  decltype(span_lists(std::make_index_sequence<kind_count>{})) lists;
+  KindTuple<SpanList> lists;
 
   template <ElementKind K>
   auto& list() noexcept {
