@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "python_layer/py_text.hpp"
+#include "python_layer/boundary.hpp"
 
 namespace swarmtuner {
 namespace {

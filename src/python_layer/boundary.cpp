@@ -1,11 +1,12 @@
 // The call boundary: fetching, describing and restoring Python errors, and reporting failures.
 #include "python_layer/boundary.hpp"
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "numeric_core/rng.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -285,4 +286,16 @@ void prepare_thread_once() noexcept {
 }
 
 }  // namespace detail
+
+std::string utf8_or_throw(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data == nullptr) throw_python_error();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+PyRef intern_or_throw(const char* text) {
+  return steal_or_throw(PyUnicode_InternFromString(text));
+}
+
 }  // namespace swarmtuner

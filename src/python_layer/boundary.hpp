@@ -1,4 +1,5 @@
-// The call boundary: how Python errors and internal failures travel and how they reach Python.
+// The call boundary: how Python errors and internal failures travel and how they reach Python;
+// with the text of str objects, and where each part finds its slice of the module state.
 #pragma once
 
 #include <exception>
@@ -11,6 +12,16 @@
 #include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
+
+// ---- Text out of str objects and into them ----
+
+// The UTF-8 of a str object. A str that UTF-8 cannot carry (a lone surrogate) raises the
+// interpreter's UnicodeEncodeError as a PythonError (defined below).
+std::string utf8_or_throw(PyObject* text);
+
+// The interned str of `text`, as the module state keeps its names; throws PythonError when the
+// interpreter cannot make it.
+PyRef intern_or_throw(const char* text);
 
 // Text of Python objects for messages, where no failure may stand in the way of the message.
 // The UTF-8 of a str object for a message: characters that UTF-8 cannot carry become U+FFFD.
@@ -200,6 +211,38 @@ void call_boundary_unraisable(Body&& body) {
     PyErr_WriteUnraisable(nullptr);
   }
   release_deferred_references();
+}
+
+// ---- A part's slice of the module state ----
+//
+// Where a part finds what the module's initialisation made for it, without seeing the rest of
+// the state.
+
+namespace detail {
+// One pointer per slice type, written once, under the interpreter lock, when the whole module
+// state has been made (module.cpp).
+template <class Slice>
+inline const Slice* published_slice = nullptr;
+}  // namespace detail
+
+// Publishes one slice of a completely made module state; the state outlives the process's
+// last call, so the slice stays valid from here on.
+template <class Slice>
+void publish_slice(const Slice& slice) noexcept {
+  detail::published_slice<Slice> = &slice;
+}
+
+// The slice, or null when the module state was never made (no import yet, or a failed one).
+template <class Slice>
+const Slice* find_slice() noexcept {
+  return detail::published_slice<Slice>;
+}
+
+// The slice, for code that runs only after a successful initialisation: the class's slots and
+// methods, and everything they call.
+template <class Slice>
+const Slice& slice() noexcept {
+  return *detail::published_slice<Slice>;
 }
 
 }  // namespace swarmtuner

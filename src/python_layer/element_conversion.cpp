@@ -15,11 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "python_layer/boundary.hpp"
 #include "python_layer/cpython_compat.hpp"
-#include "python_layer/decimal_class.hpp"
-#include "python_layer/number_reading.hpp"
-#include "python_layer/py_text.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -416,5 +413,36 @@ SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::C128)
 SWARMTUNER_INSTANTIATE(ElementKind::D)
 #undef SWARMTUNER_INSTANTIATE_WITH_OBJECT
 #undef SWARMTUNER_INSTANTIATE
+
+double read_double(PyObject* object) {
+  if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+std::uint64_t read_u64(PyObject* object) {
+  const PyRef index = steal_or_throw(PyNumber_Index(object));
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
+  return value;
+}
+
+DecimalClass load_decimal_class() {
+  try {
+    const PyRef module_name = steal_or_throw(PyUnicode_FromString("decimal"));
+    const PyRef module = steal_or_throw(PyImport_Import(module_name.get()));
+    PyRef cls = steal_or_throw(PyObject_GetAttrString(module.get(), "Decimal"));
+    if (!PyType_Check(cls.get())) {
+      raise(PyExc_TypeError,
+            "'" + type_qualname(cls.get()) + "' object cannot be converted to 'PyType'");
+    }
+    return {std::move(cls), {}};
+  } catch (PythonError& error) {
+    // Running out of memory (or an interrupt) says nothing about decimal: the import fails.
+    if (!error.matches(PyExc_Exception) || error.matches(PyExc_MemoryError)) throw;
+    return {PyRef(), error.describe()};
+  }
+}
 
 }  // namespace swarmtuner

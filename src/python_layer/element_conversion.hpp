@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "numeric_core/decimal_bound.hpp"
@@ -36,5 +37,30 @@ PyRef element_to_py(const Element<K>& value);
 // object that the cyclic garbage collector tracks, so no collection can start either.
 template <ElementKind K>
 PyObject* new_element_object(const Element<K>& value);
+
+// ---- Python numbers read as C numbers ----
+
+// The f64 rule: an exact float is read as it is, anything else through __float__ or __index__.
+// Also the rule of the coefficient settings (c1, c2, inertia, max_v).
+double read_double(PyObject* object);
+
+// The rule of the count settings (n_iters, n_particles): index conversion (int, bool and
+// anything with __index__, never float) to an unsigned 64-bit integer; negative values and
+// values of 2**64 or more raise the interpreter's OverflowError.
+std::uint64_t read_u64(PyObject* object);
+
+// ---- The decimal.Decimal class ----
+
+// decimal.Decimal, or why it could not be had.
+struct DecimalClass {
+  PyRef type;                // null when the import failed or gave no class
+  std::string load_failure;  // then the description of the Python error
+};
+
+// Imports decimal.Decimal, for the module state. When decimal cannot be had (it cannot be
+// imported, or its Decimal is no class), the reason is kept instead and every conversion of a
+// decimal to Python fails with "failed to load decimal.Decimal: ..."; searches without decimals
+// still work. MemoryError and exceptions that are not Exceptions are thrown: the import fails.
+DecimalClass load_decimal_class();
 
 }  // namespace swarmtuner

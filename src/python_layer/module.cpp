@@ -1,13 +1,15 @@
-// The module's initialisation: the module object, the module state, and the PSO class in the
-// module's __all__ and namespace.
+// The module's initialisation: the module object, the process-wide module state (made of the
+// slices of the parts that use it), and the PSO class in the module's __all__ and namespace.
 #include <atomic>
 #include <string>
 
 #include "python_layer/boundary.hpp"
 #include "python_layer/cpython_compat.hpp"
-#include "python_layer/module_state.hpp"
+#include "python_layer/element_conversion.hpp"
+#include "python_layer/objective_value.hpp"
+#include "python_layer/point_conversion.hpp"
 #include "python_layer/pso.hpp"
-#include "python_layer/py_text.hpp"
+#include "python_layer/pso_search.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -58,6 +60,52 @@ class InitialisationClaim {
  private:
   bool succeeded_ = false;
 };
+
+// ---- The module's process-wide state ----
+
+// Made once, completely, by the module's initialisation, then only read; never released (the
+// interpreter may call in until the process ends, its own shutdown included). Nothing in it is
+// filled later, so no call races another to fill it and no failed fill is remembered. Each part
+// reads only its own slice (`slice<T>()`, boundary.hpp), so the error plumbing and the conversions
+// do not depend on the search methods' tables.
+struct ModuleState {
+  // Makes every member in order; throws PythonError, releasing what was made, when one fails.
+  ModuleState();
+  ModuleState(const ModuleState&) = delete;
+  ModuleState& operator=(const ModuleState&) = delete;
+
+  BoundaryState boundary;        // PanicException
+  KindKeys kind_keys;            // the keys of a point
+  NegMethodName neg_name;        // "__neg__"
+  DecimalClass decimal;          // for decimal components handed to Python
+  SearchMethods search_methods;  // PSO.min() and PSO.max()
+  PsoClass pso;                  // PSO.__new__() and the class, made last
+};
+
+ModuleState::ModuleState()
+    : boundary{create_panic_exception_type()},
+      kind_keys(intern_kind_keys()),
+      neg_name(intern_neg_method_name()),
+      decimal(load_decimal_class()),
+      pso{constructor_parameters(), create_pso_type(search_methods.method_table())} {}
+
+// Makes the state and publishes every slice of it, unless an earlier initialisation did; on
+// failure throws PythonError and publishes nothing. An initialisation that fails after this
+// leaves the state to the next one, which then makes the module object alone: the classes that
+// the failed one raised or handed out stay the module's.
+void make_module_state() {
+  // The PSO class is published last, so its slice says whether a state was made.
+  if (find_slice<PsoClass>() != nullptr) return;
+  // Published only once every member exists, and all at once: a part never sees a state that
+  // its initialisation is still making, or one that failed halfway.
+  const ModuleState* const state = new ModuleState();  // never released
+  publish_slice(state->boundary);
+  publish_slice(state->kind_keys);
+  publish_slice(state->neg_name);
+  publish_slice(state->decimal);
+  publish_slice(state->search_methods);
+  publish_slice(state->pso);
+}
 
 // The module's __all__, created empty when the module has none yet.
 PyRef all_list(PyObject* module) {

@@ -3,8 +3,6 @@
 
 #include "numeric_core/failure.hpp"
 #include "python_layer/boundary.hpp"
-#include "python_layer/py_text.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {

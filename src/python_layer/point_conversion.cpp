@@ -1,12 +1,14 @@
 // Whole points handed to Python: the result's dict, and the keyword lists of a call of f.
 #include "python_layer/point_conversion.hpp"
 
+#include <cstddef>
+#include <cstdint>
 #include <source_location>
 #include <string>
+#include <vector>
 
+#include "python_layer/boundary.hpp"
 #include "python_layer/element_conversion.hpp"
-#include "python_layer/py_text.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 
@@ -87,6 +89,30 @@ std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& l
     kinds |= std::uint32_t{1} << kind_index(K);
   });
   return count;
+}
+
+PyRef DecimalObjectCache::to_py(const Decimal& value) {
+  if (slots_.empty()) slots_.resize(std::size_t{1} << slot_bits);
+  // Multiplicative hashing of the 128 bits: the top bits of the product pick the slot.
+  const std::uint64_t mixed =
+      (value.raw_low() ^ (value.raw_high() * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
+  Slot& slot = slots_[mixed >> (64 - slot_bits)];
+  if (!slot.object || !slot.value.identical(value)) {
+    slot.object = element_to_py<ElementKind::D>(value);
+    slot.value = value;
+  }
+  return slot.object.share();
+}
+
+PyRef DecimalObjectCache::to_py_list(const std::vector<Decimal>& values) {
+  items_.clear();
+  for (const Decimal& value : values) items_.push_back(to_py(value));
+  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(items_.size())));
+  for (std::size_t j = 0; j < items_.size(); ++j) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), items_[j].release());
+  }
+  items_.clear();
+  return list;
 }
 
 }  // namespace swarmtuner

@@ -6,11 +6,35 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric_core/decimal.hpp"
 #include "numeric_core/x_vec.hpp"
-#include "python_layer/decimal_object_cache.hpp"
 #include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
+
+// The decimal objects most recently made for each "d" dimension of the points of one search.
+// A decimal.Decimal is immutable and costly to build, and the same value often comes back
+// (a component held at a bound or at rest, particles gathering at the swarm's best), so the
+// objects of recent values are kept in a small table indexed by value and handed out again
+// instead of being rebuilt; the lists stay fresh. Only identical values (same coefficient,
+// scale and sign) share an object: 1.0 and 1.00 are different decimal objects.
+class DecimalObjectCache {
+ public:
+  PyRef to_py(const Decimal& value);
+  // A new list of the values' objects. Making a Decimal may run Python code (the pure-Python
+  // decimal module, or a collection that runs callbacks), which must never meet a list with
+  // empty slots: the objects are all made before the list.
+  PyRef to_py_list(const std::vector<Decimal>& values);
+
+ private:
+  static constexpr std::size_t slot_bits = 10;
+  struct Slot {
+    Decimal value;
+    PyRef object;
+  };
+  std::vector<Slot> slots_;   // 2^slot_bits once the first decimal is converted
+  std::vector<PyRef> items_;  // to_py_list's objects until the list takes them
+};
 
 // The point conversions' slice of the module state: the keys of a point, "i8" ... "d" in kind
 // order, interned (also the keyword names of a call of f).

@@ -8,9 +8,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "python_layer/number_reading.hpp"
-#include "python_layer/py_text.hpp"
-#include "python_layer/state_slice.hpp"
+#include "python_layer/boundary.hpp"
+#include "python_layer/element_conversion.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -14,11 +14,11 @@
 
 #include "numeric_core/rng.hpp"
 #include "particle_swarm_optimization/swarm_search.hpp"
+#include "python_layer/boundary.hpp"
 #include "python_layer/element_conversion.hpp"
 #include "python_layer/point_conversion.hpp"
 #include "python_layer/pso.hpp"
 #include "python_layer/python_objective.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "python_layer/boundary.hpp"
 #include "python_layer/point_conversion.hpp"
-#include "python_layer/state_slice.hpp"
 
 namespace swarmtuner {
 

@@ -6,8 +6,8 @@
 
 #include "numeric_core/x_vec.hpp"
 #include "particle_swarm_optimization/objective.hpp"
-#include "python_layer/decimal_object_cache.hpp"
 #include "python_layer/objective_value.hpp"
+#include "python_layer/point_conversion.hpp"
 #include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
