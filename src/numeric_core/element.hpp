@@ -43,7 +43,7 @@ concept ComplexElement = std::same_as<T, Complex32> || std::same_as<T, Complex64
 template <class T>
 concept IeeeElement = std::floating_point<T> || ComplexElement<T>;
 
-// Every kind except "c64" and "c128".
+// Every kind except the complex ones.
 template <class T>
 concept OrderedElement = FixedWidthInt<T> || std::floating_point<T> || std::same_as<T, BigInt> ||
     std::same_as<T, Decimal>;
