@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
@@ -39,6 +42,28 @@ XVec one_of_each() {
   v.list<C128>() = {{10.0, -10.0}};
   v.list<D>() = {Decimal::from_i64(11)};
   return v;
+}
+
+// The table of kinds gives every kind its own index, name and list: all_kinds and for_each_kind
+// agree on the order, and no two kinds share a name or a list's storage.
+TEST(KindTableTest, EveryKindHasItsOwnIndexNameAndList) {
+  std::set<std::string_view> names;
+  std::size_t visited = 0;
+  XVec v;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    static_assert(
+        std::is_same_v<std::remove_cvref_t<decltype(v.list<K>())>, std::vector<Element<K>>>);
+    EXPECT_EQ(all_kinds[visited], K);
+    EXPECT_EQ(kind_index(K), visited);
+    EXPECT_FALSE(kind_name(K).empty());
+    EXPECT_TRUE(names.insert(kind_name(K)).second) << kind_name(K);
+    v.list<K>().resize(visited + 1);
+    ++visited;
+  });
+  EXPECT_EQ(visited, kind_count);
+  std::vector<std::size_t> expected(kind_count);
+  for (std::size_t k = 0; k < kind_count; ++k) expected[k] = k + 1;
+  EXPECT_EQ(shape(v), expected);
 }
 
 TEST(XVecTest, AllEmptyVectorPassesThroughEveryOperation) {
