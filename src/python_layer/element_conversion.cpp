@@ -431,15 +431,22 @@ PyRef element_to_py(const Element<K>& value) {
   }
 }
 
-// Every kind's conversions are instantiated here, once (new_element_object of a kind whose
-// objects are not made by the C API is deleted, and its instantiation has no effect).
+// Every kind's conversions are instantiated here, once. new_element_object of decimals is a
+// deleted specialization, on which an explicit instantiation has no effect (clang says so).
 #define SWARMTUNER_INSTANTIATE(kind, name, type)                                          \
   template Element<ElementKind::kind> extract_element<ElementKind::kind>(PyObject*);      \
   template std::vector<Element<ElementKind::kind>> extract_bound_list<ElementKind::kind>( \
       PyObject*, BoundSide);                                                              \
   template PyRef element_to_py<ElementKind::kind>(const Element<ElementKind::kind>&);     \
   template PyObject* new_element_object<ElementKind::kind>(const Element<ElementKind::kind>&);
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Winstantiation-after-specialization"
+#endif
 SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_INSTANTIATE)
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 #undef SWARMTUNER_INSTANTIATE
 
 double read_double(PyObject* object) {
