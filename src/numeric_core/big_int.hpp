@@ -1,4 +1,4 @@
-// Arbitrary-precision signed integers of kind "i": a machine word inline while the value fits
+// Arbitrary-precision signed integers of kind i: a machine word inline while the value fits
 // one, GMP's low-level layer on limbs of our own beyond that.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The 96-bit decimal of kind "d": sign, scale 0..28, 96-bit coefficient, checked arithmetic.
+// The 96-bit decimal of kind d: sign, scale 0..28, 96-bit coefficient, checked arithmetic.
 #pragma once
 
 #include <compare>

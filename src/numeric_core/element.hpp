@@ -17,52 +17,16 @@
 
 namespace swarmtuner {
 
+// The element type of each kind, from the table of kinds.
 template <ElementKind K>
 struct ElementTraits;
-template <>
-struct ElementTraits<ElementKind::I8> {
-  using type = std::int8_t;
-};
-template <>
-struct ElementTraits<ElementKind::I16> {
-  using type = std::int16_t;
-};
-template <>
-struct ElementTraits<ElementKind::I32> {
-  using type = std::int32_t;
-};
-template <>
-struct ElementTraits<ElementKind::I64> {
-  using type = std::int64_t;
-};
-template <>
-struct ElementTraits<ElementKind::I128> {
-  using type = Int128;
-};
-template <>
-struct ElementTraits<ElementKind::I> {
-  using type = BigInt;
-};
-template <>
-struct ElementTraits<ElementKind::F32> {
-  using type = float;
-};
-template <>
-struct ElementTraits<ElementKind::F64> {
-  using type = double;
-};
-template <>
-struct ElementTraits<ElementKind::C64> {
-  using type = Complex32;
-};
-template <>
-struct ElementTraits<ElementKind::C128> {
-  using type = Complex64;
-};
-template <>
-struct ElementTraits<ElementKind::D> {
-  using type = Decimal;
-};
+#define SWARMTUNER_ELEMENT_TRAITS(kind, name, element_type) \
+  template <>                                               \
+  struct ElementTraits<ElementKind::kind> {                 \
+    using type = element_type;                              \
+  };
+SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_ELEMENT_TRAITS)
+#undef SWARMTUNER_ELEMENT_TRAITS
 
 template <ElementKind K>
 using Element = typename ElementTraits<K>::type;
@@ -79,7 +43,7 @@ concept ComplexElement = std::same_as<T, Complex32> || std::same_as<T, Complex64
 template <class T>
 concept IeeeElement = std::floating_point<T> || ComplexElement<T>;
 
-// Every kind except "c64" and "c128".
+// Every kind except the complex ones.
 template <class T>
 concept OrderedElement = FixedWidthInt<T> || std::floating_point<T> || std::same_as<T, BigInt> ||
     std::same_as<T, Decimal>;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -36,20 +37,46 @@ struct UnsignedOfTraits<UInt128> {
 template <class T>
 using UnsignedOf = typename UnsignedOfTraits<T>::type;
 
+// The table of kinds: each kind once, as X(enumerator, name, element type), in kind order.
+// Everything that lists the kinds is expanded from it: the enum and its names here, the element
+// types (element.hpp), a vector's lists (x_vec.hpp) and the explicit instantiations of the
+// Python layer. The element types are only named here; they are declared where the table is
+// expanded with them.
+//
 // The order is observable: it is the order of a vector's lists, of every whole-vector
 // operation (so it decides which failure is reported first), of the bound parameters and
 // of the keys of a point handed to Python.
-enum class ElementKind : std::uint8_t { I8, I16, I32, I64, I128, I, F32, F64, C64, C128, D };
+#define SWARMTUNER_ELEMENT_KINDS(X) \
+  X(I8, "i8", std::int8_t)          \
+  X(I16, "i16", std::int16_t)       \
+  X(I32, "i32", std::int32_t)       \
+  X(I64, "i64", std::int64_t)       \
+  X(I128, "i128", Int128)           \
+  X(I, "i", BigInt)                 \
+  X(F32, "f32", float)              \
+  X(F64, "f64", double)             \
+  X(C64, "c64", Complex32)          \
+  X(C128, "c128", Complex64)        \
+  X(D, "d", Decimal)
 
-inline constexpr std::size_t kind_count = 11;
+#define SWARMTUNER_KIND_ENUMERATOR(kind, name, type) kind,
+enum class ElementKind : std::uint8_t { SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_KIND_ENUMERATOR) };
+#undef SWARMTUNER_KIND_ENUMERATOR
 
+#define SWARMTUNER_KIND_COUNT(kind, name, type) +1
+inline constexpr std::size_t kind_count = 0 SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_KIND_COUNT);
+#undef SWARMTUNER_KIND_COUNT
+
+#define SWARMTUNER_KIND_VALUE(kind, name, type) ElementKind::kind,
+// Every kind, in kind order.
 inline constexpr std::array<ElementKind, kind_count> all_kinds = {
-    ElementKind::I8,   ElementKind::I16,  ElementKind::I32, ElementKind::I64,
-    ElementKind::I128, ElementKind::I,    ElementKind::F32, ElementKind::F64,
-    ElementKind::C64,  ElementKind::C128, ElementKind::D};
+    SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_KIND_VALUE)};
+#undef SWARMTUNER_KIND_VALUE
 
+#define SWARMTUNER_KIND_NAME(kind, name, type) name,
 inline constexpr std::array<std::string_view, kind_count> kind_names = {
-    "i8", "i16", "i32", "i64", "i128", "i", "f32", "f64", "c64", "c128", "d"};
+    SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_KIND_NAME)};
+#undef SWARMTUNER_KIND_NAME
 
 constexpr std::size_t kind_index(ElementKind kind) noexcept {
   return static_cast<std::size_t>(kind);
@@ -60,6 +87,21 @@ constexpr std::string_view kind_name(ElementKind kind) noexcept {
 
 template <ElementKind K>
 using KindTag = std::integral_constant<ElementKind, K>;
+
+namespace kind_detail {
+template <template <ElementKind> class PerKind, class Indices>
+struct KindTupleOf;
+template <template <ElementKind> class PerKind, std::size_t... I>
+struct KindTupleOf<PerKind, std::index_sequence<I...>> {
+  using type = std::tuple<PerKind<static_cast<ElementKind>(I)>...>;
+};
+}  // namespace kind_detail
+
+// std::tuple<PerKind<K>...> over every kind K in kind order, so that std::get<kind_index(K)>
+// reaches kind K's member: storage with one member per kind, such as a vector's lists.
+template <template <ElementKind> class PerKind>
+using KindTuple =
+    typename kind_detail::KindTupleOf<PerKind, std::make_index_sequence<kind_count>>::type;
 
 // Calls f(KindTag<K>{}) for every kind K, in kind order.
 template <class F>

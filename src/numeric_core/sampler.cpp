@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "numeric_core/failure.hpp"
@@ -265,39 +266,34 @@ struct DecimalRule {
   }
 };
 
-template <ElementKind K>
-struct SpanRule;
-template <>
-struct SpanRule<ElementKind::I8> : IntRule<std::int8_t, std::uint32_t> {};
-template <>
-struct SpanRule<ElementKind::I16> : IntRule<std::int16_t, std::uint32_t> {};
-template <>
-struct SpanRule<ElementKind::I32> : IntRule<std::int32_t, std::uint32_t> {};
-template <>
-struct SpanRule<ElementKind::I64> : IntRule<std::int64_t, std::uint64_t> {};
-template <>
-struct SpanRule<ElementKind::I128> : IntRule<Int128, UInt128> {};
-template <>
-struct SpanRule<ElementKind::I> : BigIntRule {};
-template <>
-struct SpanRule<ElementKind::F32> : FloatRule<float> {};
-template <>
-struct SpanRule<ElementKind::F64> : FloatRule<double> {};
-template <>
-struct SpanRule<ElementKind::C64> : ComplexRule<float> {};
-template <>
-struct SpanRule<ElementKind::C128> : ComplexRule<double> {};
-template <>
-struct SpanRule<ElementKind::D> : DecimalRule {};
+// The word an integer kind draws: 32 bits up to i32, its own width beyond.
+template <FixedWidthInt T>
+using DrawWord = std::conditional_t<(sizeof(T) <= 4), std::uint32_t, UnsignedOf<T>>;
 
-template <std::size_t... I>
-auto span_lists(std::index_sequence<I...>)
-    -> std::tuple<std::vector<typename SpanRule<static_cast<ElementKind>(I)>::Span>...>;
+// The sampling rule of each element type.
+template <class T>
+struct RuleFor;
+template <FixedWidthInt T>
+struct RuleFor<T> : IntRule<T, DrawWord<T>> {};
+template <>
+struct RuleFor<BigInt> : BigIntRule {};
+template <std::floating_point F>
+struct RuleFor<F> : FloatRule<F> {};
+template <class F>
+struct RuleFor<BasicComplex<F>> : ComplexRule<F> {};
+template <>
+struct RuleFor<Decimal> : DecimalRule {};
+
+template <ElementKind K>
+using SpanRule = RuleFor<Element<K>>;
+
+template <ElementKind K>
+using SpanList = std::vector<typename SpanRule<K>::Span>;
 
 }  // namespace
 
 struct XVecSampler::Spans {
-  decltype(span_lists(std::make_index_sequence<kind_count>{})) lists;
+  KindTuple<SpanList> lists;
 
   template <ElementKind K>
   auto& list() noexcept {

@@ -12,36 +12,19 @@ namespace swarmtuner {
 // A point, a velocity, a bound or a velocity limit. Lists are independent in length; binary
 // operations pair them per kind over the shorter one. Copies are explicit (clone).
 struct XVec {
-  std::vector<std::int8_t> i8;
-  std::vector<std::int16_t> i16;
-  std::vector<std::int32_t> i32;
-  std::vector<std::int64_t> i64;
-  std::vector<Int128> i128;
-  std::vector<BigInt> i;
-  std::vector<float> f32;
-  std::vector<double> f64;
-  std::vector<Complex32> c64;
-  std::vector<Complex64> c128;
-  std::vector<Decimal> d;
-
   XVec() = default;
   XVec(XVec&&) noexcept = default;
   XVec& operator=(XVec&&) noexcept = default;
   XVec& operator=(const XVec&) = delete;
 
- private:
-  // Defined before its first use: a deduced return type is unknown until then.
-  auto lists() noexcept { return std::tie(i8, i16, i32, i64, i128, i, f32, f64, c64, c128, d); }
-
- public:
-  // The list of kind K, for code written once over all kinds.
+  // The list of kind K.
   template <ElementKind K>
   std::vector<Element<K>>& list() noexcept {
-    return std::get<kind_index(K)>(lists());
+    return std::get<kind_index(K)>(lists_);
   }
   template <ElementKind K>
   const std::vector<Element<K>>& list() const noexcept {
-    return std::get<kind_index(K)>(const_cast<XVec*>(this)->lists());
+    return std::get<kind_index(K)>(lists_);
   }
 
   // Deep copy.
@@ -72,6 +55,10 @@ struct XVec {
 
  private:
   XVec(const XVec&) = default;
+
+  template <ElementKind K>
+  using List = std::vector<Element<K>>;
+  KindTuple<List> lists_;
 };
 
 // Brings position into [lower, upper] (zeroing the velocity of a clamped component) and

@@ -172,14 +172,15 @@ std::optional<Decimal> decimal_or_none(const ScaleFactor& factor) {
 void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, EarliestFailure& failure) {
-  std::vector<Decimal>& xs = position.d;
-  std::vector<Decimal>& vs = velocity.d;
-  const std::vector<Decimal>& bs = best_position.d;
-  const std::vector<Decimal>& gs = global_best.d;
+  std::vector<Decimal>& xs = position.list<ElementKind::D>();
+  std::vector<Decimal>& vs = velocity.list<ElementKind::D>();
+  const std::vector<Decimal>& bs = best_position.list<ElementKind::D>();
+  const std::vector<Decimal>& gs = global_best.list<ElementKind::D>();
   const std::size_t n = xs.size();
-  const std::size_t clamped =
-      std::min({n, limits.lower.d.size(), limits.upper.d.size(), limits.velocity_min.d.size(),
-                limits.velocity_max.d.size()});
+  const std::size_t clamped = std::min({n, limits.lower.list<ElementKind::D>().size(),
+                                        limits.upper.list<ElementKind::D>().size(),
+                                        limits.velocity_min.list<ElementKind::D>().size(),
+                                        limits.velocity_max.list<ElementKind::D>().size()});
   const std::optional<Decimal> f1 = decimal_or_none(c1);
   const std::optional<Decimal> f2 = decimal_or_none(c2);
   constexpr ElementKind kind = ElementKind::D;
@@ -225,8 +226,10 @@ void step_decimals(XVec& position, XVec& velocity, const XVec& best_position,
     Decimal new_x = *moved;
     Decimal new_v = *v;
     if (j < clamped) {
-      clamp_exact_element(new_x, new_v, limits.lower.d[j], limits.upper.d[j],
-                          limits.velocity_min.d[j], limits.velocity_max.d[j]);
+      clamp_exact_element(new_x, new_v, limits.lower.list<ElementKind::D>()[j],
+                          limits.upper.list<ElementKind::D>()[j],
+                          limits.velocity_min.list<ElementKind::D>()[j],
+                          limits.velocity_max.list<ElementKind::D>()[j]);
     }
     xs[j] = new_x;
     vs[j] = new_v;
@@ -275,18 +278,21 @@ inline bool step_fixed_width(BigInt& x, BigInt& v, const BigInt& b, const BigInt
 void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, StepScratch& scratch, EarliestFailure& failure) {
-  std::vector<BigInt>& xs = position.i;
-  std::vector<BigInt>& vs = velocity.i;
-  const std::vector<BigInt>& bs = best_position.i;
-  const std::vector<BigInt>& gs = global_best.i;
+  std::vector<BigInt>& xs = position.list<ElementKind::I>();
+  std::vector<BigInt>& vs = velocity.list<ElementKind::I>();
+  const std::vector<BigInt>& bs = best_position.list<ElementKind::I>();
+  const std::vector<BigInt>& gs = global_best.list<ElementKind::I>();
   const std::size_t n = xs.size();
-  const std::size_t clamped =
-      std::min({n, limits.lower.i.size(), limits.upper.i.size(), limits.velocity_min.i.size(),
-                limits.velocity_max.i.size()});
-  if (scratch.social.i.empty()) scratch.social.i.resize(1);
-  if (scratch.cognitive.i.empty()) scratch.cognitive.i.resize(1);
-  BigInt& social = scratch.social.i.front();
-  BigInt& cognitive = scratch.cognitive.i.front();
+  const std::size_t clamped = std::min({n, limits.lower.list<ElementKind::I>().size(),
+                                        limits.upper.list<ElementKind::I>().size(),
+                                        limits.velocity_min.list<ElementKind::I>().size(),
+                                        limits.velocity_max.list<ElementKind::I>().size()});
+  if (scratch.social.list<ElementKind::I>().empty())
+    scratch.social.list<ElementKind::I>().resize(1);
+  if (scratch.cognitive.list<ElementKind::I>().empty())
+    scratch.cognitive.list<ElementKind::I>().resize(1);
+  BigInt& social = scratch.social.list<ElementKind::I>().front();
+  BigInt& cognitive = scratch.cognitive.list<ElementKind::I>().front();
   constexpr ElementKind kind = ElementKind::I;
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
@@ -296,8 +302,10 @@ void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
     const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
     if (!all_words && step_fixed_width(x, v, bs[j], gs[j], c1.value(), c2.value())) {
       if (j < clamped) {
-        clamp_exact_element(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
-                            limits.velocity_max.i[j]);
+        clamp_exact_element(x, v, limits.lower.list<ElementKind::I>()[j],
+                            limits.upper.list<ElementKind::I>()[j],
+                            limits.velocity_min.list<ElementKind::I>()[j],
+                            limits.velocity_max.list<ElementKind::I>()[j]);
       }
       continue;
     }
@@ -313,8 +321,10 @@ void step_big_ints(XVec& position, XVec& velocity, const XVec& best_position,
     v += social;
     x += v;
     if (j < clamped) {
-      clamp_exact_element(x, v, limits.lower.i[j], limits.upper.i[j], limits.velocity_min.i[j],
-                          limits.velocity_max.i[j]);
+      clamp_exact_element(x, v, limits.lower.list<ElementKind::I>()[j],
+                          limits.upper.list<ElementKind::I>()[j],
+                          limits.velocity_min.list<ElementKind::I>()[j],
+                          limits.velocity_max.list<ElementKind::I>()[j]);
     }
   }
 }
@@ -351,15 +361,20 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
   // in length they take one pass per element that reports the sequence's first failure;
   // otherwise they go operation by operation, big integers before decimals within each
   // operation, as the sequence defines.
-  const auto& xi = position.i;
-  const auto& xd = position.d;
+  const auto& xi = position.list<ElementKind::I>();
+  const auto& xd = position.list<ElementKind::D>();
   const bool any_big =
-      !(xi.empty() && velocity.i.empty() && best_position.i.empty() && global_best.i.empty());
+      !(xi.empty() && velocity.list<ElementKind::I>().empty() &&
+        best_position.list<ElementKind::I>().empty() && global_best.list<ElementKind::I>().empty());
   const bool any_decimal =
-      !(xd.empty() && velocity.d.empty() && best_position.d.empty() && global_best.d.empty());
-  const bool fuse = separate &&
-                    same_lengths(position.i, velocity.i, best_position.i, global_best.i) &&
-                    same_lengths(position.d, velocity.d, best_position.d, global_best.d);
+      !(xd.empty() && velocity.list<ElementKind::D>().empty() &&
+        best_position.list<ElementKind::D>().empty() && global_best.list<ElementKind::D>().empty());
+  const bool fuse =
+      separate &&
+      same_lengths(position.list<ElementKind::I>(), velocity.list<ElementKind::I>(),
+                   best_position.list<ElementKind::I>(), global_best.list<ElementKind::I>()) &&
+      same_lengths(position.list<ElementKind::D>(), velocity.list<ElementKind::D>(),
+                   best_position.list<ElementKind::D>(), global_best.list<ElementKind::D>());
   if (fuse && (any_big || any_decimal)) {
     EarliestFailure failure;
     if (any_big) {

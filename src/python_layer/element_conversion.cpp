@@ -5,6 +5,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -39,15 +40,6 @@ long read_c_long_32(PyObject* object) {
     raise(PyExc_OverflowError, "Python int too large to convert to C long");
   }
   return value;
-}
-
-template <class Int>
-Int read_narrow_int(PyObject* object) {
-  const long value = read_c_long_32(object);
-  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
-    raise(PyExc_OverflowError, "out of range integral type conversion attempted");
-  }
-  return static_cast<Int>(value);
 }
 
 // The i64 rule, leaving its error pending on failure (for the decimal rule, which drops it).
@@ -273,39 +265,107 @@ PyObject* new_big_int(const BigInt& value) {
                                       bits / 8 + 1);
 }
 
-}  // namespace
+// ---- One codec per element type ----
+//
+// A codec holds the rules of the kinds of one element type, in both directions:
+//   read(object)            the element a Python object gives, or PythonError;
+//   make(value)             for kinds whose objects the C API's constructors make: a new
+//                           reference, or null with the Python error set;
+//   to_py(value)            for the other kinds (decimals, made by calling decimal.Decimal): a
+//                           new reference; failures are internal failures;
+//   read_bound(object, side) for kinds whose bounds are read by a rule of their own.
+
+template <class T>
+struct Codec;
+
+// i8, i16 and i32 go through a 32-bit C long stage (read_c_long_32); the narrower two then
+// check their own range with a message of their own.
+template <FixedWidthInt T>
+requires(sizeof(T) <= sizeof(std::int32_t)) struct Codec<T> {
+  static T read(PyObject* object) {
+    const long value = read_c_long_32(object);
+    if constexpr (sizeof(T) < sizeof(std::int32_t)) {
+      if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max()) {
+        raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+      }
+    }
+    return static_cast<T>(value);
+  }
+  static PyObject* make(T value) { return PyLong_FromLong(value); }
+};
+
+template <>
+struct Codec<std::int64_t> {
+  static std::int64_t read(PyObject* object) { return read_i64(object); }
+  static PyObject* make(std::int64_t value) { return PyLong_FromLongLong(value); }
+};
+
+template <>
+struct Codec<Int128> {
+  static Int128 read(PyObject* object) { return read_i128(object); }
+  static PyObject* make(Int128 value) { return new_int128(value); }
+};
+
+template <>
+struct Codec<BigInt> {
+  static BigInt read(PyObject* object) { return read_big_int(object); }
+  static PyObject* make(const BigInt& value) {
+    // Most values fit a word, which builds the same int without the byte exchange.
+    if (const auto word = value.to_i64()) return PyLong_FromLongLong(*word);
+    return new_big_int(value);
+  }
+};
+
+// f32 is the f64 rule's double rounded to the nearest float.
+template <std::floating_point F>
+struct Codec<F> {
+  static F read(PyObject* object) {
+    if constexpr (std::same_as<F, float>) {
+      return narrow_to_f32(read_double(object));
+    } else {
+      return read_double(object);
+    }
+  }
+  static PyObject* make(F value) { return PyFloat_FromDouble(static_cast<double>(value)); }
+};
+
+// c64 is the c128 rule's pair rounded part by part to the nearest floats.
+template <class F>
+struct Codec<BasicComplex<F>> {
+  static BasicComplex<F> read(PyObject* object) {
+    const Py_complex value = read_complex(object);
+    if constexpr (std::same_as<F, float>) {
+      return {narrow_to_f32(value.real), narrow_to_f32(value.imag)};
+    } else {
+      return {value.real, value.imag};
+    }
+  }
+  static PyObject* make(BasicComplex<F> value) {
+    return PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im));
+  }
+};
+
+template <>
+struct Codec<Decimal> {
+  static Decimal read(PyObject* object) { return read_decimal(object); }
+  static Decimal read_bound(PyObject* object, BoundSide side) { return read_decimal(object, side); }
+  static PyRef to_py(const Decimal& value) {
+    const DecimalClass& decimal = slice<DecimalClass>();
+    if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
+    PyObject* const cls = decimal.type.get();
+    // The text is written straight into an ASCII string object.
+    std::array<char, Decimal::max_text_length> text;
+    const std::size_t length = value.write_text(text);
+    const PyRef argument = steal_or_panic(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+    std::memcpy(PyUnicode_1BYTE_DATA(argument.get()), text.data(), length);
+    PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
+    if (!result) panic_with_python_error("failed to call decimal.Decimal(value)");
+    return result;
+  }
+};
 
 template <ElementKind K>
-Element<K> extract_element(PyObject* object) {
-  if constexpr (K == ElementKind::I8) {
-    return read_narrow_int<std::int8_t>(object);
-  } else if constexpr (K == ElementKind::I16) {
-    return read_narrow_int<std::int16_t>(object);
-  } else if constexpr (K == ElementKind::I32) {
-    return static_cast<std::int32_t>(read_c_long_32(object));
-  } else if constexpr (K == ElementKind::I64) {
-    return read_i64(object);
-  } else if constexpr (K == ElementKind::I128) {
-    return read_i128(object);
-  } else if constexpr (K == ElementKind::I) {
-    return read_big_int(object);
-  } else if constexpr (K == ElementKind::F32) {
-    return narrow_to_f32(read_double(object));
-  } else if constexpr (K == ElementKind::F64) {
-    return read_double(object);
-  } else if constexpr (K == ElementKind::C64) {
-    const Py_complex value = read_complex(object);
-    return Complex32{narrow_to_f32(value.real), narrow_to_f32(value.imag)};
-  } else if constexpr (K == ElementKind::C128) {
-    const Py_complex value = read_complex(object);
-    return Complex64{value.real, value.imag};
-  } else {
-    static_assert(K == ElementKind::D);
-    return read_decimal(object);
-  }
-}
-
-namespace {
+using KindCodec = Codec<Element<K>>;
 
 template <class T, class Read>
 std::vector<T> extract_list(PyObject* object, Read&& read) {
@@ -343,75 +403,50 @@ std::vector<T> extract_list(PyObject* object, Read&& read) {
 }  // namespace
 
 template <ElementKind K>
-std::vector<Element<K>> extract_component_list(PyObject* object) {
-  return extract_list<Element<K>>(object, extract_element<K>);
+Element<K> extract_element(PyObject* object) {
+  return KindCodec<K>::read(object);
 }
 
-std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side) {
-  return extract_list<Decimal>(object, [side](PyObject* item) { return read_decimal(item, side); });
+template <ElementKind K>
+std::vector<Element<K>> extract_bound_list(PyObject* object, BoundSide side) {
+  if constexpr (requires { KindCodec<K>::read_bound(object, side); }) {
+    return extract_list<Element<K>>(
+        object, [side](PyObject* item) { return KindCodec<K>::read_bound(item, side); });
+  } else {
+    return extract_list<Element<K>>(object, extract_element<K>);
+  }
 }
 
 template <ElementKind K>
 PyObject* new_element_object(const Element<K>& value) {
-  static_assert(K != ElementKind::D);
-  if constexpr (K == ElementKind::I8 || K == ElementKind::I16 || K == ElementKind::I32) {
-    return PyLong_FromLong(value);
-  } else if constexpr (K == ElementKind::I64) {
-    return PyLong_FromLongLong(value);
-  } else if constexpr (K == ElementKind::I128) {
-    return new_int128(value);
-  } else if constexpr (K == ElementKind::I) {
-    // Most values fit a word, which builds the same int without the byte exchange.
-    if (const auto word = value.to_i64()) return PyLong_FromLongLong(*word);
-    return new_big_int(value);
-  } else if constexpr (K == ElementKind::F32 || K == ElementKind::F64) {
-    return PyFloat_FromDouble(static_cast<double>(value));
-  } else {
-    static_assert(K == ElementKind::C64 || K == ElementKind::C128);
-    return PyComplex_FromDoubles(static_cast<double>(value.re), static_cast<double>(value.im));
-  }
+  return KindCodec<K>::make(value);
 }
 
 template <ElementKind K>
 PyRef element_to_py(const Element<K>& value) {
-  if constexpr (K != ElementKind::D) {
+  if constexpr (MadeByCApi<K>) {
     return steal_or_panic(new_element_object<K>(value));
   } else {
-    const DecimalClass& decimal = slice<DecimalClass>();
-    if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
-    PyObject* const cls = decimal.type.get();
-    // The text is written straight into an ASCII string object.
-    std::array<char, Decimal::max_text_length> text;
-    const std::size_t length = value.write_text(text);
-    const PyRef argument = steal_or_panic(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-    std::memcpy(PyUnicode_1BYTE_DATA(argument.get()), text.data(), length);
-    PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
-    if (!result) panic_with_python_error("failed to call decimal.Decimal(value)");
-    return result;
+    return KindCodec<K>::to_py(value);
   }
 }
 
-// Every kind's conversions are instantiated here, once.
-#define SWARMTUNER_INSTANTIATE(K)                                        \
-  template Element<K> extract_element<K>(PyObject*);                     \
-  template std::vector<Element<K>> extract_component_list<K>(PyObject*); \
-  template PyRef element_to_py<K>(const Element<K>&);
-// Every kind but "d" also makes its objects the C API's way (new_element_object).
-#define SWARMTUNER_INSTANTIATE_WITH_OBJECT(K) \
-  SWARMTUNER_INSTANTIATE(K)                   \
-  template PyObject* new_element_object<K>(const Element<K>&);
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I8)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I16)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I32)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I64)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I128)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::I)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::F32)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::F64)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::C64)
-SWARMTUNER_INSTANTIATE_WITH_OBJECT(ElementKind::C128)
-SWARMTUNER_INSTANTIATE(ElementKind::D)
-#undef SWARMTUNER_INSTANTIATE_WITH_OBJECT
+// Every kind's conversions are instantiated here, once. new_element_object of decimals is a
+// deleted specialization, on which an explicit instantiation has no effect (clang says so).
+#define SWARMTUNER_INSTANTIATE(kind, name, type)                                          \
+  template Element<ElementKind::kind> extract_element<ElementKind::kind>(PyObject*);      \
+  template std::vector<Element<ElementKind::kind>> extract_bound_list<ElementKind::kind>( \
+      PyObject*, BoundSide);                                                              \
+  template PyRef element_to_py<ElementKind::kind>(const Element<ElementKind::kind>&);     \
+  template PyObject* new_element_object<ElementKind::kind>(const Element<ElementKind::kind>&);
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Winstantiation-after-specialization"
+#endif
+SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_INSTANTIATE)
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 #undef SWARMTUNER_INSTANTIATE
 
 double read_double(PyObject* object) {

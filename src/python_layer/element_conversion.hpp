@@ -17,26 +17,34 @@ namespace swarmtuner {
 template <ElementKind K>
 Element<K> extract_element(PyObject* object);
 
-// A bound argument: a sequence (not a str) of elements of kind K, in iteration order.
-// Throws PythonError (TypeError "Can't extract `str` to `Vec`", the 'Sequence' TypeError,
-// the first bad item's error, or what a signal handler raises while the items are read), or
-// std::bad_alloc before reading when the sequence's length cannot be held.
+// A bound argument: a sequence (not a str) of elements of kind K, in iteration order, with
+// the rule of kind K's bounds. That is the rule of its elements, except for decimals: digits
+// that no decimal keeps round towards the inside of the range (side), so a lower bound never
+// moves down and an upper bound never up. Throws PythonError (TypeError "Can't extract `str`
+// to `Vec`", the 'Sequence' TypeError, the first bad item's error, or what a signal handler
+// raises while the items are read), or std::bad_alloc before reading when the sequence's
+// length cannot be held.
 template <ElementKind K>
-std::vector<Element<K>> extract_component_list(PyObject* object);
-
-// The same for a bound of kind "d": digits that no decimal keeps round towards the inside of
-// the range, so a lower bound never moves down and an upper bound never up.
-std::vector<Decimal> extract_decimal_bound_list(PyObject* object, BoundSide side);
+std::vector<Element<K>> extract_bound_list(PyObject* object, BoundSide side);
 
 // New Python objects from element values. Failures are internal failures.
 template <ElementKind K>
 PyRef element_to_py(const Element<K>& value);
 
-// The same for every kind but "d", as the C API's constructors make objects: a new reference,
-// or null with the Python error set. Making these objects runs no Python code and allocates no
-// object that the cyclic garbage collector tracks, so no collection can start either.
+// The same as the C API's constructors make objects: a new reference, or null with the Python
+// error set. Making these objects runs no Python code and allocates no object that the cyclic
+// garbage collector tracks, so no collection can start either. Deleted for decimals, whose
+// objects come from calling decimal.Decimal.
 template <ElementKind K>
 PyObject* new_element_object(const Element<K>& value);
+template <>
+PyObject* new_element_object<ElementKind::D>(const Decimal& value) = delete;
+
+// The kinds whose objects new_element_object makes.
+template <ElementKind K>
+concept MadeByCApi = requires(const Element<K>& value) {
+  new_element_object<K>(value);
+};
 
 // ---- Python numbers read as C numbers ----
 

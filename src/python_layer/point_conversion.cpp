@@ -28,7 +28,7 @@ namespace {
 // tracks is allocated (from 3.12, wherever bytecode runs).
 
 // The list of the components of a kind whose objects are made without running Python code or
-// allocating tracked objects (every kind but "d"): made at its final length and filled in place,
+// allocating tracked objects (MadeByCApi): made at its final length and filled in place,
 // as nothing can run before it is full. Should Python fail to make an object, the list is
 // dropped before the failure is reported, which runs Python code. Failures are internal
 // failures.
@@ -46,14 +46,14 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components) {
   return list;
 }
 
-// The list of one kind's components: for "d", whose objects may run Python code as they are
-// made, the cache makes the objects first and the list after them.
+// The list of one kind's components: for decimals, whose objects may run Python code as they
+// are made, the cache makes the objects first and the list after them.
 template <ElementKind K>
 PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCache& decimals) {
-  if constexpr (K == ElementKind::D) {
-    return decimals.to_py_list(components);
-  } else {
+  if constexpr (MadeByCApi<K>) {
     return components_to_py_list<K>(components);
+  } else {
+    return decimals.to_py_list(components);
   }
 }
 

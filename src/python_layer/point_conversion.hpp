@@ -12,7 +12,7 @@
 
 namespace swarmtuner {
 
-// The decimal objects most recently made for each "d" dimension of the points of one search.
+// The decimal objects most recently made for each decimal dimension of the points of one search.
 // A decimal.Decimal is immutable and costly to build, and the same value often comes back
 // (a component held at a bound or at rest, particles gathering at the swarm's best), so the
 // objects of recent values are kept in a small table indexed by value and handed out again
@@ -36,7 +36,7 @@ class DecimalObjectCache {
   std::vector<PyRef> items_;  // to_py_list's objects until the list takes them
 };
 
-// The point conversions' slice of the module state: the keys of a point, "i8" ... "d" in kind
+// The point conversions' slice of the module state: the keys of a point, the kind names in kind
 // order, interned (also the keyword names of a call of f).
 struct KindKeys {
   std::array<PyRef, kind_count> keys;
@@ -45,7 +45,7 @@ struct KindKeys {
 // Interns the keys, for the module state; throws PythonError when the interpreter cannot.
 KindKeys intern_kind_keys();
 
-// A dict with one list per kind that has components, keys in kind order ("i8" ... "d"). The
+// A dict with one list per kind that has components, keys in kind order (the kind names). The
 // decimals are handed out by `decimals` (a search's cache, which has made most of them before).
 PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 

@@ -55,13 +55,8 @@ template <ElementKind K>
 void take_bound(const ParameterTable& parameters, std::span<PyObject* const> slots,
                 std::size_t slot, BoundSide side, std::vector<Element<K>>& into) {
   if (PyObject* argument = slots[slot]) {
-    into = convert_argument(parameters.name(slot), [&] {
-      if constexpr (K == ElementKind::D) {
-        return extract_decimal_bound_list(argument, side);
-      } else {
-        return extract_component_list<K>(argument);
-      }
-    });
+    into = convert_argument(parameters.name(slot),
+                            [&] { return extract_bound_list<K>(argument, side); });
   }
 }
 

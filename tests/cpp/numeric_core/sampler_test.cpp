@@ -16,6 +16,8 @@
 namespace swarmtuner {
 namespace {
 
+using enum ElementKind;
+
 #include "numeric_core/sampler_reference.inc"
 
 std::string int128_to_string(Int128 value) {
@@ -67,18 +69,18 @@ std::string construction_failure(XVec lower, XVec upper) {
 
 TEST(XVecSamplerTest, DrawsMatchThePythonReplayForEveryFixedWidthKind) {
   XVec lower, upper;
-  lower.i8 = k_i8_lows, upper.i8 = k_i8_highs;
-  lower.i16 = k_i16_lows, upper.i16 = k_i16_highs;
-  lower.i32 = k_i32_lows, upper.i32 = k_i32_highs;
-  lower.i64 = k_i64_lows, upper.i64 = k_i64_highs;
-  for (const char* v : k_i128_lows) lower.i128.push_back(int128_from_string(v));
-  for (const char* v : k_i128_highs) upper.i128.push_back(int128_from_string(v));
-  for (const char* v : k_i_lows) lower.i.push_back(BigInt::from_string(v));
-  for (const char* v : k_i_highs) upper.i.push_back(BigInt::from_string(v));
-  lower.f32 = k_f32_lows, upper.f32 = k_f32_highs;
-  lower.f64 = k_f64_lows, upper.f64 = k_f64_highs;
-  lower.c64 = k_c64_lows, upper.c64 = k_c64_highs;
-  lower.c128 = k_c128_lows, upper.c128 = k_c128_highs;
+  lower.list<I8>() = k_i8_lows, upper.list<I8>() = k_i8_highs;
+  lower.list<I16>() = k_i16_lows, upper.list<I16>() = k_i16_highs;
+  lower.list<I32>() = k_i32_lows, upper.list<I32>() = k_i32_highs;
+  lower.list<I64>() = k_i64_lows, upper.list<I64>() = k_i64_highs;
+  for (const char* v : k_i128_lows) lower.list<I128>().push_back(int128_from_string(v));
+  for (const char* v : k_i128_highs) upper.list<I128>().push_back(int128_from_string(v));
+  for (const char* v : k_i_lows) lower.list<I>().push_back(BigInt::from_string(v));
+  for (const char* v : k_i_highs) upper.list<I>().push_back(BigInt::from_string(v));
+  lower.list<F32>() = k_f32_lows, upper.list<F32>() = k_f32_highs;
+  lower.list<F64>() = k_f64_lows, upper.list<F64>() = k_f64_highs;
+  lower.list<C64>() = k_c64_lows, upper.list<C64>() = k_c64_highs;
+  lower.list<C128>() = k_c128_lows, upper.list<C128>() = k_c128_highs;
   const XVecSampler sampler(std::move(lower), std::move(upper));
 
   ChaChaRng::Key key{};
@@ -88,41 +90,44 @@ TEST(XVecSamplerTest, DrawsMatchThePythonReplayForEveryFixedWidthKind) {
     SCOPED_TRACE("sample " + std::to_string(n));
     const ReplaySample& want = kReplayMixed[n];
     const XVec got = sampler.sample(rng);
-    EXPECT_EQ(std::vector<long long>(got.i8.begin(), got.i8.end()), want.i8);
-    EXPECT_EQ(std::vector<long long>(got.i16.begin(), got.i16.end()), want.i16);
-    EXPECT_EQ(std::vector<long long>(got.i32.begin(), got.i32.end()), want.i32);
-    ASSERT_EQ(got.i64.size(), want.i64.size());
-    for (std::size_t j = 0; j < got.i64.size(); ++j) EXPECT_EQ(got.i64[j], std::stoll(want.i64[j]));
-    ASSERT_EQ(got.i128.size(), want.i128.size());
-    for (std::size_t j = 0; j < got.i128.size(); ++j) {
-      EXPECT_EQ(int128_to_string(got.i128[j]), want.i128[j]);
+    EXPECT_EQ(std::vector<long long>(got.list<I8>().begin(), got.list<I8>().end()), want.i8);
+    EXPECT_EQ(std::vector<long long>(got.list<I16>().begin(), got.list<I16>().end()), want.i16);
+    EXPECT_EQ(std::vector<long long>(got.list<I32>().begin(), got.list<I32>().end()), want.i32);
+    ASSERT_EQ(got.list<I64>().size(), want.i64.size());
+    for (std::size_t j = 0; j < got.list<I64>().size(); ++j)
+      EXPECT_EQ(got.list<I64>()[j], std::stoll(want.i64[j]));
+    ASSERT_EQ(got.list<I128>().size(), want.i128.size());
+    for (std::size_t j = 0; j < got.list<I128>().size(); ++j) {
+      EXPECT_EQ(int128_to_string(got.list<I128>()[j]), want.i128[j]);
     }
-    ASSERT_EQ(got.i.size(), want.i.size());
-    for (std::size_t j = 0; j < got.i.size(); ++j) EXPECT_EQ(got.i[j].to_string(), want.i[j]);
-    EXPECT_EQ(got.f32, want.f32);
-    EXPECT_EQ(got.f64, want.f64);
-    EXPECT_EQ(got.c64, want.c64);
-    EXPECT_EQ(got.c128, want.c128);
-    EXPECT_TRUE(got.d.empty());
+    ASSERT_EQ(got.list<I>().size(), want.i.size());
+    for (std::size_t j = 0; j < got.list<I>().size(); ++j)
+      EXPECT_EQ(got.list<I>()[j].to_string(), want.i[j]);
+    EXPECT_EQ(got.list<F32>(), want.f32);
+    EXPECT_EQ(got.list<F64>(), want.f64);
+    EXPECT_EQ(got.list<C64>(), want.c64);
+    EXPECT_EQ(got.list<C128>(), want.c128);
+    EXPECT_TRUE(got.list<D>().empty());
   }
 }
 
 TEST(XVecSamplerTest, DecimalDrawsMatchThePythonReplay) {
   XVec lower, upper;
-  for (const auto& d : k_d_lows) lower.d.push_back(decimal_of(d));
-  for (const auto& d : k_d_highs) upper.d.push_back(decimal_of(d));
+  for (const auto& d : k_d_lows) lower.list<D>().push_back(decimal_of(d));
+  for (const auto& d : k_d_highs) upper.list<D>().push_back(decimal_of(d));
   const XVecSampler sampler(std::move(lower), std::move(upper));
   ChaChaRng::Key key{};
   std::copy(std::begin(kReplayKey), std::end(kReplayKey), key.begin());
   ChaChaRng rng(key);
   for (int n = 0; n < kReplaySamples; ++n) {
     const XVec got = sampler.sample(rng);
-    ASSERT_EQ(got.d.size(), std::size(kReplayDecimal[n]));
-    for (std::size_t j = 0; j < got.d.size(); ++j) {
+    ASSERT_EQ(got.list<D>().size(), std::size(kReplayDecimal[n]));
+    for (std::size_t j = 0; j < got.list<D>().size(); ++j) {
       SCOPED_TRACE("sample " + std::to_string(n) + " index " + std::to_string(j));
-      EXPECT_EQ(int128_to_string(got.d[j].signed_coefficient()), kReplayDecimal[n][j].coefficient);
-      EXPECT_EQ(got.d[j].scale(), kReplayDecimal[n][j].scale);
-      EXPECT_FALSE(got.d[j].is_zero() && got.d[j].is_negative());
+      EXPECT_EQ(int128_to_string(got.list<D>()[j].signed_coefficient()),
+                kReplayDecimal[n][j].coefficient);
+      EXPECT_EQ(got.list<D>()[j].scale(), kReplayDecimal[n][j].scale);
+      EXPECT_FALSE(got.list<D>()[j].is_zero() && got.list<D>()[j].is_negative());
     }
   }
 }
@@ -269,7 +274,7 @@ TEST(XVecSamplerTest, DecimalGridFollowsTheCommonScale) {
     ChaChaRng rng(fixed_key());
     std::set<std::string> seen;
     for (int n = 0; n < 300; ++n) {
-      const Decimal x = sampler.sample(rng).d.at(0);
+      const Decimal x = sampler.sample(rng).list<D>().at(0);
       EXPECT_EQ(x.scale(), 0U);
       seen.insert(int128_to_string(x.signed_coefficient()));
     }
@@ -283,7 +288,7 @@ TEST(XVecSamplerTest, DecimalGridFollowsTheCommonScale) {
     ChaChaRng rng(fixed_key());
     std::set<Int128> seen;
     for (int n = 0; n < 3000; ++n) {
-      const Decimal x = sampler.sample(rng).d.at(0);
+      const Decimal x = sampler.sample(rng).list<D>().at(0);
       EXPECT_EQ(x.scale(), 2U);
       seen.insert(x.signed_coefficient());
     }
@@ -334,7 +339,7 @@ TEST(XVecSamplerTest, DecimalBoundsThatLoseDigitsAreRoundedInwards) {
     ChaChaRng rng(fixed_key());
     std::set<std::pair<Int128, std::uint32_t>> seen;
     for (int n = 0; n < 200; ++n) {
-      const Decimal x = sampler.sample(rng).d.at(0);
+      const Decimal x = sampler.sample(rng).list<D>().at(0);
       seen.insert({x.signed_coefficient(), x.scale()});
     }
     std::set<std::pair<Int128, std::uint32_t>> expected;
@@ -398,41 +403,42 @@ TEST(XVecSamplerTest, FirstBadPairInKindThenIndexOrderWins) {
             failure_text::range_overflow.text);
   // Across kinds the earlier kind wins: i before f64 before d.
   XVec lower, upper;
-  lower.i = {BigInt(0), BigInt(7)};
-  upper.i = {BigInt(1), BigInt(7)};
-  lower.f64 = {-1e308};
-  upper.f64 = {1e308};
-  lower.d = {Decimal::from_i64(2)};
-  upper.d = {Decimal::from_i64(1)};
+  lower.list<I>() = {BigInt(0), BigInt(7)};
+  upper.list<I>() = {BigInt(1), BigInt(7)};
+  lower.list<F64>() = {-1e308};
+  upper.list<F64>() = {1e308};
+  lower.list<D>() = {Decimal::from_i64(2)};
+  upper.list<D>() = {Decimal::from_i64(1)};
   EXPECT_EQ(construction_failure(lower.clone(), upper.clone()),
             failure_text::big_low_not_below_high.text);
-  upper.i[1] = BigInt(8);
+  upper.list<I>()[1] = BigInt(8);
   EXPECT_EQ(construction_failure(lower.clone(), upper.clone()), failure_text::range_overflow.text);
-  upper.f64[0] = 1.0;
+  upper.list<F64>()[0] = 1.0;
   EXPECT_EQ(construction_failure(std::move(lower), std::move(upper)),
             failure_text::decimal_low_above_high.text);
 }
 
 TEST(XVecSamplerTest, SurplusBoundsAreIgnoredAndEmptyKindsStayEmpty) {
   XVec lower, upper;
-  lower.i8 = {1, 2, 3};
-  upper.i8 = {5, 6};
-  lower.f64 = {0.0};
-  upper.f64 = {1.0, 2.0, 3.0};
-  lower.i = {BigInt(0)};  // no upper bound at all for "i"
+  lower.list<I8>() = {1, 2, 3};
+  upper.list<I8>() = {5, 6};
+  lower.list<F64>() = {0.0};
+  upper.list<F64>() = {1.0, 2.0, 3.0};
+  lower.list<I>() = {BigInt(0)};  // no upper bound at all for "i"
   const XVecSampler sampler(std::move(lower), std::move(upper));
   ChaChaRng rng(fixed_key());
   const XVec x = sampler.sample(rng);
-  EXPECT_EQ(x.i8.size(), 2U);
-  EXPECT_EQ(x.f64.size(), 1U);
-  EXPECT_TRUE(x.i.empty());
-  EXPECT_TRUE(x.d.empty() && x.c64.empty() && x.i128.empty());
+  EXPECT_EQ(x.list<I8>().size(), 2U);
+  EXPECT_EQ(x.list<F64>().size(), 1U);
+  EXPECT_TRUE(x.list<I>().empty());
+  EXPECT_TRUE(x.list<D>().empty() && x.list<C64>().empty() && x.list<I128>().empty());
 
   const XVecSampler nothing{XVec(), XVec()};
   ChaChaRng quiet(fixed_key());
   ChaChaRng reference(fixed_key());
   const XVec none = nothing.sample(quiet);
-  EXPECT_TRUE(none.i8.empty() && none.i.empty() && none.f64.empty() && none.d.empty());
+  EXPECT_TRUE(none.list<I8>().empty() && none.list<I>().empty() && none.list<F64>().empty() &&
+              none.list<D>().empty());
   EXPECT_EQ(quiet.next_u32(), reference.next_u32());  // nothing was drawn
 }
 

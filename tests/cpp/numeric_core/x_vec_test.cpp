@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
@@ -14,6 +17,8 @@
 
 namespace swarmtuner {
 namespace {
+
+using enum ElementKind;
 
 // Lengths of all eleven lists, in kind order.
 std::vector<std::size_t> shape(const XVec& v) {
@@ -25,18 +30,40 @@ std::vector<std::size_t> shape(const XVec& v) {
 // One component of every kind, values chosen so that no operation below can fail.
 XVec one_of_each() {
   XVec v;
-  v.i8 = {1};
-  v.i16 = {2};
-  v.i32 = {3};
-  v.i64 = {4};
-  v.i128 = {5};
-  v.i = {BigInt(6)};
-  v.f32 = {7.0f};
-  v.f64 = {8.0};
-  v.c64 = {{9.0f, -9.0f}};
-  v.c128 = {{10.0, -10.0}};
-  v.d = {Decimal::from_i64(11)};
+  v.list<I8>() = {1};
+  v.list<I16>() = {2};
+  v.list<I32>() = {3};
+  v.list<I64>() = {4};
+  v.list<I128>() = {5};
+  v.list<I>() = {BigInt(6)};
+  v.list<F32>() = {7.0f};
+  v.list<F64>() = {8.0};
+  v.list<C64>() = {{9.0f, -9.0f}};
+  v.list<C128>() = {{10.0, -10.0}};
+  v.list<D>() = {Decimal::from_i64(11)};
   return v;
+}
+
+// The table of kinds gives every kind its own index, name and list: all_kinds and for_each_kind
+// agree on the order, and no two kinds share a name or a list's storage.
+TEST(KindTableTest, EveryKindHasItsOwnIndexNameAndList) {
+  std::set<std::string_view> names;
+  std::size_t visited = 0;
+  XVec v;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    static_assert(
+        std::is_same_v<std::remove_cvref_t<decltype(v.list<K>())>, std::vector<Element<K>>>);
+    EXPECT_EQ(all_kinds[visited], K);
+    EXPECT_EQ(kind_index(K), visited);
+    EXPECT_FALSE(kind_name(K).empty());
+    EXPECT_TRUE(names.insert(kind_name(K)).second) << kind_name(K);
+    v.list<K>().resize(visited + 1);
+    ++visited;
+  });
+  EXPECT_EQ(visited, kind_count);
+  std::vector<std::size_t> expected(kind_count);
+  for (std::size_t k = 0; k < kind_count; ++k) expected[k] = k + 1;
+  EXPECT_EQ(shape(v), expected);
 }
 
 TEST(XVecTest, AllEmptyVectorPassesThroughEveryOperation) {
@@ -59,118 +86,119 @@ TEST(XVecTest, AllEmptyVectorPassesThroughEveryOperation) {
 
 TEST(XVecTest, BinaryOperationsWorkOverTheShorterListInTheFirstOperand) {
   XVec a;
-  a.i8 = {1, 2, 3};
-  a.f64 = {0.5};
-  a.i = {BigInt(1), BigInt(2), BigInt(3)};
+  a.list<I8>() = {1, 2, 3};
+  a.list<F64>() = {0.5};
+  a.list<I>() = {BigInt(1), BigInt(2), BigInt(3)};
   XVec b;
-  b.i8 = {10, 20};
-  b.f64 = {0.25, 9.0};
-  b.i = {BigInt(-5)};
-  const std::int8_t* storage = a.i8.data();
+  b.list<I8>() = {10, 20};
+  b.list<F64>() = {0.25, 9.0};
+  b.list<I>() = {BigInt(-5)};
+  const std::int8_t* storage = a.list<I8>().data();
 
   XVec sum = XVec::add(a.clone(), b);
-  EXPECT_EQ(sum.i8, (std::vector<std::int8_t>{11, 22}));
-  EXPECT_EQ(sum.f64, (std::vector<double>{0.75}));
-  EXPECT_EQ(sum.i, (std::vector<BigInt>{BigInt(-4)}));
+  EXPECT_EQ(sum.list<I8>(), (std::vector<std::int8_t>{11, 22}));
+  EXPECT_EQ(sum.list<F64>(), (std::vector<double>{0.75}));
+  EXPECT_EQ(sum.list<I>(), (std::vector<BigInt>{BigInt(-4)}));
 
   XVec difference = XVec::sub(std::move(a), b);
-  EXPECT_EQ(difference.i8.data(), storage);
-  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{-9, -18}));
-  EXPECT_EQ(difference.f64, (std::vector<double>{0.25}));
-  EXPECT_EQ(difference.i, (std::vector<BigInt>{BigInt(6)}));
+  EXPECT_EQ(difference.list<I8>().data(), storage);
+  EXPECT_EQ(difference.list<I8>(), (std::vector<std::int8_t>{-9, -18}));
+  EXPECT_EQ(difference.list<F64>(), (std::vector<double>{0.25}));
+  EXPECT_EQ(difference.list<I>(), (std::vector<BigInt>{BigInt(6)}));
 
   XVec c;
-  c.i8 = {1, 2, 3};
+  c.list<I8>() = {1, 2, 3};
   c.add_assign(b);
-  EXPECT_EQ(c.i8, (std::vector<std::int8_t>{11, 22, 3}));
-  EXPECT_TRUE(c.f64.empty());
+  EXPECT_EQ(c.list<I8>(), (std::vector<std::int8_t>{11, 22, 3}));
+  EXPECT_TRUE(c.list<F64>().empty());
 }
 
 TEST(XVecTest, IntegerListsSaturate) {
   XVec a;
-  a.i8 = {100};
+  a.list<I8>() = {100};
   XVec b;
-  b.i8 = {100};
-  EXPECT_EQ(XVec::add(a.clone(), b).i8, (std::vector<std::int8_t>{127}));
-  b.i8 = {-100};
+  b.list<I8>() = {100};
+  EXPECT_EQ(XVec::add(a.clone(), b).list<I8>(), (std::vector<std::int8_t>{127}));
+  b.list<I8>() = {-100};
   XVec difference = XVec::sub(a.clone(), b);
-  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{127}));
+  EXPECT_EQ(difference.list<I8>(), (std::vector<std::int8_t>{127}));
   // 127 * 0.2 in binary32 is 25.4000004.
   difference.mul_assign(0.2);
-  EXPECT_EQ(difference.i8, (std::vector<std::int8_t>{25}));
-  a.i8 = {-128, 0, 127};
-  a.i64 = {std::numeric_limits<std::int64_t>::min()};
+  EXPECT_EQ(difference.list<I8>(), (std::vector<std::int8_t>{25}));
+  a.list<I8>() = {-128, 0, 127};
+  a.list<I64>() = {std::numeric_limits<std::int64_t>::min()};
   XVec negated = XVec::neg(std::move(a));
-  EXPECT_EQ(negated.i8, (std::vector<std::int8_t>{127, 0, -127}));
-  EXPECT_EQ(negated.i64, (std::vector<std::int64_t>{std::numeric_limits<std::int64_t>::max()}));
+  EXPECT_EQ(negated.list<I8>(), (std::vector<std::int8_t>{127, 0, -127}));
+  EXPECT_EQ(negated.list<I64>(),
+            (std::vector<std::int64_t>{std::numeric_limits<std::int64_t>::max()}));
 }
 
 TEST(XVecTest, MulAssignScalesEachKindByItsOwnRule) {
   XVec v;
-  v.i32 = {10};
-  v.f64 = {1.0};
-  v.c128 = {{1.0, -1.0}};
-  v.d = {Decimal::from_i64(10)};
+  v.list<I32>() = {10};
+  v.list<F64>() = {1.0};
+  v.list<C128>() = {{1.0, -1.0}};
+  v.list<D>() = {Decimal::from_i64(10)};
   v.mul_assign(0.2);
-  EXPECT_EQ(v.i32, (std::vector<std::int32_t>{2}));
-  EXPECT_EQ(v.f64, (std::vector<double>{0.2}));
-  EXPECT_EQ(v.c128, (std::vector<Complex64>{{0.2, -0.2}}));
-  ASSERT_EQ(v.d.size(), 1u);
-  EXPECT_TRUE(v.d[0].identical(decimal(20, 1)));
+  EXPECT_EQ(v.list<I32>(), (std::vector<std::int32_t>{2}));
+  EXPECT_EQ(v.list<F64>(), (std::vector<double>{0.2}));
+  EXPECT_EQ(v.list<C128>(), (std::vector<Complex64>{{0.2, -0.2}}));
+  ASSERT_EQ(v.list<D>().size(), 1u);
+  EXPECT_TRUE(v.list<D>()[0].identical(decimal(20, 1)));
 }
 
 TEST(XVecTest, MulAssignByNanFailsOnlyForBigIntAndDecimalComponents) {
   XVec fixed;
-  fixed.i8 = {5};
-  fixed.i128 = {7};
-  fixed.f32 = {1.0f};
+  fixed.list<I8>() = {5};
+  fixed.list<I128>() = {7};
+  fixed.list<F32>() = {1.0f};
   fixed.mul_assign(nan);
-  EXPECT_EQ(fixed.i8, (std::vector<std::int8_t>{0}));
-  EXPECT_EQ(fixed.i128, (std::vector<Int128>{0}));
-  EXPECT_TRUE(std::isnan(fixed.f32[0]));
+  EXPECT_EQ(fixed.list<I8>(), (std::vector<std::int8_t>{0}));
+  EXPECT_EQ(fixed.list<I128>(), (std::vector<Int128>{0}));
+  EXPECT_TRUE(std::isnan(fixed.list<F32>()[0]));
 
   XVec both = one_of_each();
   EXPECT_EQ(failure_of([&] { both.mul_assign(nan); }), failure_text::big_int_scaling.text);
   XVec decimal_only;
-  decimal_only.d = {Decimal::from_i64(1)};
+  decimal_only.list<D>() = {Decimal::from_i64(1)};
   EXPECT_EQ(failure_of([&] { decimal_only.mul_assign(nan); }), failure_text::decimal_factor.text);
   EXPECT_EQ(failure_of([&] { decimal_only.mul_assign(1e30); }), failure_text::decimal_factor.text);
 }
 
 TEST(XVecTest, DecimalOverflowReportsTheOperation) {
   XVec max;
-  max.d = {Decimal::from_i64(1), *Decimal::from_parts(Decimal::max_coefficient, 0, false)};
+  max.list<D>() = {Decimal::from_i64(1), *Decimal::from_parts(Decimal::max_coefficient, 0, false)};
   XVec one;
-  one.d = {Decimal::from_i64(1), Decimal::from_i64(1)};
+  one.list<D>() = {Decimal::from_i64(1), Decimal::from_i64(1)};
   EXPECT_EQ(failure_of([&] { XVec::add(max.clone(), one); }), failure_text::decimal_addition.text);
   EXPECT_EQ(failure_of([&] { max.clone().add_assign(one); }), failure_text::decimal_addition.text);
   EXPECT_EQ(failure_of([&] { XVec::sub(XVec::neg(max.clone()), one); }),
             failure_text::decimal_subtraction.text);
   const UInt128 e14 = 100'000'000'000'000ULL;
   XVec large;
-  large.d = {*Decimal::from_parts(4 * e14 * e14, 0, false)};  // 4e28
+  large.list<D>() = {*Decimal::from_parts(4 * e14 * e14, 0, false)};  // 4e28
   EXPECT_EQ(failure_of([&] { large.mul_assign(2.0); }), failure_text::decimal_multiplication.text);
 }
 
 TEST(XVecTest, CloneIsDeepAndZerosLikeKeepsTheShape) {
   XVec v = one_of_each();
-  v.d = {decimal(150, 2), decimal(-2, 0)};
-  v.i.push_back(BigInt(-1));
+  v.list<D>() = {decimal(150, 2), decimal(-2, 0)};
+  v.list<I>().push_back(BigInt(-1));
   XVec copy = v.clone();
-  copy.i[0] += BigInt(100);
-  EXPECT_EQ(v.i[0], BigInt(6));
+  copy.list<I>()[0] += BigInt(100);
+  EXPECT_EQ(v.list<I>()[0], BigInt(6));
 
   const XVec zeros = v.zeros_like();
   EXPECT_EQ(shape(zeros), shape(v));
-  for (const Decimal& d : zeros.d) {
+  for (const Decimal& d : zeros.list<D>()) {
     EXPECT_TRUE(d.identical(Decimal()));  // scale 0, sign bit clear
   }
-  for (const BigInt& b : zeros.i) {
+  for (const BigInt& b : zeros.list<I>()) {
     EXPECT_EQ(b.sign(), BigInt::Sign::NoSign);
   }
-  EXPECT_EQ(zeros.i8[0], 0);
-  EXPECT_FALSE(std::signbit(zeros.f64[0]));
-  EXPECT_EQ(zeros.c64[0], (Complex32{0.0f, 0.0f}));
+  EXPECT_EQ(zeros.list<I8>()[0], 0);
+  EXPECT_FALSE(std::signbit(zeros.list<F64>()[0]));
+  EXPECT_EQ(zeros.list<C64>()[0], (Complex32{0.0f, 0.0f}));
 }
 
 // Per-kind clamping, checked the same way for every ordered kind, and part by part for the
@@ -223,53 +251,53 @@ TYPED_TEST(ClampTest, RulesApplyInOrder) {
 
 TEST(ClampParticleTest, ZeroVelocityEvenOutsideTheVelocityLimits) {
   XVec position, velocity, lower, upper, v_min, v_max;
-  position.i32 = {15, 5};
-  velocity.i32 = {7, 0};
-  lower.i32 = {0, 0};
-  upper.i32 = {10, 10};
+  position.list<I32>() = {15, 5};
+  velocity.list<I32>() = {7, 0};
+  lower.list<I32>() = {0, 0};
+  upper.list<I32>() = {10, 10};
   // Inverted limits, as integer limits derived from saturated bounds can be.
-  v_min.i32 = {1, 3};
-  v_max.i32 = {2, -3};
+  v_min.list<I32>() = {1, 3};
+  v_max.list<I32>() = {2, -3};
   clamp_particle(position, velocity, lower, upper, v_min, v_max);
-  EXPECT_EQ(position.i32, (std::vector<std::int32_t>{10, 5}));
+  EXPECT_EQ(position.list<I32>(), (std::vector<std::int32_t>{10, 5}));
   // The first is clamped (zero though below v_min), the second meets rule 3 before rule 4.
-  EXPECT_EQ(velocity.i32, (std::vector<std::int32_t>{0, 3}));
+  EXPECT_EQ(velocity.list<I32>(), (std::vector<std::int32_t>{0, 3}));
 }
 
 TEST(ClampParticleTest, NanPositionStaysButItsVelocityIsLimited) {
   XVec position, velocity, lower, upper, v_min, v_max;
-  position.f64 = {nan, 4.0};
-  velocity.f64 = {5.0, nan};
-  lower.f64 = {0.0, 0.0};
-  upper.f64 = {10.0, 10.0};
-  v_min.f64 = {-2.0, -2.0};
-  v_max.f64 = {2.0, 2.0};
+  position.list<F64>() = {nan, 4.0};
+  velocity.list<F64>() = {5.0, nan};
+  lower.list<F64>() = {0.0, 0.0};
+  upper.list<F64>() = {10.0, 10.0};
+  v_min.list<F64>() = {-2.0, -2.0};
+  v_max.list<F64>() = {2.0, 2.0};
   clamp_particle(position, velocity, lower, upper, v_min, v_max);
-  EXPECT_TRUE(std::isnan(position.f64[0]));
-  EXPECT_EQ(velocity.f64[0], 2.0);
-  EXPECT_EQ(position.f64[1], 4.0);
-  EXPECT_TRUE(std::isnan(velocity.f64[1]));
+  EXPECT_TRUE(std::isnan(position.list<F64>()[0]));
+  EXPECT_EQ(velocity.list<F64>()[0], 2.0);
+  EXPECT_EQ(position.list<F64>()[1], 4.0);
+  EXPECT_TRUE(std::isnan(velocity.list<F64>()[1]));
 }
 
 TEST(ClampParticleTest, WorksOverTheShortestOfTheSixLists) {
   XVec position, velocity, lower, upper, v_min, v_max;
-  position.i16 = {20, 20, 20};
-  velocity.i16 = {5, 5, 5};
-  lower.i16 = {0, 0, 0};
-  upper.i16 = {10, 10, 10};
-  v_min.i16 = {-1, -1, -1};
-  v_max.i16 = {1, 1};
-  position.c128 = {{100.0, -100.0}, {100.0, -100.0}};
-  velocity.c128 = {{50.0, 50.0}, {50.0, 50.0}};
-  lower.c128 = {{0.0, 0.0}, {0.0, 0.0}};
-  upper.c128 = {{1.0, 1.0}};
-  v_min.c128 = {{-1.0, -1.0}, {-1.0, -1.0}};
-  v_max.c128 = {{1.0, 1.0}, {1.0, 1.0}};
+  position.list<I16>() = {20, 20, 20};
+  velocity.list<I16>() = {5, 5, 5};
+  lower.list<I16>() = {0, 0, 0};
+  upper.list<I16>() = {10, 10, 10};
+  v_min.list<I16>() = {-1, -1, -1};
+  v_max.list<I16>() = {1, 1};
+  position.list<C128>() = {{100.0, -100.0}, {100.0, -100.0}};
+  velocity.list<C128>() = {{50.0, 50.0}, {50.0, 50.0}};
+  lower.list<C128>() = {{0.0, 0.0}, {0.0, 0.0}};
+  upper.list<C128>() = {{1.0, 1.0}};
+  v_min.list<C128>() = {{-1.0, -1.0}, {-1.0, -1.0}};
+  v_max.list<C128>() = {{1.0, 1.0}, {1.0, 1.0}};
   clamp_particle(position, velocity, lower, upper, v_min, v_max);
-  EXPECT_EQ(position.i16, (std::vector<std::int16_t>{10, 10, 20}));
-  EXPECT_EQ(velocity.i16, (std::vector<std::int16_t>{0, 0, 5}));
-  EXPECT_EQ(position.c128, (std::vector<Complex64>{{1.0, 0.0}, {100.0, -100.0}}));
-  EXPECT_EQ(velocity.c128, (std::vector<Complex64>{{0.0, 0.0}, {50.0, 50.0}}));
+  EXPECT_EQ(position.list<I16>(), (std::vector<std::int16_t>{10, 10, 20}));
+  EXPECT_EQ(velocity.list<I16>(), (std::vector<std::int16_t>{0, 0, 5}));
+  EXPECT_EQ(position.list<C128>(), (std::vector<Complex64>{{1.0, 0.0}, {100.0, -100.0}}));
+  EXPECT_EQ(velocity.list<C128>(), (std::vector<Complex64>{{0.0, 0.0}, {50.0, 50.0}}));
 }
 
 // A complex component is clamped part by part, each part by the float rules above. The two
@@ -336,26 +364,26 @@ TYPED_TEST(ComplexClampTest, NanPartStaysButItsVelocityIsLimited) {
 
 TEST(ClampParticleTest, BoundsAreCopiedExactly) {
   XVec position, velocity, lower, upper, v_min, v_max;
-  position.d = {decimal(1, 0), decimal(5, 0), decimal(5, 0)};
-  velocity.d = {decimal(3, 0), decimal(30, 1), decimal(-30, 1)};
-  lower.d = {decimal(150, 2), decimal(0, 0), decimal(0, 0)};
-  upper.d = {decimal(100, 1), decimal(10, 0), decimal(10, 0)};
-  v_min.d = {decimal(-2, 0), decimal(-2000, 3), decimal(-2000, 3)};
-  v_max.d = {decimal(2, 0), decimal(20, 1), decimal(20, 1)};
+  position.list<D>() = {decimal(1, 0), decimal(5, 0), decimal(5, 0)};
+  velocity.list<D>() = {decimal(3, 0), decimal(30, 1), decimal(-30, 1)};
+  lower.list<D>() = {decimal(150, 2), decimal(0, 0), decimal(0, 0)};
+  upper.list<D>() = {decimal(100, 1), decimal(10, 0), decimal(10, 0)};
+  v_min.list<D>() = {decimal(-2, 0), decimal(-2000, 3), decimal(-2000, 3)};
+  v_max.list<D>() = {decimal(2, 0), decimal(20, 1), decimal(20, 1)};
   const BigInt big = BigInt::from_string("-100000000000000000000000000000");
-  position.i = {BigInt::from_string("-200000000000000000000000000000")};
-  velocity.i = {BigInt(1)};
-  lower.i = {big};
-  upper.i = {BigInt(0)};
-  v_min.i = {BigInt(-1)};
-  v_max.i = {BigInt(1)};
+  position.list<I>() = {BigInt::from_string("-200000000000000000000000000000")};
+  velocity.list<I>() = {BigInt(1)};
+  lower.list<I>() = {big};
+  upper.list<I>() = {BigInt(0)};
+  v_min.list<I>() = {BigInt(-1)};
+  v_max.list<I>() = {BigInt(1)};
   clamp_particle(position, velocity, lower, upper, v_min, v_max);
-  EXPECT_TRUE(position.d[0].identical(decimal(150, 2)));
-  EXPECT_TRUE(velocity.d[0].identical(Decimal()));
-  EXPECT_TRUE(velocity.d[1].identical(decimal(20, 1)));
-  EXPECT_TRUE(velocity.d[2].identical(decimal(-2000, 3)));
-  EXPECT_EQ(position.i[0], big);
-  EXPECT_EQ(velocity.i[0].sign(), BigInt::Sign::NoSign);
+  EXPECT_TRUE(position.list<D>()[0].identical(decimal(150, 2)));
+  EXPECT_TRUE(velocity.list<D>()[0].identical(Decimal()));
+  EXPECT_TRUE(velocity.list<D>()[1].identical(decimal(20, 1)));
+  EXPECT_TRUE(velocity.list<D>()[2].identical(decimal(-2000, 3)));
+  EXPECT_EQ(position.list<I>()[0], big);
+  EXPECT_EQ(velocity.list<I>()[0].sign(), BigInt::Sign::NoSign);
 }
 
 }  // namespace

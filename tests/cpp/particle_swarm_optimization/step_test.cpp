@@ -17,6 +17,8 @@
 namespace swarmtuner {
 namespace {
 
+using enum ElementKind;
+
 // The step as the search defines it, on fresh vectors.
 void reference_step(XVec& position, XVec& velocity, const XVec& best_position,
                     const XVec& global_best, double c1, double c2, const ParticleLimits& limits) {
@@ -235,7 +237,7 @@ TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence)
     StepCase c;
     for (XVec* v : {&c.position, &c.velocity, &c.best_position, &c.global_best, &c.lower, &c.upper,
                     &c.velocity_min, &c.velocity_max}) {
-      v->i = list(n);
+      v->list<I>() = list(n);
     }
     c.c1 = factors[rng() % std::size(factors)];
     c.c2 = factors[rng() % std::size(factors)];
@@ -282,18 +284,18 @@ TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
   const Decimal max = *Decimal::from_parts(Decimal::max_coefficient, 0, false);
 
   XVec zeros;
-  zeros.i = {BigInt(0)};
-  zeros.d = {Decimal{}};
+  zeros.list<I>() = {BigInt(0)};
+  zeros.list<D>() = {Decimal{}};
   const ParticleLimits limits{zeros, zeros, zeros, zeros};
   StepScratch scratch;
   const ScaleFactor one(1.0);
 
   // Decimal subtraction (first operation) against big integer scaling (second).
   XVec position = zeros.clone();
-  position.d = {-max};
+  position.list<D>() = {-max};
   XVec global_best = zeros.clone();
-  global_best.i = {huge};
-  global_best.d = {max};
+  global_best.list<I>() = {huge};
+  global_best.list<D>() = {max};
   XVec velocity = zeros.clone();
   EXPECT_EQ(failure_of([&] {
               step_particle(position, velocity, zeros, global_best, one, one, limits, scratch);
@@ -302,10 +304,10 @@ TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
 
   // Both fail in the scaling: the big integers are scaled first.
   position = zeros.clone();
-  global_best.d = {max};
+  global_best.list<D>() = {max};
   const ScaleFactor big_factor(1e28);
   velocity = zeros.clone();
-  global_best.i = {huge};
+  global_best.list<I>() = {huge};
   EXPECT_EQ(failure_of([&] {
               step_particle(position, velocity, zeros, global_best, big_factor, one, limits,
                             scratch);

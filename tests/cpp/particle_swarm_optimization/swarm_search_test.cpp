@@ -17,6 +17,8 @@
 namespace swarmtuner {
 namespace {
 
+using enum ElementKind;
+
 // ---- The starting best ---------------------------------------------------------------------
 
 struct Item {
@@ -95,8 +97,8 @@ struct RecordingSphere {
 
   double evaluate(const XVec& position) {
     double sum = 0;
-    for (double x : position.f64) sum += x * x;
-    for (std::int32_t x : position.i32) sum += static_cast<double>(x) * x;
+    for (double x : position.list<F64>()) sum += x * x;
+    for (std::int32_t x : position.list<I32>()) sum += static_cast<double>(x) * x;
     points.push_back(position.clone());
     values.push_back(sum);
     return sum;
@@ -113,8 +115,8 @@ struct RecordingSphere {
 
 XVec bounds(std::vector<double> f64, std::vector<std::int32_t> i32) {
   XVec v;
-  v.f64 = std::move(f64);
-  v.i32 = std::move(i32);
+  v.list<F64>() = std::move(f64);
+  v.list<I32>() = std::move(i32);
   return v;
 }
 
@@ -153,22 +155,22 @@ TEST_F(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
     if (sphere.values[k] < sphere.values[first_best]) first_best = k;
   }
   EXPECT_EQ(result.value, sphere.values[first_best]);
-  EXPECT_EQ(result.position.f64, sphere.points[first_best].f64);
-  EXPECT_EQ(result.position.i32, sphere.points[first_best].i32);
+  EXPECT_EQ(result.position.list<F64>(), sphere.points[first_best].list<F64>());
+  EXPECT_EQ(result.position.list<I32>(), sphere.points[first_best].list<I32>());
 }
 
 TEST_F(SwarmSearch, EvaluatedPointsStayWithinBounds) {
   RecordingSphere sphere;
   swarm_min(small_settings(8, 15), sphere, bounds({1, -2}, {10}), bounds({3, 2}, {12}), rng);
   for (const XVec& point : sphere.points) {
-    ASSERT_EQ(point.f64.size(), 2u);
-    ASSERT_EQ(point.i32.size(), 1u);
-    EXPECT_GE(point.f64[0], 1.0);
-    EXPECT_LE(point.f64[0], 3.0);
-    EXPECT_GE(point.f64[1], -2.0);
-    EXPECT_LE(point.f64[1], 2.0);
-    EXPECT_GE(point.i32[0], 10);
-    EXPECT_LE(point.i32[0], 12);
+    ASSERT_EQ(point.list<F64>().size(), 2u);
+    ASSERT_EQ(point.list<I32>().size(), 1u);
+    EXPECT_GE(point.list<F64>()[0], 1.0);
+    EXPECT_LE(point.list<F64>()[0], 3.0);
+    EXPECT_GE(point.list<F64>()[1], -2.0);
+    EXPECT_LE(point.list<F64>()[1], 2.0);
+    EXPECT_GE(point.list<I32>()[0], 10);
+    EXPECT_LE(point.list<I32>()[0], 12);
   }
 }
 
@@ -300,8 +302,9 @@ struct OffCentre {
 
   double evaluate(const XVec& position) {
     const std::array<double, 2> x =
-        complex ? std::array<double, 2>{position.c128.at(0).re, position.c128.at(0).im}
-                : std::array<double, 2>{position.f64.at(0), position.f64.at(1)};
+        complex
+            ? std::array<double, 2>{position.list<C128>().at(0).re, position.list<C128>().at(0).im}
+            : std::array<double, 2>{position.list<F64>().at(0), position.list<F64>().at(1)};
     seen.push_back(x);
     return off_centre(x[0], x[1]);
   }
@@ -352,9 +355,9 @@ TEST(SwarmSearchTrajectory, ComplexPartsFollowTheFloatRuleFromAFixedKey) {
   OffCentre objective;
   objective.complex = true;
   XVec lower;
-  lower.c128 = {{-4.0, -2.0}};
+  lower.list<C128>() = {{-4.0, -2.0}};
   XVec upper;
-  upper.c128 = {{4.0, 2.0}};
+  upper.list<C128>() = {{4.0, 2.0}};
   const SwarmResult<double> result =
       swarm_min(settings, objective, std::move(lower), std::move(upper), search_rng);
   const std::vector<std::array<double, 2>> expected =
