@@ -59,8 +59,8 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
 // path then takes the element.
 using StepInt = FixedInt<4>;
 
-inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b, const BigInt& g, double c1,
-                                 double c2) {
+[[gnu::always_inline]] inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b,
+                                                        const BigInt& g, double c1, double c2) {
   StepInt fx;
   StepInt fv;
   StepInt fb;

@@ -81,9 +81,11 @@ void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T*
 
 }  // namespace step_kernel_detail
 
-// The move of a register kind, whose operations cannot fail.
+// The move of a register kind, whose operations cannot fail. Inlined into its caller, so that
+// the lists' pointers and lengths are read there and no MoveLists is ever stored.
 template <FixedSizeNumber T>
-void move_fused(const MoveLists<T>& lists, double c1, double c2) noexcept {
+[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, double c1,
+                                              double c2) noexcept {
   T* const x = lists.x.data();
   T* const v = lists.v.data();
   const T* const b = lists.best.data();

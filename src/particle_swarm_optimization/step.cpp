@@ -144,9 +144,6 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       same_lengths(xi, velocity.list<I>(), best_position.list<I>(), global_best.list<I>()) &&
       same_lengths(xd, velocity.list<D>(), best_position.list<D>(), global_best.list<D>());
   if (fuse && (any_big || any_decimal)) {
-    // Empty until an element fails: a step that succeeds allocates nothing here.
-    std::vector<std::size_t> failed_big_ints;
-    std::vector<std::size_t> failed_decimals;
     if (any_big) {
       // The two pulls are built in values of the scratch whose limbs live across steps.
       auto& social = scratch.social.list<I>();
@@ -155,13 +152,18 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       if (cognitive.empty()) cognitive.resize(1);
       move_big_ints_fused(move_lists<I>(position, velocity, best_position, global_best, limits),
                           c1.value(), c2.value(), social.front(), cognitive.front(),
-                          failed_big_ints);
+                          scratch.failed_big_ints);
     }
     if (any_decimal) {
       move_decimals_fused(move_lists<D>(position, velocity, best_position, global_best, limits), c1,
-                          c2, failed_decimals);
+                          c2, scratch.failed_decimals);
     }
-    if (!failed_big_ints.empty() || !failed_decimals.empty()) [[unlikely]] {
+    if (!scratch.failed_big_ints.empty() || !scratch.failed_decimals.empty()) [[unlikely]] {
+      // Taken out of the scratch, which is left empty for a later step.
+      std::vector<std::size_t> failed_big_ints;
+      std::vector<std::size_t> failed_decimals;
+      failed_big_ints.swap(scratch.failed_big_ints);
+      failed_decimals.swap(scratch.failed_decimals);
       throw_first_failure(failed_big_ints, failed_decimals, position, velocity, best_position,
                           global_best, c1, c2);
     }
