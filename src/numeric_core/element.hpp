@@ -299,9 +299,7 @@ inline void sub_assign_element(BigInt& a, const BigInt& b) {
   // NaN and infinite products, leaving a as it was, and that refusal is the scaling's failure.
   // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
   // since infinity times zero is NaN).
-  if (!a.assign_scaled(x)) [[unlikely]]
-    return Status::big_int_scaling;
-  return Status::ok;
+  return a.assign_scaled(x);
 }
 // The same, as a new value.
 Checked<BigInt> scale_element(const BigInt& a, double x);

@@ -12,7 +12,7 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
                                 double factor) {
   value.assign_difference(minuend, x);  // reuses the limbs value holds from earlier elements
   // The assignment refuses exactly the products that are not finite.
-  return value.assign_f64(value.to_f64() * factor) ? Status::ok : Status::big_int_scaling;
+  return value.assign_f64(value.to_f64() * factor);
 }
 
 // One decimal element's move, into x and v, or the status of its first operation that fails
