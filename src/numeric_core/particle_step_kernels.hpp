@@ -2,6 +2,7 @@
 // each one's new velocity and position and clamps them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
