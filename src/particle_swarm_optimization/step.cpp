@@ -144,6 +144,9 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       same_lengths(xi, velocity.list<I>(), best_position.list<I>(), global_best.list<I>()) &&
       same_lengths(xd, velocity.list<D>(), best_position.list<D>(), global_best.list<D>());
   if (fuse && (any_big || any_decimal)) {
+    // Emptied here rather than after a failure, so that no exception can leave stale indices.
+    scratch.failed_big_ints.clear();
+    scratch.failed_decimals.clear();
     if (any_big) {
       // The two pulls are built in values of the scratch whose limbs live across steps.
       auto& social = scratch.social.list<I>();
@@ -159,13 +162,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                           c2, scratch.failed_decimals);
     }
     if (!scratch.failed_big_ints.empty() || !scratch.failed_decimals.empty()) [[unlikely]] {
-      // Taken out of the scratch, which is left empty for a later step.
-      std::vector<std::size_t> failed_big_ints;
-      std::vector<std::size_t> failed_decimals;
-      failed_big_ints.swap(scratch.failed_big_ints);
-      failed_decimals.swap(scratch.failed_decimals);
-      throw_first_failure(failed_big_ints, failed_decimals, position, velocity, best_position,
-                          global_best, c1, c2);
+      throw_first_failure(scratch.failed_big_ints, scratch.failed_decimals, position, velocity,
+                          best_position, global_best, c1, c2);
     }
   } else if (any_big && any_decimal) {
     step_by_operation<I, D>(position, velocity, best_position, global_best, c1, c2, limits,

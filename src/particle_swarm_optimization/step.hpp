@@ -18,7 +18,7 @@ struct ParticleLimits {
 
 // The two pulls of a step are built here; the lists live across steps so that a step
 // allocates nothing once the first one has sized them. The fused big-integer and decimal
-// kernels note the elements that failed in the two index lists, which are empty between steps.
+// kernels note the elements that failed in the two index lists, which each step empties first.
 struct StepScratch {
   XVec social;
   XVec cognitive;
