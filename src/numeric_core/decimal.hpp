@@ -43,11 +43,10 @@ class Decimal {
 
   // The text parser used for Python values: optional sign, digits, at most one point,
   // underscores after the first digit. A text it refuses gives the status of the first fault
-  // found (one of the decimal text statuses). Once the fraction has 28
-  // digits, or no further digit fits 96 bits, the next character decides the rounding
-  // (a digit of 5 or more raises the coefficient by one, an underscore leaves it) and later
-  // digits and underscores are checked but ignored; a point there is a second point. A sign
-  // bit is kept on a zero ("-0").
+  // found (one of the decimal text statuses). Once the fraction has 28 digits, or no further
+  // digit fits 96 bits, the next character decides the rounding (a digit of 5 or more raises
+  // the coefficient by one, an underscore leaves it) and later digits and underscores are
+  // checked but ignored; a point there is a second point. A sign bit is kept on a zero ("-0").
   static Checked<Decimal> parse(std::string_view text) noexcept;
 
   UInt128 coefficient() const noexcept { return (UInt128{hi_} << 64) | lo_; }
@@ -70,8 +69,8 @@ class Decimal {
 
   // Exact result, then fractional digits dropped with round-half-even until it fits. The
   // operation's overflow status (decimal_addition, _subtraction, _multiplication) when it cannot
-  // fit even with no fractional digits. The common cases (operands at
-  // one scale, small coefficients) are handled here inline; the rest out of line.
+  // fit even with no fractional digits. The common cases (operands at one scale, small
+  // coefficients) are handled here inline; the rest out of line.
   static Checked<Decimal> checked_add(Decimal a, Decimal b) noexcept {
     if (a.is_zero()) return b;
     if (b.is_zero()) return a;

@@ -166,11 +166,10 @@ constexpr const FailureText& failure_text_of(Status status) noexcept {
 template <class T>
 class [[nodiscard]] Checked {
  public:
-  Checked(T value) noexcept(std::is_nothrow_move_constructible_v<T>)  // NOLINT: implicit
-      : value_(std::move(value)) {}
+  // Both implicit, so that a function returns its value or its status alike.
+  Checked(T value) noexcept(std::is_nothrow_move_constructible_v<T>) : value_(std::move(value)) {}
   // `failure` is not Status::ok.
-  Checked(Status failure) noexcept(std::is_nothrow_default_constructible_v<T>)  // NOLINT
-      : status_(failure) {}
+  Checked(Status failure) noexcept(std::is_nothrow_default_constructible_v<T>) : status_(failure) {}
 
   bool ok() const noexcept { return status_ == Status::ok; }
   explicit operator bool() const noexcept { return ok(); }
