@@ -378,7 +378,7 @@ bool BigInt::assign_large_f64(double value) {
 }
 
 bool BigInt::assign_scaled_large(double factor) {
-  return assign_f64(large_to_f64() * factor);
+  return assign_f64(large_to_f64() * factor) == Status::ok;
 }
 
 bool BigInt::grow_and_assign_f64(double value, std::size_t count) {
@@ -386,9 +386,9 @@ bool BigInt::grow_and_assign_f64(double value, std::size_t count) {
   return assign_large_f64(value);
 }
 
-std::optional<BigInt> BigInt::from_f64(double value) {
+Checked<BigInt> BigInt::from_f64(double value) {
   BigInt result;
-  if (!result.assign_f64(value)) return std::nullopt;
+  if (const Status status = result.assign_f64(value); status != Status::ok) return status;
   return result;
 }
 

@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "numeric_core/failure.hpp"
+
 namespace swarmtuner {
 
 // Every operation either completes or, when it needs memory that cannot be had, throws
@@ -115,24 +117,24 @@ class BigInt {
     if (size_ == 0) return static_cast<double>(small_);
     return large_to_f64();
   }
-  // Truncation toward zero; nullopt for NaN and infinities.
-  [[nodiscard]] static std::optional<BigInt> from_f64(double value);
-  // The same truncation stored into this value, reusing its storage; false, and the value
-  // left as it was, for NaN and infinities.
-  [[nodiscard]] bool assign_f64(double value) {
+  // Truncation toward zero; Status::big_int_scaling for NaN and infinities.
+  static Checked<BigInt> from_f64(double value);
+  // The same truncation stored into this value, reusing its storage; Status::big_int_scaling,
+  // and the value left as it was, for NaN and infinities.
+  [[nodiscard]] Status assign_f64(double value) {
     // The range test is false for NaN. Inside it the truncation fits a word, so the cast is
     // defined.
     if (value >= -0x1p63 && value < 0x1p63) {
       if (capacity_ != 0) free_limbs();
       small_ = static_cast<std::int64_t>(value);
-      return true;
+      return Status::ok;
     }
-    return assign_large_f64(value);
+    return assign_large_f64(value) ? Status::ok : Status::big_int_scaling;
   }
   // assign_f64(to_f64() * factor): a value in limbs is read and written back in one call.
-  [[nodiscard]] bool assign_scaled(double factor) {
+  [[nodiscard]] Status assign_scaled(double factor) {
     if (size_ == 0) return assign_f64(static_cast<double>(small_) * factor);
-    return assign_scaled_large(factor);
+    return assign_scaled_large(factor) ? Status::ok : Status::big_int_scaling;
   }
 
   friend BigInt operator+(const BigInt& a, const BigInt& b) {
@@ -222,6 +224,7 @@ class BigInt {
   }
   void negate();
   double large_to_f64() const noexcept;
+  // The parts of assign_f64 and assign_scaled out of line; false for NaN and infinities.
   bool assign_large_f64(double value);
   [[gnu::flatten]] bool assign_scaled_large(double factor);
   [[gnu::noinline]] bool grow_and_assign_f64(double value, std::size_t count);

@@ -249,16 +249,16 @@ Decimal Decimal::from_i64(std::int64_t value) noexcept {
   return make(magnitude, 0, negative);
 }
 
-std::optional<Decimal> Decimal::from_f64(double value) noexcept {
+Checked<Decimal> Decimal::from_f64(double value) noexcept {
   const auto raw = std::bit_cast<std::uint64_t>(value);
   const bool negative = (raw >> 63) != 0;
   const auto biased = static_cast<int>((raw >> 52) & 0x7FF);
   const std::uint64_t fraction = raw & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0x7FF) return std::nullopt;  // NaN and the infinities
+  if (biased == 0x7FF) return Status::decimal_factor;  // NaN and the infinities
   if (biased == 0 && fraction == 0) return make(0, 0, negative);
   // 2^96 and beyond have an integer part wider than the coefficient. The digit trading below
   // would otherwise squeeze 2^96 itself into 2^96 - 6 instead of refusing it.
-  if (biased - 1023 >= 96) return std::nullopt;
+  if (biased - 1023 >= 96) return Status::decimal_factor;
 
   // value = bits * 2^e2 = bits * 10^e10 * 5^e5 with e10 = e2 and e5 = -e2. The loops trade
   // powers of five for powers of ten while keeping bits within 96 bits; where a factor does
@@ -298,7 +298,8 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
     ++e5;
   }
   while (e10 > 0) {
-    if (bits > max_coefficient / 10) return std::nullopt;  // the integer part needs > 96 bits
+    if (bits > max_coefficient / 10)
+      return Status::decimal_factor;  // the integer part needs > 96 bits
     bits *= 10;
     --e10;
   }
@@ -330,17 +331,15 @@ std::optional<Decimal> Decimal::from_f64(double value) noexcept {
   return make(bits, static_cast<std::uint32_t>(-e10), negative);
 }
 
-DecimalParseResult Decimal::parse(std::string_view text) noexcept {
-  constexpr std::string_view empty = failure_text::decimal_empty.text;
-  constexpr std::string_view no_digits = failure_text::decimal_no_digits.text;
-  constexpr std::string_view two_points = failure_text::decimal_two_points.text;
-  constexpr std::string_view lead = failure_text::decimal_lead.text;
-  constexpr std::string_view unknown = failure_text::decimal_unknown.text;
-  constexpr std::string_view too_many_digits = failure_text::decimal_too_many_digits.text;
-  constexpr std::string_view rounding_overflow = failure_text::decimal_rounding_overflow.text;
-  const auto refuse = [](std::string_view message) {
-    return DecimalParseResult{std::nullopt, message};
-  };
+Checked<Decimal> Decimal::parse(std::string_view text) noexcept {
+  constexpr Status empty = Status::decimal_empty;
+  constexpr Status no_digits = Status::decimal_no_digits;
+  constexpr Status two_points = Status::decimal_two_points;
+  constexpr Status lead = Status::decimal_lead;
+  constexpr Status unknown = Status::decimal_unknown;
+  constexpr Status too_many_digits = Status::decimal_too_many_digits;
+  constexpr Status rounding_overflow = Status::decimal_rounding_overflow;
+  const auto refuse = [](Status failure) { return Checked<Decimal>(failure); };
   const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
 
   if (text.empty()) return refuse(empty);
@@ -408,7 +407,7 @@ DecimalParseResult Decimal::parse(std::string_view text) noexcept {
       if (rest != '_' && !is_digit(rest)) return refuse(unknown);
     }
   }
-  return DecimalParseResult{make(coefficient, scale, negative), {}};
+  return make(coefficient, scale, negative);
 }
 
 std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noexcept {

@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "numeric_core/element_kind.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 
@@ -33,19 +34,20 @@ class Decimal {
                                                                       std::uint32_t scale) noexcept;
   static Decimal from_i64(std::int64_t value) noexcept;
 
-  // Binary64 to decimal. nullopt for NaN, infinities and values whose integer part does not
-  // fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero with the sign
-  // bit. At most 28 fractional digits and a mantissa below 2^52 whenever there is a fraction; a
-  // value too small for 28 fractional digits gives zero at scale 0, keeping the float's sign bit.
-  [[nodiscard]] static std::optional<Decimal> from_f64(double value) noexcept;
+  // Binary64 to decimal. Status::decimal_factor for NaN, infinities and values whose integer
+  // part does not fit 96 bits (every magnitude of 2^96 or more). 0.2 gives 0.2; -0.0 gives a zero
+  // with the sign bit. At most 28 fractional digits and a mantissa below 2^52 whenever there is a
+  // fraction; a value too small for 28 fractional digits gives zero at scale 0, keeping the float's
+  // sign bit.
+  static Checked<Decimal> from_f64(double value) noexcept;
 
   // The text parser used for Python values: optional sign, digits, at most one point,
-  // underscores after the first digit (see DecimalParseResult). Once the fraction has 28
-  // digits, or no further digit fits 96 bits, the next character decides the rounding
-  // (a digit of 5 or more raises the coefficient by one, an underscore leaves it) and later
-  // digits and underscores are checked but ignored; a point there is a second point. A sign
-  // bit is kept on a zero ("-0").
-  [[nodiscard]] static struct DecimalParseResult parse(std::string_view text) noexcept;
+  // underscores after the first digit. A text it refuses gives the status of the first fault
+  // found (one of the decimal text statuses). Once the fraction has 28 digits, or no further
+  // digit fits 96 bits, the next character decides the rounding (a digit of 5 or more raises
+  // the coefficient by one, an underscore leaves it) and later digits and underscores are
+  // checked but ignored; a point there is a second point. A sign bit is kept on a zero ("-0").
+  static Checked<Decimal> parse(std::string_view text) noexcept;
 
   UInt128 coefficient() const noexcept { return (UInt128{hi_} << 64) | lo_; }
   std::uint32_t scale() const noexcept { return (flags_ >> scale_shift) & 0xFFu; }
@@ -65,20 +67,22 @@ class Decimal {
   static constexpr std::size_t max_text_length = 31;
   std::size_t write_text(std::span<char, max_text_length> out) const noexcept;
 
-  // Exact result, then fractional digits dropped with round-half-even until it fits.
-  // nullopt when it cannot fit even with no fractional digits. The common cases (operands at
-  // one scale, small coefficients) are handled here inline; the rest out of line.
-  [[nodiscard]] static std::optional<Decimal> checked_add(Decimal a, Decimal b) noexcept {
+  // Exact result, then fractional digits dropped with round-half-even until it fits. The
+  // operation's overflow status (decimal_addition, _subtraction, _multiplication) when it cannot
+  // fit even with no fractional digits. The common cases (operands at one scale, small
+  // coefficients) are handled here inline; the rest out of line.
+  static Checked<Decimal> checked_add(Decimal a, Decimal b) noexcept {
     if (a.is_zero()) return b;
     if (b.is_zero()) return a;
-    return signed_sum(a, a.is_negative(), b, b.is_negative());
+    return or_status(signed_sum(a, a.is_negative(), b, b.is_negative()), Status::decimal_addition);
   }
-  [[nodiscard]] static std::optional<Decimal> checked_sub(Decimal a, Decimal b) noexcept {
+  static Checked<Decimal> checked_sub(Decimal a, Decimal b) noexcept {
     if (a.is_zero()) return b.is_zero() ? b : -b;
     if (b.is_zero()) return a;
-    return signed_sum(a, a.is_negative(), b, !b.is_negative());
+    return or_status(signed_sum(a, a.is_negative(), b, !b.is_negative()),
+                     Status::decimal_subtraction);
   }
-  [[nodiscard]] static std::optional<Decimal> checked_mul(Decimal a, Decimal b) noexcept {
+  static Checked<Decimal> checked_mul(Decimal a, Decimal b) noexcept {
     if (a.is_zero() || b.is_zero()) return Decimal{};
     const bool negative = a.is_negative() != b.is_negative();
     const std::uint32_t scale = a.scale() + b.scale();
@@ -87,7 +91,7 @@ class Decimal {
       const UInt128 p = UInt128{a.lo_} * b.lo_;
       if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
     }
-    return rounded_product(a, b, scale, negative);
+    return or_status(rounded_product(a, b, scale, negative), Status::decimal_multiplication);
   }
 
   // Sign flip: a zero becomes negative zero and back.
@@ -141,6 +145,13 @@ class Decimal {
   static constexpr std::uint32_t scale_shift = 16;
   static constexpr std::uint32_t sign_bit = 1u << 31;
 
+  // The helpers below answer nullopt for a result that does not fit; the public operations turn
+  // that into their own status.
+  static Checked<Decimal> or_status(std::optional<Decimal> result, Status overflow) noexcept {
+    if (result) return *result;
+    return overflow;
+  }
+
   // Sum of two signed magnitudes, rounded into range.
   static std::optional<Decimal> signed_sum(Decimal a, bool a_negative, Decimal b,
                                            bool b_negative) noexcept {
@@ -184,12 +195,5 @@ class Decimal {
 
 static_assert(sizeof(Decimal) == 16);
 static_assert(std::is_trivially_copyable_v<Decimal>);
-
-// On failure `error` holds the message (one of the decimal text entries of failure_text) and
-// `value` is empty.
-struct DecimalParseResult {
-  std::optional<Decimal> value;
-  std::string_view error;
-};
 
 }  // namespace swarmtuner

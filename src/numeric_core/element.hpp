@@ -6,7 +6,6 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -14,6 +13,7 @@
 #include "numeric_core/complex.hpp"
 #include "numeric_core/decimal.hpp"
 #include "numeric_core/element_kind.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 
@@ -255,73 +255,56 @@ inline void sub_assign_element(BigInt& a, const BigInt& b) {
   a -= b;
 }
 
-namespace element_detail {
-// Kept out of line so that the inline scaling stays small.
-[[noreturn]] void fail_big_int_scaling();
-}  // namespace element_detail
-
 // a's nearest binary64 (infinite from 2^1024 on) times x, truncated toward zero, stored into a
-// (reusing its digits). Fails with big_int_scaling when that product is NaN or infinite.
-inline void scale_assign_element(BigInt& a, double x) {
+// (reusing its digits). Status::big_int_scaling, with a left as it was, when that product is
+// NaN or infinite.
+[[nodiscard]] inline Status scale_assign_element(BigInt& a, double x) {
   // The assignment truncates toward zero, exactly for every finite double. It refuses just the
   // NaN and infinite products, leaving a as it was, and that refusal is the scaling's failure.
   // A value of 2^1024 or more is infinite as a float, so it fails for every factor (even 0,
   // since infinity times zero is NaN).
-  if (!a.assign_scaled(x)) [[unlikely]] {
-    element_detail::fail_big_int_scaling();
-  }
+  return a.assign_scaled(x);
 }
 // The same, as a new value.
-BigInt scale_element(const BigInt& a, double x);
+Checked<BigInt> scale_element(const BigInt& a, double x);
 
-// ---- Decimals: checked arithmetic that fails with the operation's overflow message. ----
+// ---- Decimals: checked arithmetic that reports the operation's overflow status. ----
 
-namespace element_detail {
-// The failures of decimal arithmetic, kept out of line so the inline operations stay small.
-[[noreturn]] void fail_decimal_addition();
-[[noreturn]] void fail_decimal_subtraction();
-[[noreturn]] void fail_decimal_multiplication();
-}  // namespace element_detail
-
-// Fails with decimal_addition.
-inline Decimal add_element(Decimal a, Decimal b) {
-  const std::optional<Decimal> sum = Decimal::checked_add(a, b);
-  if (!sum) [[unlikely]]
-    element_detail::fail_decimal_addition();
-  return *sum;
+// Status::decimal_addition on overflow.
+inline Checked<Decimal> add_element(Decimal a, Decimal b) noexcept {
+  return Decimal::checked_add(a, b);
 }
-// Fails with decimal_subtraction.
-inline Decimal sub_element(Decimal a, Decimal b) {
-  const std::optional<Decimal> difference = Decimal::checked_sub(a, b);
-  if (!difference) [[unlikely]]
-    element_detail::fail_decimal_subtraction();
-  return *difference;
+// Status::decimal_subtraction on overflow.
+inline Checked<Decimal> sub_element(Decimal a, Decimal b) noexcept {
+  return Decimal::checked_sub(a, b);
 }
 inline Decimal neg_element(Decimal a) noexcept {
   return -a;
 }
-// Fails with decimal_addition.
-inline void add_assign_element(Decimal& a, Decimal b) {
-  a = add_element(a, b);
+// Status::decimal_addition on overflow, with a left as it was.
+[[nodiscard]] inline Status add_assign_element(Decimal& a, Decimal b) noexcept {
+  const Checked<Decimal> sum = Decimal::checked_add(a, b);
+  if (sum) a = *sum;
+  return sum.status();
 }
-// Fails with decimal_subtraction.
-inline void sub_assign_element(Decimal& a, Decimal b) {
-  a = sub_element(a, b);
+// Status::decimal_subtraction on overflow, with a left as it was.
+[[nodiscard]] inline Status sub_assign_element(Decimal& a, Decimal b) noexcept {
+  const Checked<Decimal> difference = Decimal::checked_sub(a, b);
+  if (difference) a = *difference;
+  return difference.status();
 }
 
-// The decimal form of a scaling factor; fails with decimal_factor for NaN,
-// infinities and factors whose integer part exceeds 96 bits.
-Decimal decimal_factor(double x);
-// a × factor; fails with decimal_multiplication.
-inline Decimal scale_element(Decimal a, Decimal factor) {
-  const std::optional<Decimal> product = Decimal::checked_mul(a, factor);
-  if (!product) [[unlikely]]
-    element_detail::fail_decimal_multiplication();
-  return *product;
+// a × factor, where factor is a scaling factor's decimal form (Decimal::from_f64, which
+// reports Status::decimal_factor for NaN, infinities and factors whose integer part exceeds
+// 96 bits). Status::decimal_multiplication on overflow.
+inline Checked<Decimal> scale_element(Decimal a, Decimal factor) noexcept {
+  return Decimal::checked_mul(a, factor);
 }
-// a × decimal_factor(x).
-inline Decimal scale_element(Decimal a, double x) {
-  return scale_element(a, decimal_factor(x));
+// a × the decimal form of x: the factor's status first, then the product's.
+inline Checked<Decimal> scale_element(Decimal a, double x) noexcept {
+  const Checked<Decimal> factor = Decimal::from_f64(x);
+  if (!factor) return factor.status();
+  return scale_element(a, *factor);
 }
 
 // ---- Ordering and zero. ----

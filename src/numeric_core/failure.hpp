@@ -1,11 +1,13 @@
 // Internal failures: the errors that end a search, carrying their message and where they arose,
-// and the one table of the core's failure texts.
+// the one table of the core's failure texts, and the status its arithmetic and parsing report.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace swarmtuner {
@@ -83,6 +85,12 @@ inline constexpr FailureText decimal_rounding_overflow{
 // Big integer text, read only by tests and diagnostics; a prefix, followed by the text.
 inline constexpr FailureText big_int_text{"invalid decimal integer text: ", false};
 
+// Cannot happen: the elements a fused particle step found failing passed when replayed.
+inline constexpr FailureText replay_without_failure{
+    "the failed elements of a particle step passed when replayed", false};
+// Cannot happen: a status that reports no failure was thrown as one.
+inline constexpr FailureText no_failure{"a status without a failure was thrown", false};
+
 }  // namespace failure_text
 
 // Throws the InternalFailure of `failure`, located at the caller.
@@ -90,5 +98,99 @@ inline constexpr FailureText big_int_text{"invalid decimal integer text: ", fals
                               std::source_location where = std::source_location::current()) {
   throw InternalFailure(std::string(failure.text), where);
 }
+
+// ---- The status of the core's arithmetic and parsing ----
+//
+// An element operation or a parse that can fail returns its status (or a Checked value) rather
+// than throwing; the operations over whole lists and vectors look at it and throw the failure of
+// the first element that failed. A loop over many elements thus keeps its failure as data: it
+// can note which elements failed and go on, and the throw is made in one place.
+
+// The ways the core's arithmetic and decimal parsing fail, each naming its failure_text entry.
+enum class Status : std::uint8_t {
+  ok,
+  big_int_scaling,
+  decimal_addition,
+  decimal_subtraction,
+  decimal_multiplication,
+  decimal_factor,
+  decimal_empty,
+  decimal_no_digits,
+  decimal_two_points,
+  decimal_lead,
+  decimal_unknown,
+  decimal_too_many_digits,
+  decimal_rounding_overflow,
+};
+
+// The failure_text entry of a status.
+constexpr const FailureText& failure_text_of(Status status) noexcept {
+  switch (status) {
+    case Status::ok:
+      break;
+    case Status::big_int_scaling:
+      return failure_text::big_int_scaling;
+    case Status::decimal_addition:
+      return failure_text::decimal_addition;
+    case Status::decimal_subtraction:
+      return failure_text::decimal_subtraction;
+    case Status::decimal_multiplication:
+      return failure_text::decimal_multiplication;
+    case Status::decimal_factor:
+      return failure_text::decimal_factor;
+    case Status::decimal_empty:
+      return failure_text::decimal_empty;
+    case Status::decimal_no_digits:
+      return failure_text::decimal_no_digits;
+    case Status::decimal_two_points:
+      return failure_text::decimal_two_points;
+    case Status::decimal_lead:
+      return failure_text::decimal_lead;
+    case Status::decimal_unknown:
+      return failure_text::decimal_unknown;
+    case Status::decimal_too_many_digits:
+      return failure_text::decimal_too_many_digits;
+    case Status::decimal_rounding_overflow:
+      return failure_text::decimal_rounding_overflow;
+  }
+  return failure_text::no_failure;
+}
+
+// Throws the InternalFailure of a failed status, located at the caller. Out of line and cold,
+// so that the loops that call it keep only the test of the status.
+[[noreturn, gnu::cold]] void fail(Status status,
+                                  std::source_location where = std::source_location::current());
+
+// A value, or the status of the operation that could not produce it. Reads like an optional
+// (tested as a bool, dereferenced), so code that only needs "did it work" stays short.
+template <class T>
+class [[nodiscard]] Checked {
+ public:
+  // Both implicit, so that a function returns its value or its status alike.
+  Checked(T value) noexcept(std::is_nothrow_move_constructible_v<T>) : value_(std::move(value)) {}
+  // `failure` is not Status::ok.
+  Checked(Status failure) noexcept(std::is_nothrow_default_constructible_v<T>) : status_(failure) {}
+
+  bool ok() const noexcept { return status_ == Status::ok; }
+  explicit operator bool() const noexcept { return ok(); }
+  Status status() const noexcept { return status_; }
+
+  // The value; only where ok().
+  const T& operator*() const& noexcept { return value_; }
+  T& operator*() & noexcept { return value_; }
+  T&& operator*() && noexcept { return std::move(value_); }
+  const T* operator->() const noexcept { return &value_; }
+
+  // The value, or the throw of the failure.
+  T value_or_throw(std::source_location where = std::source_location::current()) && {
+    if (!ok()) [[unlikely]]
+      fail(status_, where);
+    return std::move(value_);
+  }
+
+ private:
+  T value_{};
+  Status status_ = Status::ok;
+};
 
 }  // namespace swarmtuner

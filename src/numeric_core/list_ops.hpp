@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <concepts>
 #include <cstddef>
-#include <optional>
 #include <utility>
 #include <vector>
 
 #include "numeric_core/element.hpp"
+#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 
@@ -17,20 +17,43 @@ namespace swarmtuner {
 // decimal form fails only where a decimal component is scaled, as a plain double would.
 class ScaleFactor {
  public:
-  explicit ScaleFactor(double value) noexcept : value_(value) {}
+  explicit ScaleFactor(double value) noexcept : value_(value), decimal_(Decimal{}) {}
   double value() const noexcept { return value_; }
-  Decimal decimal() const {
-    if (!decimal_) decimal_ = decimal_factor(value_);
-    return *decimal_;
+  // The decimal form, or Status::decimal_factor.
+  Checked<Decimal> decimal() const noexcept {
+    if (!converted_) {
+      decimal_ = Decimal::from_f64(value_);
+      converted_ = true;
+    }
+    return decimal_;
   }
 
  private:
   double value_;
-  mutable std::optional<Decimal> decimal_;
+  mutable bool converted_ = false;
+  mutable Checked<Decimal> decimal_;
 };
 
-// Every loop below visits positions from 0 upwards, so the first element that fails is the
-// one whose message is reported.
+// Every loop below visits positions from 0 upwards and stops at the first element whose
+// operation reports a failure, throwing it: that element's message is the one reported.
+
+namespace list_detail {
+
+// Calls op(j) for j in [0, n). Where op reports a status (the kinds whose operations can fail),
+// the first failure ends the loop and is thrown; otherwise the loop is a plain one.
+template <class Op>
+inline void for_each_index(std::size_t n, Op op) {
+  if constexpr (std::same_as<decltype(op(std::size_t{0})), Status>) {
+    for (std::size_t j = 0; j < n; ++j) {
+      if (const Status status = op(j); status != Status::ok) [[unlikely]]
+        fail(status);
+    }
+  } else {
+    for (std::size_t j = 0; j < n; ++j) op(j);
+  }
+}
+
+}  // namespace list_detail
 
 // a[j] += b[j] for j below the shorter length; a keeps its length.
 template <class T>
@@ -38,9 +61,7 @@ void add_list(std::vector<T>& a, const std::vector<T>& b) {
   const std::size_t n = std::min(a.size(), b.size());
   T* out = a.data();
   const T* in = b.data();
-  for (std::size_t j = 0; j < n; ++j) {
-    add_assign_element(out[j], in[j]);
-  }
+  list_detail::for_each_index(n, [&](std::size_t j) { return add_assign_element(out[j], in[j]); });
 }
 
 // a[j] -= b[j] for j below the shorter length; a keeps its length.
@@ -49,9 +70,7 @@ void sub_list(std::vector<T>& a, const std::vector<T>& b) {
   const std::size_t n = std::min(a.size(), b.size());
   T* out = a.data();
   const T* in = b.data();
-  for (std::size_t j = 0; j < n; ++j) {
-    sub_assign_element(out[j], in[j]);
-  }
+  list_detail::for_each_index(n, [&](std::size_t j) { return sub_assign_element(out[j], in[j]); });
 }
 
 template <class T>
@@ -100,15 +119,15 @@ void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
   if constexpr (std::same_as<T, Decimal>) {
     // The factor converts the same way for every element, so it is converted once, and only
     // when there is an element to scale: an empty list never fails.
-    const Decimal decimal = factor.decimal();
-    for (std::size_t j = 0; j < n; ++j) {
-      out[j] = scale_element(out[j], decimal);
-    }
+    const Decimal decimal = factor.decimal().value_or_throw();
+    list_detail::for_each_index(n, [&](std::size_t j) {
+      const Checked<Decimal> product = scale_element(out[j], decimal);
+      if (product) out[j] = *product;
+      return product.status();
+    });
   } else if constexpr (std::same_as<T, BigInt>) {
     const double x = factor.value();
-    for (std::size_t j = 0; j < n; ++j) {
-      scale_assign_element(out[j], x);
-    }
+    list_detail::for_each_index(n, [&](std::size_t j) { return scale_assign_element(out[j], x); });
   } else {
     const double x = factor.value();
     for (std::size_t j = 0; j < n; ++j) {

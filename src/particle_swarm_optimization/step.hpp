@@ -1,6 +1,9 @@
 // The move of one particle within a sweep: its new velocity and position, then the clamp.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
@@ -14,10 +17,13 @@ struct ParticleLimits {
 };
 
 // The two pulls of a step are built here; the lists live across steps so that a step
-// allocates nothing once the first one has sized them.
+// allocates nothing once the first one has sized them. The fused big-integer and decimal
+// kernels note the elements that failed in the two index lists, which each step empties first.
 struct StepScratch {
   XVec social;
   XVec cognitive;
+  std::vector<std::size_t> failed_big_ints;
+  std::vector<std::size_t> failed_decimals;
 };
 
 // One particle step, defined by this sequence of whole-vector operations:

@@ -121,9 +121,9 @@ Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::null
   discard_ordinary_python_error();
   const PyRef text = steal_or_throw(PyObject_Str(object));
   const std::string utf8 = utf8_or_throw(text.get());
-  const DecimalParseResult parsed = Decimal::parse(utf8);
-  if (!parsed.value) raise(PyExc_ValueError, std::string(parsed.error));
-  return side ? round_bound_inwards(utf8, *parsed.value, *side) : *parsed.value;
+  const Checked<Decimal> parsed = Decimal::parse(utf8);
+  if (!parsed) raise(PyExc_ValueError, std::string(failure_text_of(parsed.status()).text));
+  return side ? round_bound_inwards(utf8, *parsed, *side) : *parsed;
 }
 
 PyObject* new_int128(Int128 value) {

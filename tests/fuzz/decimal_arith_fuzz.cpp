@@ -59,11 +59,11 @@ std::optional<Decimal> reference(char op, const Decimal& a, const Decimal& b) {
 }
 
 void check_op(char op, const Decimal& a, const Decimal& b) {
-  const std::optional<Decimal> got = op == '+'   ? Decimal::checked_add(a, b)
-                                     : op == '-' ? Decimal::checked_sub(a, b)
-                                                 : Decimal::checked_mul(a, b);
+  const Checked<Decimal> got = op == '+'   ? Decimal::checked_add(a, b)
+                               : op == '-' ? Decimal::checked_sub(a, b)
+                                           : Decimal::checked_mul(a, b);
   const std::optional<Decimal> want = reference(op, a, b);
-  if (got.has_value() != want.has_value() || (got && !got->identical(*want))) {
+  if (got.ok() != want.has_value() || (got && !got->identical(*want))) {
     mismatch(show(a) + " " + op + " " + show(b) + ": got " + show(got) + ", want " + show(want));
   }
 }
@@ -90,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The text form reads back as the very same coefficient, scale and sign.
-  const DecimalParseResult back = Decimal::parse(a.to_string());
-  if (!back.value || !back.value->identical(a)) {
-    mismatch("text " + a.to_string() + " of " + show(a) + " reads back as " + show(back.value));
+  const Checked<Decimal> back = Decimal::parse(a.to_string());
+  if (!back || !back->identical(a)) {
+    mismatch("text " + a.to_string() + " of " + show(a) + " reads back as " + show(back));
   }
   return 0;
 }

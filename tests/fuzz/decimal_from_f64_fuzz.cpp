@@ -19,7 +19,7 @@ std::string hex(double value) {
 }
 
 void check(double value) {
-  const std::optional<Decimal> got = Decimal::from_f64(value);
+  const Checked<Decimal> got = Decimal::from_f64(value);
   const auto input = [value] { return hex(value); };
 
   // Refused exactly when there is no finite value or its integer part needs more than 96 bits.

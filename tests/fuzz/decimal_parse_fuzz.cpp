@@ -168,20 +168,21 @@ Reference reference(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const DecimalParseResult got = Decimal::parse(text);
+  const Checked<Decimal> got = Decimal::parse(text);
+  const std::string_view got_error = got ? std::string_view() : failure_text_of(got.status()).text;
   const Reference want = reference(text);
   const std::string shown = "\"" + std::string(text) + "\"";
 
   if (!want.error.empty()) {
-    if (got.value) mismatch(shown + ": accepted as " + show(got.value) + ", want refusal");
-    if (want.check_error && got.error != want.error) {
-      mismatch(shown + ": message \"" + std::string(got.error) + "\", want \"" +
+    if (got) mismatch(shown + ": accepted as " + show(got) + ", want refusal");
+    if (want.check_error && got_error != want.error) {
+      mismatch(shown + ": message \"" + std::string(got_error) + "\", want \"" +
                std::string(want.error) + "\"");
     }
     return 0;
   }
-  if (!got.value) mismatch(shown + ": refused with \"" + std::string(got.error) + "\"");
-  const Decimal& d = *got.value;
+  if (!got) mismatch(shown + ": refused with \"" + std::string(got_error) + "\"");
+  const Decimal& d = *got;
   if (d.coefficient() != want.coefficient || d.scale() != want.scale ||
       d.is_negative() != want.negative) {
     const auto expected = Decimal::from_parts(want.coefficient, want.scale, want.negative);

@@ -9,9 +9,9 @@ namespace swarmtuner {
 namespace {
 
 Decimal parsed(const char* text) {
-  const DecimalParseResult result = Decimal::parse(text);
-  EXPECT_TRUE(result.value.has_value()) << text;
-  return result.value.value_or(Decimal{});
+  const Checked<Decimal> result = Decimal::parse(text);
+  EXPECT_TRUE(result) << text;
+  return result ? *result : Decimal{};
 }
 
 struct CompareTextCase {

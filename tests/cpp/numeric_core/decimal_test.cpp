@@ -100,9 +100,9 @@ TEST_P(DecimalArithmetic, MatchesExactResultRoundedHalfEven) {
   const ArithCase& c = GetParam();
   const Decimal a = make(c.a);
   const Decimal b = make(c.b);
-  const std::optional<Decimal> got = c.op == Op::Add   ? Decimal::checked_add(a, b)
-                                     : c.op == Op::Sub ? Decimal::checked_sub(a, b)
-                                                       : Decimal::checked_mul(a, b);
+  const Checked<Decimal> got = c.op == Op::Add   ? Decimal::checked_add(a, b)
+                               : c.op == Op::Sub ? Decimal::checked_sub(a, b)
+                                                 : Decimal::checked_mul(a, b);
   // Identical, not just equal: the scale and the sign bit of the result are part of it.
   ASSERT_EQ(show(got), show(c.expected));
 }
@@ -131,9 +131,9 @@ TEST_P(DecimalText, WritesAllDigitsOfTheScale) {
 
 TEST_P(DecimalText, ParserReadsTheTextBackIdentically) {
   const Decimal d = make(GetParam().value);
-  const DecimalParseResult back = Decimal::parse(d.to_string());
-  ASSERT_TRUE(back.value.has_value()) << back.error;
-  EXPECT_TRUE(back.value->identical(d)) << show(*back.value);
+  const Checked<Decimal> back = Decimal::parse(d.to_string());
+  ASSERT_TRUE(back) << failure_text_of(back.status()).text;
+  EXPECT_TRUE(back->identical(d)) << show(*back);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generated, DecimalText, testing::ValuesIn(kTextCases));
@@ -177,9 +177,9 @@ class DecimalParse : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(DecimalParse, ReadsValueOrRefusesWithMessage) {
   const ParseCase& c = GetParam();
-  const DecimalParseResult r = Decimal::parse(c.text);
-  EXPECT_EQ(show(r.value), show(c.expected));
-  EXPECT_EQ(r.error, c.error);
+  const Checked<Decimal> r = Decimal::parse(c.text);
+  EXPECT_EQ(show(r), show(c.expected));
+  EXPECT_EQ(r ? std::string_view() : failure_text_of(r.status()).text, c.error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generated, DecimalParse, testing::ValuesIn(kParseCases));
@@ -236,7 +236,7 @@ TEST_P(DecimalExtremes, LargestCoefficientAtEveryScale) {
   // scale to give up.
   for (std::uint32_t b = 0; b <= Decimal::max_scale; ++b) {
     const Decimal other = *Decimal::from_parts(max, b, false);
-    const std::optional<Decimal> product = Decimal::checked_mul(largest, other);
+    const Checked<Decimal> product = Decimal::checked_mul(largest, other);
     if (a + b < 29) {
       EXPECT_FALSE(product) << a << " " << b;
     } else {
@@ -245,17 +245,17 @@ TEST_P(DecimalExtremes, LargestCoefficientAtEveryScale) {
     }
     // Two largest coefficients add up beyond 2^96 at scale 0 unless both have a fraction to
     // give up; the sum never lies above either operand.
-    const std::optional<Decimal> sum = Decimal::checked_sub(largest, other);
-    ASSERT_EQ(sum.has_value(), a != 0 && b != 0) << a << " " << b;
+    const Checked<Decimal> sum = Decimal::checked_sub(largest, other);
+    ASSERT_EQ(sum.ok(), a != 0 && b != 0) << a << " " << b;
     if (sum) {
       EXPECT_LE(*sum, largest) << a << " " << b;
       EXPECT_LE(*sum, -other) << a << " " << b;
     }
     // The smallest step of a scale against the largest value: rounded away, kept, or (both at
     // scale 0) an overflow.
-    const std::optional<Decimal> nudged =
+    const Checked<Decimal> nudged =
         Decimal::checked_add(-largest, *Decimal::from_parts(1, b, false));
-    ASSERT_EQ(nudged.has_value(), a != 0 || b != 0) << a << " " << b;
+    ASSERT_EQ(nudged.ok(), a != 0 || b != 0) << a << " " << b;
     if (nudged) {
       EXPECT_GE(*nudged, -largest) << a << " " << b;
     }

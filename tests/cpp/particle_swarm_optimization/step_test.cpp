@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "numeric_core/list_ops.hpp"
@@ -314,6 +316,191 @@ TEST(StepParticleTest, FailureOfTheEarlierOperationIsReported) {
             }),
             failure_text::big_int_scaling.text);
 }
+
+// ---- Several failing elements: the fused kernels report the sequence's first failure ----
+
+// What an element is made to do in the step, with both factors 1.5: succeed, or fail at one
+// operation of the sequence (the big integers can only fail in a scaling).
+enum class Fate {
+  Moves,
+  SocialSub,
+  SocialScale,
+  CognitiveSub,
+  CognitiveScale,
+  PullSum,
+  VelocityAdd,
+  PositionAdd,
+};
+
+struct Element4 {
+  Decimal x, v, b, g;
+};
+
+Element4 decimal_element(Fate fate) {
+  const Decimal max = *Decimal::from_parts(Decimal::max_coefficient, 0, false);
+  const Decimal half = *Decimal::from_parts(Decimal::max_coefficient / 2, 0, false);
+  // 0.6 max: each pull is 0.9 max, their sum beyond max.
+  const Decimal large = *Decimal::from_parts(Decimal::max_coefficient / 5 * 3, 0, false);
+  const Decimal zero;
+  const Decimal one = Decimal::from_i64(1);
+  switch (fate) {
+    case Fate::Moves:
+      return {one, one, zero, one};
+    case Fate::SocialSub:
+      return {-max, zero, zero, max};
+    case Fate::SocialScale:
+      return {zero, zero, zero, max};
+    case Fate::CognitiveSub:
+      return {-half, zero, max, -half};
+    case Fate::CognitiveScale:
+      return {zero, zero, max, zero};
+    case Fate::PullSum:
+      return {zero, zero, large, large};
+    case Fate::VelocityAdd:
+      return {zero, max, one, one};
+    case Fate::PositionAdd:
+      return {max, one, max, max};
+  }
+  return {};
+}
+
+// A big integer beyond binary64 (every scaling of it fails) where the fate asks for a failure.
+struct BigElement4 {
+  BigInt x, v, b, g;
+};
+
+BigElement4 big_int_element(Fate fate) {
+  const BigInt huge = BigInt::from_le_words(std::vector<std::uint32_t>(33, 0xFFFFFFFFu));
+  switch (fate) {
+    case Fate::SocialScale:
+      return {BigInt(0), BigInt(0), BigInt(0), huge};
+    case Fate::CognitiveScale:
+      return {BigInt(0), BigInt(0), huge, BigInt(0)};
+    default:
+      return {BigInt(3), BigInt(-1), BigInt(5), BigInt(7)};
+  }
+}
+
+struct SeveralFailuresCase {
+  const char* name;
+  std::vector<Fate> decimals;
+  std::vector<Fate> big_ints;
+  std::string_view expected;  // the failure of the earliest operation, big integers first
+  double c1 = 1.5;
+  double c2 = 1.5;
+};
+
+void PrintTo(const SeveralFailuresCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StepWithSeveralFailures : public testing::TestWithParam<SeveralFailuresCase> {};
+
+TEST_P(StepWithSeveralFailures, ReportsTheFailureOfTheSequence) {
+  const SeveralFailuresCase& c = GetParam();
+  XVec position;
+  XVec velocity;
+  XVec best_position;
+  XVec global_best;
+  for (const Fate fate : c.decimals) {
+    const Element4 e = decimal_element(fate);
+    position.list<ElementKind::D>().push_back(e.x);
+    velocity.list<ElementKind::D>().push_back(e.v);
+    best_position.list<ElementKind::D>().push_back(e.b);
+    global_best.list<ElementKind::D>().push_back(e.g);
+  }
+  for (const Fate fate : c.big_ints) {
+    const BigElement4 e = big_int_element(fate);
+    position.list<ElementKind::I>().push_back(e.x);
+    velocity.list<ElementKind::I>().push_back(e.v);
+    best_position.list<ElementKind::I>().push_back(e.b);
+    global_best.list<ElementKind::I>().push_back(e.g);
+  }
+  // Wide bounds, so that only the arithmetic can fail.
+  XVec lower = position.zeros_like();
+  XVec upper = position.zeros_like();
+  const ParticleLimits limits{lower, upper, lower, upper};
+
+  XVec expected_position = position.clone();
+  XVec expected_velocity = velocity.clone();
+  const std::string expected = failure_of([&] {
+    reference_step(expected_position, expected_velocity, best_position, global_best, c.c1, c.c2,
+                   limits);
+  });
+  // The sequence itself reports the failure the case was built for.
+  EXPECT_EQ(expected, c.expected);
+
+  StepScratch scratch;
+  const std::string fused = failure_of([&] {
+    step_particle(position, velocity, best_position, global_best, ScaleFactor(c.c1),
+                  ScaleFactor(c.c2), limits, scratch);
+  });
+  EXPECT_EQ(fused, expected);
+}
+
+using enum Fate;
+const SeveralFailuresCase several_failures_cases[] = {
+    {"each_decimal_operation_latest_first",
+     {PositionAdd, VelocityAdd, PullSum, CognitiveScale, CognitiveSub, SocialScale, SocialSub},
+     {},
+     failure_text::decimal_subtraction.text},
+    {"scale_before_later_decimal_failures",
+     {Moves, PositionAdd, CognitiveSub, SocialScale, Moves, PullSum},
+     {},
+     failure_text::decimal_multiplication.text},
+    {"cognitive_subtraction_before_later_failures",
+     {VelocityAdd, Moves, PositionAdd, CognitiveSub, PullSum, CognitiveScale},
+     {},
+     failure_text::decimal_subtraction.text},
+    {"pull_sum_before_the_velocity_and_position",
+     {PositionAdd, VelocityAdd, PullSum},
+     {},
+     failure_text::decimal_addition.text},
+    {"big_integers_before_decimals_in_the_same_scaling",
+     {Moves, SocialScale},
+     {Moves, SocialScale},
+     failure_text::big_int_scaling.text},
+    {"decimal_subtraction_before_a_big_integer_scaling",
+     {Moves, PullSum, SocialSub},
+     {CognitiveScale, SocialScale},
+     failure_text::decimal_subtraction.text},
+    {"decimal_social_scaling_before_a_big_integer_cognitive_one",
+     {PositionAdd, SocialScale},
+     {Moves, CognitiveScale, Moves},
+     failure_text::decimal_multiplication.text},
+    {"big_integer_cognitive_scaling_before_decimal_sums",
+     {PullSum, VelocityAdd, CognitiveScale},
+     {CognitiveScale},
+     failure_text::big_int_scaling.text},
+    // The factor's conversion comes before any product of the same scaling, and after the
+    // big integers' scaling.
+    {"unconvertible_factor_before_an_overflowing_product",
+     {SocialScale, Moves},
+     {},
+     failure_text::decimal_factor.text,
+     1e30},
+    {"big_integer_scaling_before_an_unconvertible_factor",
+     {Moves},
+     {Moves, SocialScale},
+     failure_text::big_int_scaling.text,
+     1e30},
+    {"unconvertible_second_factor_before_later_sums",
+     {PullSum, Moves},
+     {},
+     failure_text::decimal_factor.text,
+     1.5,
+     1e30},
+    {"social_subtraction_before_an_unconvertible_factor",
+     {Moves, SocialSub},
+     {},
+     failure_text::decimal_subtraction.text,
+     1e30},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, StepWithSeveralFailures, testing::ValuesIn(several_failures_cases),
+                         [](const testing::TestParamInfo<SeveralFailuresCase>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 }  // namespace
 }  // namespace swarmtuner

@@ -1,0 +1,150 @@
+// The particle step's kernels for big integers and decimals, the kinds whose operations fail.
+#include "numeric_core/particle_step_kernels.hpp"
+
+#include "numeric_core/fixed_int.hpp"
+
+namespace swarmtuner {
+namespace {
+
+// (value - x) scaled as scale_assign_element scales, into `value`; Status::big_int_scaling
+// where the product is not finite.
+inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigInt& x,
+                                double factor) {
+  value.assign_difference(minuend, x);  // reuses the limbs value holds from earlier elements
+  // The assignment refuses exactly the products that are not finite.
+  return value.assign_f64(value.to_f64() * factor);
+}
+
+// One decimal element's move, into x and v, or the status of its first operation that fails
+// (x and v then unspecified). f1 and f2 are the factors' decimal forms or their status.
+[[gnu::always_inline]] inline Status move_decimal(Decimal& x, Decimal& v, Decimal b, Decimal g,
+                                                  const Checked<Decimal>& f1,
+                                                  const Checked<Decimal>& f2) noexcept {
+  const Checked<Decimal> social_difference = Decimal::checked_sub(g, x);
+  if (!social_difference) [[unlikely]]
+    return social_difference.status();
+  if (!f1) [[unlikely]]
+    return f1.status();
+  const Checked<Decimal> social = Decimal::checked_mul(*social_difference, *f1);
+  if (!social) [[unlikely]]
+    return social.status();
+  const Checked<Decimal> cognitive_difference = Decimal::checked_sub(b, x);
+  if (!cognitive_difference) [[unlikely]]
+    return cognitive_difference.status();
+  if (!f2) [[unlikely]]
+    return f2.status();
+  const Checked<Decimal> cognitive = Decimal::checked_mul(*cognitive_difference, *f2);
+  if (!cognitive) [[unlikely]]
+    return cognitive.status();
+  const Checked<Decimal> pull = Decimal::checked_add(*social, *cognitive);
+  if (!pull) [[unlikely]]
+    return pull.status();
+  const Checked<Decimal> new_v = Decimal::checked_add(v, *pull);
+  if (!new_v) [[unlikely]]
+    return new_v.status();
+  const Checked<Decimal> new_x = Decimal::checked_add(x, *new_v);
+  if (!new_x) [[unlikely]]
+    return new_x.status();
+  x = *new_x;
+  v = *new_v;
+  return Status::ok;
+}
+
+// The element's step in four-limb two's complement, when its four values fit that form: the
+// values of a search within bounds of up to about 2^250 do. The loads leave three bits of
+// headroom and the pulls one bit less, so with every magnitude below 2^m (m = load_bits)
+// and the pulls below 2^(m+1), the new velocity stays below 5 * 2^m and the new position below
+// 6 * 2^m, inside the signed range of 2^(m+3). False, with nothing stored, where a value or a
+// pull does not fit (or a pull is not finite): the fast path does not apply, and the general
+// path then takes the element.
+using StepInt = FixedInt<4>;
+
+[[gnu::always_inline]] inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b,
+                                                        const BigInt& g, double c1, double c2) {
+  StepInt fx;
+  StepInt fv;
+  StepInt fb;
+  StepInt fg;
+  if (!fx.assign(x) || !fv.assign(v) || !fb.assign(b) || !fg.assign(g)) return false;
+  StepInt social;
+  StepInt cognitive;
+  // The products are those of scaled_difference, of the same exact differences.
+  if (!social.assign_truncated((fg - fx).to_f64() * c1) ||
+      !cognitive.assign_truncated((fb - fx).to_f64() * c2)) {
+    return false;
+  }
+  const StepInt new_v = fv + (social + cognitive);
+  (fx + new_v).store(x);
+  new_v.store(v);
+  return true;
+}
+
+}  // namespace
+
+void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, BigInt& social,
+                         BigInt& cognitive, std::vector<std::size_t>& failed) {
+  std::vector<BigInt>& xs = lists.x;
+  std::vector<BigInt>& vs = lists.v;
+  const std::vector<BigInt>& bs = lists.best;
+  const std::vector<BigInt>& gs = lists.global_best;
+  const std::size_t n = xs.size();
+  const std::size_t clamped = lists.clamped();
+  for (std::size_t j = 0; j < n; ++j) {
+    BigInt& x = xs[j];
+    BigInt& v = vs[j];
+    // Values that all fit a word take BigInt's own word arithmetic below, which is cheaper
+    // still than the fixed-width form.
+    const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
+    if (!all_words && try_step_fixed_width(x, v, bs[j], gs[j], c1, c2)) {
+      if (j < clamped) {
+        clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
+                            lists.velocity_max[j]);
+      }
+      continue;
+    }
+    // A scaling that fails writes only the pull: x and v are still the element's own.
+    if (scaled_difference(social, gs[j], x, c1) != Status::ok ||
+        scaled_difference(cognitive, bs[j], x, c2) != Status::ok) [[unlikely]] {
+      failed.push_back(j);
+      continue;
+    }
+    social += cognitive;
+    v += social;
+    x += v;
+    if (j < clamped) {
+      clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
+                          lists.velocity_max[j]);
+    }
+  }
+}
+
+// Decimals are 16 plain bytes: every intermediate of an element stays in registers, and the
+// element is written only once all its operations have succeeded.
+void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
+                         const ScaleFactor& c2, std::vector<std::size_t>& failed) {
+  std::vector<Decimal>& xs = lists.x;
+  std::vector<Decimal>& vs = lists.v;
+  const std::vector<Decimal>& bs = lists.best;
+  const std::vector<Decimal>& gs = lists.global_best;
+  const std::size_t n = xs.size();
+  const std::size_t clamped = lists.clamped();
+  // A factor without a decimal form fails each element's scaling, as its product would.
+  const Checked<Decimal> f1 = c1.decimal();
+  const Checked<Decimal> f2 = c2.decimal();
+  for (std::size_t j = 0; j < n; ++j) {
+    Decimal new_x = xs[j];
+    Decimal new_v = vs[j];
+    if (move_decimal(new_x, new_v, bs[j], gs[j], f1, f2) != Status::ok) [[unlikely]] {
+      failed.push_back(j);
+      continue;
+    }
+    if (j < clamped) {
+      clamp_exact_element(new_x, new_v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
+                          lists.velocity_max[j]);
+    }
+    xs[j] = new_x;
+    vs[j] = new_v;
+  }
+}
+
+}  // namespace swarmtuner

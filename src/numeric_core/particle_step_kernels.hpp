@@ -1,0 +1,113 @@
+// The element kernels of a particle step: per kind, one pass over the elements that computes
+// each one's new velocity and position and clamps them.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "numeric_core/element.hpp"
+#include "numeric_core/list_ops.hpp"
+
+namespace swarmtuner {
+
+// One kind's lists that a particle's move reads and writes: its position x and velocity v, the
+// best points that pull it, and the bounds and velocity limits that clamp it. The kernels need
+// x, v, best and global_best to agree in length and to be different vectors from the others;
+// a bound or limit list may be shorter, and the elements beyond it move without a clamp.
+template <class T>
+struct MoveLists {
+  std::vector<T>& x;
+  std::vector<T>& v;
+  const std::vector<T>& best;
+  const std::vector<T>& global_best;
+  const std::vector<T>& lower;
+  const std::vector<T>& upper;
+  const std::vector<T>& velocity_min;
+  const std::vector<T>& velocity_max;
+
+  // The number of elements that are clamped as well as moved.
+  std::size_t clamped() const noexcept {
+    return std::min(
+        {x.size(), lower.size(), upper.size(), velocity_min.size(), velocity_max.size()});
+  }
+};
+
+// Every kernel computes, per element, what this sequence computes over the whole lists:
+//
+//   social    = (global_best - x) * c1
+//   cognitive = (best - x) * c2
+//   v         = finite_velocity(v + (social + cognitive))
+//   x         = x + v, then the clamp
+//
+// with the operands in that order (the order matters for float rounding and NaN propagation).
+
+namespace step_kernel_detail {
+
+// Element j of the move for a register kind. Nothing here can fail.
+template <FixedSizeNumber T>
+[[gnu::always_inline]] inline void move_element(T& x, T& v, T b, T g, double c1,
+                                                double c2) noexcept {
+  const T social = scale_element(sub_element(g, x), c1);
+  const T cognitive = scale_element(sub_element(b, x), c2);
+  v = finite_velocity(add_element(v, add_element(social, cognitive)));
+  x = add_element(x, v);
+}
+
+// The moves of components [0, n) followed by their clamp. Every list is a different vector,
+// so the pointers are restrict-qualified; that lets the compiler vectorise the loop without
+// checking a dozen pairs of ranges for overlap first.
+template <FixedSizeNumber T>
+void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
+                    double c1, double c2, const T* __restrict lo, const T* __restrict hi,
+                    const T* __restrict v_lo, const T* __restrict v_hi, std::size_t n) noexcept {
+  for (std::size_t j = 0; j < n; ++j) {
+    T new_x = x[j];
+    T new_v = v[j];
+    move_element(new_x, new_v, b[j], g[j], c1, c2);
+    clamp_element(new_x, new_v, lo[j], hi[j], v_lo[j], v_hi[j]);
+    x[j] = new_x;
+    v[j] = new_v;
+  }
+}
+
+// The moves of components [begin, end), not clamped.
+template <FixedSizeNumber T>
+void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
+               double c1, double c2, std::size_t begin, std::size_t end) noexcept {
+  for (std::size_t j = begin; j < end; ++j) {
+    move_element(x[j], v[j], b[j], g[j], c1, c2);
+  }
+}
+
+}  // namespace step_kernel_detail
+
+// The move of a register kind, whose operations cannot fail. Inlined into its caller, so that
+// the lists' pointers and lengths are read there and no MoveLists is ever stored.
+template <FixedSizeNumber T>
+[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, double c1,
+                                              double c2) noexcept {
+  T* const x = lists.x.data();
+  T* const v = lists.v.data();
+  const T* const b = lists.best.data();
+  const T* const g = lists.global_best.data();
+  const std::size_t clamped = lists.clamped();
+  step_kernel_detail::move_and_clamp(x, v, b, g, c1, c2, lists.lower.data(), lists.upper.data(),
+                                     lists.velocity_min.data(), lists.velocity_max.data(), clamped);
+  // Components beyond a shorter bound or limit list move but are not clamped.
+  step_kernel_detail::move_only(x, v, b, g, c1, c2, clamped, lists.x.size());
+}
+
+// The moves of big integers and of decimals, whose operations can fail. An element whose
+// operations fail is left exactly as it was and its index is appended to `failed` (in
+// increasing order); the others move. Nothing is thrown: which failure the sequence reports
+// first depends on the other kind's failures too, so the caller decides.
+//
+// The big integers' two pulls are built in `social` and `cognitive`, whose limbs are reused
+// from element to element and, when the caller keeps them, from step to step.
+void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, BigInt& social,
+                         BigInt& cognitive, std::vector<std::size_t>& failed);
+void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
+                         const ScaleFactor& c2, std::vector<std::size_t>& failed);
+
+}  // namespace swarmtuner
