@@ -56,14 +56,16 @@ template <FixedSizeNumber T>
 
 // The moves of components [0, n) followed by their clamp. Every list is a different vector,
 // so the pointers are restrict-qualified; that lets the compiler vectorise the loop without
-// checking a dozen pairs of ranges for overlap first.
-template <FixedSizeNumber T>
+// checking a dozen pairs of ranges for overlap first. With CarryInertia each velocity is first
+// scaled by `inertia`, as scale_list scales it.
+template <bool CarryInertia, FixedSizeNumber T>
 void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
-                    double c1, double c2, const T* __restrict lo, const T* __restrict hi,
-                    const T* __restrict v_lo, const T* __restrict v_hi, std::size_t n) noexcept {
+                    double c1, double c2, double inertia, const T* __restrict lo,
+                    const T* __restrict hi, const T* __restrict v_lo, const T* __restrict v_hi,
+                    std::size_t n) noexcept {
   for (std::size_t j = 0; j < n; ++j) {
     T new_x = x[j];
-    T new_v = v[j];
+    T new_v = CarryInertia ? scale_element(v[j], inertia) : v[j];
     move_element(new_x, new_v, b[j], g[j], c1, c2);
     clamp_element(new_x, new_v, lo[j], hi[j], v_lo[j], v_hi[j]);
     x[j] = new_x;
@@ -72,10 +74,11 @@ void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, con
 }
 
 // The moves of components [begin, end), not clamped.
-template <FixedSizeNumber T>
+template <bool CarryInertia, FixedSizeNumber T>
 void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
-               double c1, double c2, std::size_t begin, std::size_t end) noexcept {
+               double c1, double c2, double inertia, std::size_t begin, std::size_t end) noexcept {
   for (std::size_t j = begin; j < end; ++j) {
+    if constexpr (CarryInertia) v[j] = scale_element(v[j], inertia);
     move_element(x[j], v[j], b[j], g[j], c1, c2);
   }
 }
@@ -83,19 +86,21 @@ void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T*
 }  // namespace step_kernel_detail
 
 // The move of a register kind, whose operations cannot fail. Inlined into its caller, so that
-// the lists' pointers and lengths are read there and no MoveLists is ever stored.
-template <FixedSizeNumber T>
-[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, double c1,
-                                              double c2) noexcept {
+// the lists' pointers and lengths are read there and no MoveLists is ever stored. With
+// CarryInertia the velocity is first scaled by `inertia` (the previous sweep's inertia pass).
+template <bool CarryInertia, FixedSizeNumber T>
+[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, double c1, double c2,
+                                              double inertia) noexcept {
   T* const x = lists.x.data();
   T* const v = lists.v.data();
   const T* const b = lists.best.data();
   const T* const g = lists.global_best.data();
   const std::size_t clamped = lists.clamped();
-  step_kernel_detail::move_and_clamp(x, v, b, g, c1, c2, lists.lower.data(), lists.upper.data(),
-                                     lists.velocity_min.data(), lists.velocity_max.data(), clamped);
+  step_kernel_detail::move_and_clamp<CarryInertia>(x, v, b, g, c1, c2, inertia, lists.lower.data(),
+                                                   lists.upper.data(), lists.velocity_min.data(),
+                                                   lists.velocity_max.data(), clamped);
   // Components beyond a shorter bound or limit list move but are not clamped.
-  step_kernel_detail::move_only(x, v, b, g, c1, c2, clamped, lists.x.size());
+  step_kernel_detail::move_only<CarryInertia>(x, v, b, g, c1, c2, inertia, clamped, lists.x.size());
 }
 
 // The moves of big integers and of decimals, whose operations can fail. An element whose

@@ -3,6 +3,7 @@
 #include "particle_swarm_optimization/step.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
@@ -100,9 +101,8 @@ void copy_elements(const std::vector<std::size_t>& indices, const XVec& position
 
 }  // namespace
 
-void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
-                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
-                   const ParticleLimits& limits, StepScratch& scratch) {
+StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ParticleLimits& limits) {
   // The fused kernels write position and velocity while they read the other six, so they need
   // them to be separate vectors, as they are in a search.
   const XVec* const read[] = {&best_position, &global_best,         &limits.lower,
@@ -111,20 +111,17 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
   for (const XVec* operand : read) {
     separate = separate && operand != &position && operand != &velocity;
   }
+  StepPlan plan;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     if constexpr (FixedSizeNumber<Element<K>>) {
-      auto& x = position.list<K>();
+      const auto& x = position.list<K>();
       const auto& v = velocity.list<K>();
       const auto& b = best_position.list<K>();
       const auto& g = global_best.list<K>();
       if (x.empty() && v.empty() && b.empty() && g.empty()) return;
-      if (separate && same_lengths(x, v, b, g)) {
-        move_fused(move_lists<K>(position, velocity, best_position, global_best, limits),
-                   c1.value(), c2.value());
-      } else {
-        step_by_operation<K>(position, velocity, best_position, global_best, c1, c2, limits,
-                             scratch);
-      }
+      std::uint32_t& kinds =
+          separate && same_lengths(x, v, b, g) ? plan.fused_kinds : plan.by_operation_kinds;
+      kinds |= std::uint32_t{1} << kind_index(K);
     }
   });
   // Big integers and decimals can fail (a scaling or an overflow). Where their vectors agree
@@ -133,21 +130,54 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
   // integers before decimals within each operation, as the sequence defines.
   constexpr ElementKind I = ElementKind::I;
   constexpr ElementKind D = ElementKind::D;
-  const auto& xi = position.list<I>();
-  const auto& xd = position.list<D>();
-  const bool any_big = !(xi.empty() && velocity.list<I>().empty() &&
-                         best_position.list<I>().empty() && global_best.list<I>().empty());
-  const bool any_decimal = !(xd.empty() && velocity.list<D>().empty() &&
-                             best_position.list<D>().empty() && global_best.list<D>().empty());
-  const bool fuse =
-      separate &&
-      same_lengths(xi, velocity.list<I>(), best_position.list<I>(), global_best.list<I>()) &&
-      same_lengths(xd, velocity.list<D>(), best_position.list<D>(), global_best.list<D>());
-  if (fuse && (any_big || any_decimal)) {
+  plan.big_ints = !(position.list<I>().empty() && velocity.list<I>().empty() &&
+                    best_position.list<I>().empty() && global_best.list<I>().empty());
+  plan.decimals = !(position.list<D>().empty() && velocity.list<D>().empty() &&
+                    best_position.list<D>().empty() && global_best.list<D>().empty());
+  plan.exact_kinds_fused = separate &&
+                           same_lengths(position.list<I>(), velocity.list<I>(),
+                                        best_position.list<I>(), global_best.list<I>()) &&
+                           same_lengths(position.list<D>(), velocity.list<D>(),
+                                        best_position.list<D>(), global_best.list<D>());
+  return plan;
+}
+
+void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, StepScratch& scratch) {
+  const StepPlan plan = plan_step(position, velocity, best_position, global_best, limits);
+  step_particle(position, velocity, best_position, global_best, c1, c2, limits, plan, scratch,
+                nullptr);
+}
+
+void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
+                   const ScaleFactor* carried_inertia) {
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    if constexpr (FixedSizeNumber<Element<K>>) {
+      if (StepPlan::has(plan.fused_kinds, K)) {
+        const MoveLists<Element<K>> lists =
+            move_lists<K>(position, velocity, best_position, global_best, limits);
+        if (carried_inertia != nullptr) {
+          move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
+        } else {
+          move_fused<false>(lists, c1.value(), c2.value(), 0.0);
+        }
+      } else if (StepPlan::has(plan.by_operation_kinds, K)) [[unlikely]] {
+        step_by_operation<K>(position, velocity, best_position, global_best, c1, c2, limits,
+                             scratch);
+      }
+    }
+  });
+  if (!plan.big_ints && !plan.decimals) return;
+  constexpr ElementKind I = ElementKind::I;
+  constexpr ElementKind D = ElementKind::D;
+  if (plan.exact_kinds_fused) {
     // Emptied here rather than after a failure, so that no exception can leave stale indices.
     scratch.failed_big_ints.clear();
     scratch.failed_decimals.clear();
-    if (any_big) {
+    if (plan.big_ints) {
       // The two pulls are built in values of the scratch whose limbs live across steps.
       auto& social = scratch.social.list<I>();
       auto& cognitive = scratch.cognitive.list<I>();
@@ -157,7 +187,7 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                           c1.value(), c2.value(), social.front(), cognitive.front(),
                           scratch.failed_big_ints);
     }
-    if (any_decimal) {
+    if (plan.decimals) {
       move_decimals_fused(move_lists<D>(position, velocity, best_position, global_best, limits), c1,
                           c2, scratch.failed_decimals);
     }
@@ -165,14 +195,24 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       throw_first_failure(scratch.failed_big_ints, scratch.failed_decimals, position, velocity,
                           best_position, global_best, c1, c2);
     }
-  } else if (any_big && any_decimal) {
+  } else if (plan.big_ints && plan.decimals) {
     step_by_operation<I, D>(position, velocity, best_position, global_best, c1, c2, limits,
                             scratch);
-  } else if (any_big) {
+  } else if (plan.big_ints) {
     step_by_operation<I>(position, velocity, best_position, global_best, c1, c2, limits, scratch);
-  } else if (any_decimal) {
+  } else {
     step_by_operation<D>(position, velocity, best_position, global_best, c1, c2, limits, scratch);
   }
+}
+
+bool has_unfused_velocity(const StepPlan& plan) noexcept {
+  return plan.by_operation_kinds != 0 || plan.big_ints || plan.decimals;
+}
+
+void scale_unfused_velocity(XVec& velocity, const ScaleFactor& inertia, const StepPlan& plan) {
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    if (!StepPlan::has(plan.fused_kinds, K)) scale_list(velocity.list<K>(), inertia);
+  });
 }
 
 }  // namespace swarmtuner

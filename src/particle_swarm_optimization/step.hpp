@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "numeric_core/x_vec.hpp"
@@ -26,6 +27,26 @@ struct StepScratch {
   std::vector<std::size_t> failed_decimals;
 };
 
+// How the steps of a search take each kind: which kinds the fused kernels move, which follow
+// the sequence operation by operation, and which have nothing to move. It depends only on the
+// lengths of the step's lists and on whether its vectors are separate objects; in a search
+// every particle's lists have the lengths of the bounds and every vector is its own, so the
+// plan of its first step is the plan of every step.
+struct StepPlan {
+  std::uint32_t fused_kinds = 0;         // register kinds moved by their fused kernel (bit k)
+  std::uint32_t by_operation_kinds = 0;  // register kinds whose lists differ in length
+  bool big_ints = false;                 // big integers to move
+  bool decimals = false;                 // decimals to move
+  bool exact_kinds_fused = false;        // big integers and decimals by their fused kernels
+
+  static bool has(std::uint32_t kinds, ElementKind kind) noexcept {
+    return (kinds >> kind_index(kind) & 1) != 0;
+  }
+};
+
+StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ParticleLimits& limits);
+
 // One particle step, defined by this sequence of whole-vector operations:
 //
 //   social    = (global_best - position) * c1
@@ -42,5 +63,22 @@ struct StepScratch {
 void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, StepScratch& scratch);
+
+// The same step with the plan of its vectors (plan_step). With `carried_inertia`, the
+// velocity of every kind in plan.fused_kinds is first scaled by it, as scale_list scales it:
+// the end of the previous sweep's inertia pass for those kinds, moved into this step, since
+// nothing reads a velocity between the two and their scaling cannot fail. The caller scales
+// the other kinds itself (scale_unfused_velocity), where and when the search defines.
+void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
+                   const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
+                   const ScaleFactor* carried_inertia);
+
+// velocity *= inertia for every kind that the plan's fused kernels do not scale; nothing when
+// the plan fuses every kind that has components.
+void scale_unfused_velocity(XVec& velocity, const ScaleFactor& inertia, const StepPlan& plan);
+
+// True when scale_unfused_velocity has any list to scale.
+bool has_unfused_velocity(const StepPlan& plan) noexcept;
 
 }  // namespace swarmtuner

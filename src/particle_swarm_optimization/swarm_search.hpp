@@ -104,12 +104,18 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   const ScaleFactor inertia(settings.inertia);
   const ParticleLimits limits{lower, upper, velocity_min, velocity_max};
   StepScratch scratch;
+  // Every particle's lists have the lengths of the bounds, so one plan serves every step.
+  const StepPlan plan = plan_step(swarm.front().position, swarm.front().velocity,
+                                  swarm.front().best_position, global_best_position, limits);
+  const bool unfused_velocity = has_unfused_velocity(plan);
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
+    // The previous sweep's inertia for the kinds whose step scales it (none before the first).
+    const ScaleFactor* const carried_inertia = iteration == 0 ? nullptr : &inertia;
     for (Particle<Value>& p : swarm) {
       // c1 pulls towards the swarm's best, c2 towards the particle's own best; the move uses
       // the unlimited velocity and only the carried velocity is limited.
       step_particle(p.position, p.velocity, p.best_position, global_best_position, c1, c2, limits,
-                    scratch);
+                    plan, scratch, carried_inertia);
 
       Value value = evaluate_stored<Maximise>(objective, p.position);
       // Only a strict improvement counts; the swarm's best is only tested when the
@@ -124,7 +130,12 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
         global_best_position.assign(p.position);
       }
     }
-    for (Particle<Value>& p : swarm) p.velocity.mul_assign(inertia);
+    // Every velocity is scaled by the inertia after the sweep: here for the big integers and
+    // decimals, whose scaling can fail, and any kind not fused; at the start of the next step
+    // for the others (after the last sweep, no velocity is read again).
+    if (unfused_velocity) {
+      for (Particle<Value>& p : swarm) scale_unfused_velocity(p.velocity, inertia, plan);
+    }
   }
 
   if constexpr (Maximise) {
