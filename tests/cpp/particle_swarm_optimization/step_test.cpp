@@ -214,6 +214,45 @@ TEST(StepParticleTest, AgreesWithTheSequenceBitForBitIncludingItsFirstFailure) {
   EXPECT_LT(failures, 4500);
 }
 
+// A search's step with the previous sweep's inertia carried into it, followed by the inertia
+// pass of the kinds it does not carry, against that pass over the whole velocity followed by
+// the step: the same values, and the same first failure (the carried kinds never fail).
+TEST(StepParticleTest, CarriedInertiaEqualsTheInertiaPassBeforeTheStep) {
+  Values values(20261209);
+  StepScratch scratch;
+  int compared = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const StepCase c = draw_case(values);
+    const ScaleFactor inertia(values.coefficient());
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    const ScaleFactor c1(c.c1);
+    const ScaleFactor c2(c.c2);
+
+    XVec expected_position = c.position.clone();
+    XVec expected_velocity = c.velocity.clone();
+    const std::string expected_failure = failure_of([&] {
+      expected_velocity.mul_assign(inertia);
+      step_particle(expected_position, expected_velocity, c.best_position, c.global_best, c1, c2,
+                    limits, scratch);
+    });
+
+    XVec position = c.position.clone();
+    XVec velocity = c.velocity.clone();
+    const StepPlan plan = plan_step(position, velocity, c.best_position, c.global_best, limits);
+    const std::string failure = failure_of([&] {
+      scale_unfused_velocity(velocity, inertia, plan);
+      step_particle(position, velocity, c.best_position, c.global_best, c1, c2, limits, plan,
+                    scratch, &inertia);
+    });
+    ASSERT_EQ(failure, expected_failure) << "trial " << trial;
+    if (!failure.empty()) continue;
+    ++compared;
+    ASSERT_EQ(difference(position, expected_position), "") << "position, trial " << trial;
+    ASSERT_EQ(difference(velocity, expected_velocity), "") << "velocity, trial " << trial;
+  }
+  EXPECT_GT(compared, 500);
+}
+
 // Big integers of about 250 bits, where the step's values and pulls leave its four-limb working
 // form and the element takes the general path, and where the new position lands outside it.
 TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence) {
