@@ -61,15 +61,14 @@ PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCa
 
 PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals) {
   // The lists first, then the dict, which no Python code runs to see while it is filled.
-  std::array<PyRef, kind_count> lists;
-  std::uint32_t kinds = 0;
-  xvec_to_py_lists(point, lists, kinds, decimals);
+  PointLists lists;
+  xvec_to_py_lists(point, lists, decimals);
   PyRef dict = steal_or_panic(PyDict_New());
   std::size_t next = 0;
   for (const ElementKind kind : all_kinds) {
-    if ((kinds >> kind_index(kind) & 1) == 0) continue;
+    if ((lists.kinds() >> kind_index(kind) & 1) == 0) continue;
     const PyRef& key = slice<KindKeys>().keys[kind_index(kind)];
-    if (PyDict_SetItem(dict.get(), key.get(), lists[next++].get()) < 0) [[unlikely]] {
+    if (PyDict_SetItem(dict.get(), key.get(), lists.list(next++)) < 0) [[unlikely]] {
       PythonError error = fetch_python_error();
       dict.reset();  // describing the error runs Python code
       panic_with_python_error("called `Result::unwrap()` on an `Err` value", std::move(error));
@@ -78,17 +77,12 @@ PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals) {
   return dict;
 }
 
-std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
-                             std::uint32_t& kinds, DecimalObjectCache& decimals) {
-  std::size_t count = 0;
-  kinds = 0;
+void xvec_to_py_lists(const XVec& point, PointLists& lists, DecimalObjectCache& decimals) {
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
     if (components.empty()) return;
-    lists[count++] = kind_to_py_list<K>(components, decimals);
-    kinds |= std::uint32_t{1} << kind_index(K);
+    lists.append(kind_to_py_list<K>(components, decimals), K);
   });
-  return count;
 }
 
 PyRef DecimalObjectCache::to_py(const Decimal& value) {

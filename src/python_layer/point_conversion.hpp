@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "numeric_core/decimal.hpp"
@@ -49,9 +50,49 @@ KindKeys intern_kind_keys();
 // decimals are handed out by `decimals` (a search's cache, which has made most of them before).
 PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 
-// The same lists without the dict, for a call with keyword names: lists[0..count) in kind
-// order; `kinds` gets bit k set for every kind k that has components.
-std::size_t xvec_to_py_lists(const XVec& point, std::array<PyRef, kind_count>& lists,
-                             std::uint32_t& kinds, DecimalObjectCache& decimals);
+// The lists of a point without the dict, for a call of f with keyword names: one list per kind
+// that has components, in kind order, behind one free slot (the vectorcall protocol lets a
+// callee use the slot before its arguments: PY_VECTORCALL_ARGUMENTS_OFFSET). The lists are
+// owned here until drop() releases them; a PointLists left by unwinding releases them as a
+// PyRef does.
+class PointLists {
+ public:
+  PointLists() noexcept = default;
+  PointLists(const PointLists&) = delete;
+  PointLists& operator=(const PointLists&) = delete;
+  ~PointLists() {
+    for (std::size_t k = 1; k <= count_; ++k) {
+      const PyRef list = PyRef::steal(slots_[k]);  // released as a PyRef releases
+    }
+  }
+
+  PyObject* const* arguments() const noexcept { return slots_.data() + 1; }
+  std::size_t count() const noexcept { return count_; }
+  // Bit k set for every kind k that has a list.
+  std::uint32_t kinds() const noexcept { return kinds_; }
+  PyObject* list(std::size_t k) const noexcept { return slots_[k + 1]; }
+
+  void append(PyRef list, ElementKind kind) noexcept {
+    slots_[count_ + 1] = list.release();
+    ++count_;
+    kinds_ |= std::uint32_t{1} << kind_index(kind);
+  }
+  // Releases every list at once, in kind order, from this ordinary frame: f may have kept them,
+  // or put objects of its own into them, so this may run Python code.
+  void drop() {
+    for (std::size_t k = 1; k <= count_; ++k) {
+      if (PyObject* const list = std::exchange(slots_[k], nullptr)) Py_DECREF(list);
+    }
+    count_ = 0;
+  }
+
+ private:
+  std::array<PyObject*, kind_count + 1> slots_;  // [1, 1 + count_) owned, null once dropped
+  std::size_t count_ = 0;
+  std::uint32_t kinds_ = 0;
+};
+
+// Makes the lists of `point` into `lists`, which is empty.
+void xvec_to_py_lists(const XVec& point, PointLists& lists, DecimalObjectCache& decimals);
 
 }  // namespace swarmtuner

@@ -26,18 +26,14 @@ ObjectiveValue call_objective(PyObject* f, const XVec& position, CallCache& cach
   // Values the search let go of since the last call (ones with a __del__, say) are released
   // here, between evaluations, rather than by the destructors that dropped them.
   release_deferred_references();
-  std::array<PyRef, kind_count> lists;
-  std::uint32_t kinds = 0;
-  const std::size_t count = xvec_to_py_lists(position, lists, kinds, cache.decimals);
-  // Slot 0 is left free for the callee (PY_VECTORCALL_ARGUMENTS_OFFSET); the lists follow.
-  std::array<PyObject*, kind_count + 1> arguments{};
-  for (std::size_t k = 0; k < count; ++k) arguments[k + 1] = lists[k].get();
-  PyObject* const keywords = count == 0 ? nullptr : cache.names.for_kinds(kinds);
+  PointLists lists;
+  xvec_to_py_lists(position, lists, cache.decimals);
+  PyObject* const keywords = lists.count() == 0 ? nullptr : cache.names.for_kinds(lists.kinds());
   PyRef result = PyRef::steal(
-      PyObject_Vectorcall(f, arguments.data() + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, keywords));
+      PyObject_Vectorcall(f, lists.arguments(), PY_VECTORCALL_ARGUMENTS_OFFSET, keywords));
   if (!result) panic_with_python_error("failed to call f");
   // f may have kept the lists, or put objects of its own into them: released here, not set aside.
-  for (std::size_t k = 0; k < count; ++k) lists[k].drop();
+  lists.drop();
   // An f that runs no bytecode (a builtin, a C extension) never gives the interpreter a chance
   // to run a signal handler, so Ctrl-C would wait for the whole search. The handlers run here,
   // between evaluations, and an exception one raises ends the search as if f had raised it.
