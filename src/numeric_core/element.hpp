@@ -101,6 +101,26 @@ constexpr T saturate_if_overflow(U ua, U wrapped, U witness) noexcept {
 template <FixedWidthInt T>
 using ScaleFloat = std::conditional_t<(sizeof(T) <= 2), float, double>;
 
+// The conversions between the 128-bit integers and binary64 are library calls; a value within
+// 64 bits converts as a 64-bit one, to the same result, in one instruction.
+template <std::floating_point F, FixedWidthInt T>
+constexpr F to_float(T a) noexcept {
+  if constexpr (std::same_as<T, Int128>) {
+    if (const auto word = static_cast<std::int64_t>(a); word == a) return static_cast<F>(word);
+  }
+  return static_cast<F>(a);
+}
+
+// p truncated toward zero, for a p within T's range.
+template <FixedWidthInt T, std::floating_point F>
+constexpr T truncate_to(F p) noexcept {
+  if constexpr (std::same_as<T, Int128>) {
+    constexpr F word_limit = static_cast<F>(std::uint64_t{1} << 63);
+    if (p >= -word_limit && p < word_limit) return static_cast<std::int64_t>(p);
+  }
+  return static_cast<T>(p);
+}
+
 // Truncates toward zero and saturates at the kind's range; NaN gives 0. The out-of-range and
 // NaN cases never reach the cast (converting them would be undefined), and the choice is made
 // by selects rather than early returns so that loops over a list stay vectorisable.
@@ -110,7 +130,7 @@ constexpr T saturating_truncate(F p) noexcept {
   constexpr F limit =
       static_cast<F>(static_cast<UnsignedOf<T>>(UnsignedOf<T>{1} << (sizeof(T) * 8 - 1)));
   const F in_range = (p >= -limit && p < limit) ? p : F{0};
-  T result = static_cast<T>(in_range);
+  T result = truncate_to<T>(in_range);
   result = p >= limit ? int_max<T> : result;
   result = p < -limit ? int_min<T> : result;
   return result;
@@ -164,7 +184,7 @@ constexpr void sub_assign_element(T& a, T b) noexcept {
 template <FixedWidthInt T>
 constexpr T scale_element(T a, double x) noexcept {
   using F = element_detail::ScaleFloat<T>;
-  return element_detail::saturating_truncate<T>(static_cast<F>(a) *
+  return element_detail::saturating_truncate<T>(element_detail::to_float<F>(a) *
                                                 element_detail::scale_factor_in<F>(x));
 }
 

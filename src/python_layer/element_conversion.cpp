@@ -127,6 +127,10 @@ Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::null
 }
 
 PyObject* new_int128(Int128 value) {
+  // Most values of a search fit 64 bits, which the interpreter makes directly.
+  if (const auto word = static_cast<std::int64_t>(value); word == value) {
+    return PyLong_FromLongLong(word);
+  }
   std::array<unsigned char, 16> bytes{};
   UInt128 bits = static_cast<UInt128>(value);
   for (unsigned char& byte : bytes) {

@@ -38,6 +38,11 @@ def first_point(lower, upper, kind, n_particles=1):
         ("i64", -(2**63), -(2**63) + 1, -(2**63)),
         ("i128", -(2**127), -(2**127) + 1, -(2**127)),
         ("i128", 2**127 - 2, 2**127 - 1, 2**127 - 2),
+        # Either side of the 64-bit values, which are made as such.
+        ("i128", 2**63 - 1, 2**63, 2**63 - 1),
+        ("i128", 2**63, 2**63 + 1, 2**63),
+        ("i128", -(2**63), -(2**63) + 1, -(2**63)),
+        ("i128", -(2**63) - 1, -(2**63), -(2**63) - 1),
         ("i", 10**50, 10**50 + 1, 10**50),
         # Around the ends of machine words and of the on-stack conversion buffer.
         ("i", 2**63, 2**63 + 1, 2**63),

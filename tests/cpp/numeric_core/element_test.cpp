@@ -162,6 +162,37 @@ TEST(ScaleElementTest, I128RoundsToNearestBinary64BeforeScaling) {
   EXPECT_EQ(scale_element(max, nan), Int128{0});
 }
 
+// Values within 64 bits take the word conversions; the result must be the library
+// conversions' at the edges between the two paths, in both directions.
+TEST(ScaleElementTest, I128WithinAWordScalesAsTheLibraryConversionsDo) {
+  const Int128 one = 1;
+  const Int128 values[] = {0,
+                           1,
+                           -1,
+                           (one << 63) - 1,
+                           -(one << 63),
+                           one << 63,
+                           -(one << 63) - 1,
+                           (one << 64) + 3,
+                           one << 100,
+                           max_of<Int128>(),
+                           min_of<Int128>(),
+                           123456789012345};
+  const double factors[] = {1.0, -1.0,   0.5,    2.0,     -2.0, 1.0 + 0x1p-52, 1.0 - 0x1p-53,
+                            3.0, 1e-300, 0x1p64, -0x1p64, 0.0,  -0.0};
+  for (const Int128 a : values) {
+    for (const double x : factors) {
+      const double p = static_cast<double>(a) * x;
+      const double limit = 0x1p127;
+      const Int128 expected = p >= limit   ? max_of<Int128>()
+                              : p < -limit ? min_of<Int128>()
+                              : p == p     ? static_cast<Int128>(p)
+                                           : Int128{0};
+      EXPECT_EQ(scale_element(a, x), expected) << static_cast<double>(a) << " * " << x;
+    }
+  }
+}
+
 TEST(ScaleElementTest, FloatsAndComplexFollowIeee) {
   EXPECT_EQ(scale_element(1.0f, 1e39), std::numeric_limits<float>::infinity());
   EXPECT_TRUE(std::isnan(scale_element(0.0f, 1e39)));
