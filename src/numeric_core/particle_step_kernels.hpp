@@ -26,10 +26,12 @@ struct MoveLists {
   const std::vector<T>& velocity_min;
   const std::vector<T>& velocity_max;
 
-  // The number of elements that are clamped as well as moved.
-  std::size_t clamped() const noexcept {
-    return std::min(
-        {x.size(), lower.size(), upper.size(), velocity_min.size(), velocity_max.size()});
+  // The number of elements that are clamped as well as moved. Inlined: a step asks it once per
+  // kind, and a call costs more than the five comparisons.
+  [[gnu::always_inline]] std::size_t clamped() const noexcept {
+    const std::size_t bounds = std::min(lower.size(), upper.size());
+    const std::size_t limits = std::min(velocity_min.size(), velocity_max.size());
+    return std::min(x.size(), std::min(bounds, limits));
   }
 };
 
