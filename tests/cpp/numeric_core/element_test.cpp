@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,33 @@ TEST(FixedWidthIntTest, EveryI8PairMatchesTheClampedExactResult) {
       ASSERT_EQ(add_element(x, y), clamp_wide<std::int8_t>(a + b)) << a << " + " << b;
       ASSERT_EQ(sub_element(x, y), clamp_wide<std::int8_t>(a - b)) << a << " - " << b;
     }
+  }
+}
+
+// The 64-bit kind saturates through the overflow flag: against the exact result, for operands
+// drawn near the ends, near zero and anywhere.
+TEST(FixedWidthIntTest, I64PairsMatchTheClampedExactResult) {
+  std::mt19937_64 rng(20261208);
+  const std::int64_t max = max_of<std::int64_t>();
+  const std::int64_t min = min_of<std::int64_t>();
+  const auto draw = [&] {
+    const auto offset = static_cast<std::int64_t>(rng() % 5);
+    switch (rng() % 4) {
+      case 0:
+        return static_cast<std::int64_t>(max - offset);
+      case 1:
+        return static_cast<std::int64_t>(min + offset);
+      case 2:
+        return static_cast<std::int64_t>(offset - 2);
+      default:
+        return static_cast<std::int64_t>(rng());
+    }
+  };
+  for (int trial = 0; trial < 20000; ++trial) {
+    const std::int64_t a = draw();
+    const std::int64_t b = draw();
+    ASSERT_EQ(add_element(a, b), clamp_wide<std::int64_t>(Int128{a} + b)) << a << " + " << b;
+    ASSERT_EQ(sub_element(a, b), clamp_wide<std::int64_t>(Int128{a} - b)) << a << " - " << b;
   }
 }
 
