@@ -210,8 +210,13 @@ bool has_unfused_velocity(const StepPlan& plan) noexcept {
 }
 
 void scale_unfused_velocity(XVec& velocity, const ScaleFactor& inertia, const StepPlan& plan) {
+  // In kind order, as the inertia pass over a whole vector; a kind without lists has nothing to
+  // scale, and the fused register kinds are scaled by the next step.
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    if (!StepPlan::has(plan.fused_kinds, K)) scale_list(velocity.list<K>(), inertia);
+    bool scaled = StepPlan::has(plan.by_operation_kinds, K);
+    if constexpr (K == ElementKind::I) scaled = plan.big_ints;
+    if constexpr (K == ElementKind::D) scaled = plan.decimals;
+    if (scaled) scale_list(velocity.list<K>(), inertia);
   });
 }
 

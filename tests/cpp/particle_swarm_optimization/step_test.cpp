@@ -296,6 +296,64 @@ TEST(StepParticleTest, BigIntegersAtTheEdgeOfTheFixedWidthPathFollowTheSequence)
   }
 }
 
+// Big integers near the ends of a machine word, where the differences, the products, the
+// velocity or the position leave the word that holds a small value for limbs.
+TEST(StepParticleTest, BigIntegersAtTheEdgeOfAWordFollowTheSequence) {
+  std::mt19937_64 rng(20261210);
+  const auto draw = [&rng] {
+    const std::int64_t near =
+        static_cast<std::int64_t>(rng() % 2 == 0 ? 1 : -1) *
+        static_cast<std::int64_t>((std::uint64_t{1} << (60 + rng() % 3)) + rng() % 1000);
+    switch (rng() % 4) {
+      case 0:
+        return BigInt(std::numeric_limits<std::int64_t>::max() -
+                      static_cast<std::int64_t>(rng() % 3));
+      case 1:
+        return BigInt(std::numeric_limits<std::int64_t>::min() +
+                      static_cast<std::int64_t>(rng() % 3));
+      case 2:
+        return BigInt(static_cast<std::int64_t>(rng() % 2001) - 1000);
+      default:
+        return BigInt(near);
+    }
+  };
+  const double factors[] = {0.7, 1.0, 2.0, -1.5, 0.0, 4.0, 1e300, nan};
+  StepScratch scratch;
+  int failures = 0;
+  for (int trial = 0; trial < 4000; ++trial) {
+    const std::size_t n = 1 + rng() % 4;
+    StepCase c;
+    for (XVec* v : {&c.position, &c.velocity, &c.best_position, &c.global_best, &c.lower, &c.upper,
+                    &c.velocity_min, &c.velocity_max}) {
+      for (std::size_t j = 0; j < n; ++j) v->list<I>().push_back(draw());
+    }
+    c.c1 = factors[rng() % std::size(factors)];
+    c.c2 = factors[rng() % std::size(factors)];
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    XVec expected_position = c.position.clone();
+    XVec expected_velocity = c.velocity.clone();
+    const std::string expected_failure = failure_of([&] {
+      reference_step(expected_position, expected_velocity, c.best_position, c.global_best, c.c1,
+                     c.c2, limits);
+    });
+    XVec position = c.position.clone();
+    XVec velocity = c.velocity.clone();
+    const std::string failure = failure_of([&] {
+      step_particle(position, velocity, c.best_position, c.global_best, ScaleFactor(c.c1),
+                    ScaleFactor(c.c2), limits, scratch);
+    });
+    ASSERT_EQ(failure, expected_failure) << "trial " << trial;
+    if (!failure.empty()) {
+      ++failures;
+      continue;
+    }
+    ASSERT_EQ(difference(position, expected_position), "") << "position, trial " << trial;
+    ASSERT_EQ(difference(velocity, expected_velocity), "") << "velocity, trial " << trial;
+  }
+  EXPECT_GT(failures, 100);
+  EXPECT_LT(failures, 3900);
+}
+
 // The same vector in several roles (never so in a search) still means the sequence.
 TEST(StepParticleTest, SharedVectorsFollowTheSequence) {
   Values values(7);
