@@ -174,8 +174,10 @@ struct DroppedDigits {
 // Brings an exact magnitude at `scale` into range: at most 28 fractional digits and a 96-bit
 // coefficient, dropping the fewest fractional digits for which the value rounded half to
 // even from the exact magnitude fits. nullopt when it does not fit even at scale 0. A zero
-// result never carries the sign.
-std::optional<Decimal> round_to_fit(U192 m, std::uint32_t scale, bool negative) noexcept {
+// result never carries the sign. This is the general form, digit group by digit group;
+// round_to_fit below takes the common cases in one division and must agree with it exactly.
+[[gnu::noinline]] std::optional<Decimal> round_to_fit_general(U192 m, std::uint32_t scale,
+                                                              bool negative) noexcept {
   DroppedDigits dropped;
   if (scale > max_scale) {
     dropped.drop(m, scale - max_scale);
@@ -214,12 +216,87 @@ U192 times_pow10(UInt128 m, std::uint32_t exponent) noexcept {
   return U192::product(m, pow10_u64[exponent]);
 }
 
-// A coefficient brought up to a larger scale, exactly.
+// c * w for c below 2^96: two word products where U192::product takes four.
+inline U192 times_word(UInt128 c, std::uint64_t w) noexcept {
+  const UInt128 low = UInt128{static_cast<std::uint64_t>(c)} * w;
+  const UInt128 high = UInt128{static_cast<std::uint64_t>(c >> 64)} * w + (low >> 64);
+  return U192{{static_cast<std::uint64_t>(low), static_cast<std::uint64_t>(high),
+               static_cast<std::uint64_t>(high >> 64)}};
+}
+
+// The number of decimal digits of x (0 for 0): the smallest k with x < 10^k, at most 20.
+inline std::uint32_t decimal_digits(std::uint64_t x) noexcept {
+  // bit_width * log10(2) is the digit count or one more than it; the table settles which.
+  const auto t = static_cast<std::uint32_t>((std::bit_width(x) * 1233) >> 12);
+  return t + (x >= pow10_u64[t] ? 1u : 0u);
+}
+
+// round_to_fit_general's result, computed directly where that is cheap. The fewest digits to
+// drop is known in advance: the truncated quotient m / 10^k fits 96 bits exactly when
+// m / 2^96 < 10^k, so k is the digit count of m / 2^96 (at least what the scale limit asks).
+// One division by 10^k then gives the quotient and the whole dropped remainder, which decides
+// the half-even rounding on its own. Where that count exceeds one 64-bit power of ten, the
+// scale cannot give up that many digits, m / 2^96 needs more than 64 bits, or the rounding
+// carries to 2^96, the general form answers.
+inline std::optional<Decimal> round_to_fit(const U192& m, std::uint32_t scale,
+                                           bool negative) noexcept {
+  if ((m.limb[2] >> 32) == 0) [[likely]] {
+    const std::uint64_t top = (m.limb[2] << 32) | (m.limb[1] >> 32);  // m / 2^96
+    std::uint32_t k = decimal_digits(top);
+    if (scale > max_scale && scale - max_scale > k) k = scale - max_scale;
+    if (k == 0) return Decimal::from_parts(m.to_u128(), scale, negative);
+    if (k <= max_pow10_step && k <= scale) {
+      const std::uint64_t d = pow10_u64[k];
+      // m < 2^96 * 10^k, so m / 2^128 < d: each quotient word fits 64 bits.
+      std::uint64_t rem;
+      const std::uint64_t q1 = divide_wide(m.limb[2], m.limb[1], d, rem);
+      const std::uint64_t q0 = divide_wide(rem, m.limb[0], d, rem);
+      UInt128 q = (UInt128{q1} << 64) | q0;
+      const std::uint64_t half = d / 2;
+      if (rem > half || (rem == half && (q0 & 1) != 0)) ++q;
+      if (q <= max_coefficient) return Decimal::from_parts(q, scale - k, negative && q != 0);
+    }
+  }
+  return round_to_fit_general(m, scale, negative);
+}
+
+// A coefficient brought up to a larger scale, exactly: the general path's rescaling.
 U192 rescale_up(UInt128 coefficient, std::uint32_t by) noexcept {
   if (by <= max_pow10_step) return times_pow10(coefficient, by);
   U192 m = U192::from(coefficient);
   m.mul_pow10(by);
   return m;
+}
+
+// Powers of ten up to 10^28 (below 2^94), for rescaling by more than one word's power.
+constexpr std::array<UInt128, max_scale + 1> pow10_u128 = [] {
+  std::array<UInt128, max_scale + 1> table{};
+  UInt128 p = 1;
+  for (auto& entry : table) {
+    entry = p;
+    p *= 10;
+  }
+  return table;
+}();
+
+// A coefficient times 10^by for by <= max_scale, exactly (below 2^190).
+inline U192 scaled_up(UInt128 coefficient, std::uint32_t by) noexcept {
+  if (by <= max_pow10_step) [[likely]]
+    return times_word(coefficient, pow10_u64[by]);
+  return U192::product(coefficient, pow10_u128[by]);
+}
+
+// The magnitudes of a sum, a difference or a comparison brought to the larger of the two
+// scales, exactly.
+struct CommonScale {
+  U192 a;
+  U192 b;
+  std::uint32_t scale;
+};
+inline CommonScale to_common_scale(UInt128 a, std::uint32_t sa, UInt128 b,
+                                   std::uint32_t sb) noexcept {
+  if (sa >= sb) return {U192::from(a), scaled_up(b, sa - sb), sa};
+  return {scaled_up(a, sb - sa), U192::from(b), sb};
 }
 
 }  // namespace
@@ -471,6 +548,41 @@ std::string Decimal::to_string() const {
 
 std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
                                          bool b_negative) noexcept {
+  CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  if (a_negative == b_negative) {
+    m.a.add(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  if (m.a >= m.b) {
+    m.a.sub(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  m.b.sub(m.a);
+  return round_to_fit(m.b, m.scale, b_negative);
+}
+
+std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
+                                                bool negative) noexcept {
+  // A factor below 2^64 (a small constant such as a search's weights) needs two word products.
+  U192 m;
+  if (b.hi_ == 0) {
+    m = times_word(a.coefficient(), b.lo_);
+  } else if (a.hi_ == 0) {
+    m = times_word(b.coefficient(), a.lo_);
+  } else {
+    m = U192::product(a.coefficient(), b.coefficient());
+  }
+  return round_to_fit(m, scale, negative);
+}
+
+std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
+  const CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  return m.a <=> m.b;
+}
+
+namespace decimal_general {
+
+std::optional<Decimal> sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
   const std::uint32_t scale = sa > sb ? sa : sb;
@@ -478,27 +590,29 @@ std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
   U192 mb = rescale_up(b.coefficient(), scale - sb);
   if (a_negative == b_negative) {
     ma.add(mb);
-    return round_to_fit(ma, scale, a_negative);
+    return round_to_fit_general(ma, scale, a_negative);
   }
   if (ma >= mb) {
     ma.sub(mb);
-    return round_to_fit(ma, scale, a_negative);
+    return round_to_fit_general(ma, scale, a_negative);
   }
   mb.sub(ma);
-  return round_to_fit(mb, scale, b_negative);
+  return round_to_fit_general(mb, scale, b_negative);
 }
 
-std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
-                                                bool negative) noexcept {
-  return round_to_fit(U192::product(a.coefficient(), b.coefficient()), scale, negative);
+std::optional<Decimal> product(Decimal a, Decimal b) noexcept {
+  return round_to_fit_general(U192::product(a.coefficient(), b.coefficient()),
+                              a.scale() + b.scale(), a.is_negative() != b.is_negative());
 }
 
-std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
+std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
   if (sa < sb) return rescale_up(a.coefficient(), sb - sa) <=> U192::from(b.coefficient());
   return U192::from(a.coefficient()) <=> rescale_up(b.coefficient(), sa - sb);
 }
+
+}  // namespace decimal_general
 
 Decimal Decimal::rescaled_up(std::uint32_t target_scale) const noexcept {
   if (target_scale > max_scale) target_scale = max_scale;

@@ -193,6 +193,20 @@ class Decimal {
   std::uint32_t flags_ = 0;
 };
 
+// The general forms of the out-of-line arithmetic: digit groups dropped one at a time, every
+// rescaling by a multiplication loop. The operations above take shortcuts in the common cases
+// and must give bit-identical results (coefficient, scale, sign); these stay as their
+// reference, which the tests compare them with, and as the path for the rare cases.
+namespace decimal_general {
+// The sum of two signed magnitudes (signs given apart from the operands' own), rounded into
+// range; nullopt when it does not fit.
+std::optional<Decimal> sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept;
+// The product at scale a.scale() + b.scale(), rounded into range; nullopt when it does not fit.
+std::optional<Decimal> product(Decimal a, Decimal b) noexcept;
+// The coefficients compared at a common scale.
+std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
+}  // namespace decimal_general
+
 static_assert(sizeof(Decimal) == 16);
 static_assert(std::is_trivially_copyable_v<Decimal>);
 
