@@ -244,7 +244,11 @@ inline std::optional<Decimal> round_to_fit(const U192& m, std::uint32_t scale,
     const std::uint64_t top = (m.limb[2] << 32) | (m.limb[1] >> 32);  // m / 2^96
     std::uint32_t k = decimal_digits(top);
     if (scale > max_scale && scale - max_scale > k) k = scale - max_scale;
-    if (k == 0) return Decimal::from_parts(m.to_u128(), scale, negative);
+    if (k == 0) {
+      // Nothing to drop; an exact zero (the difference of equal values) has no sign.
+      const UInt128 exact = m.to_u128();
+      return Decimal::from_parts(exact, scale, negative && exact != 0);
+    }
     if (k <= max_pow10_step && k <= scale) {
       const std::uint64_t d = pow10_u64[k];
       // m < 2^96 * 10^k, so m / 2^128 < d: each quotient word fits 64 bits.
@@ -549,6 +553,18 @@ std::string Decimal::to_string() const {
 std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
                                          bool b_negative) noexcept {
   CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  if ((m.a.limb[2] | m.b.limb[2]) == 0) [[likely]] {
+    // Both aligned magnitudes fit 128 bits (every scale gap of up to 9 digits, and most wider
+    // ones): add or subtract there, falling through only on a carry out of 128 bits.
+    const UInt128 x = m.a.to_u128();
+    const UInt128 y = m.b.to_u128();
+    if (a_negative != b_negative) {
+      if (x >= y) return round_to_fit(U192::from(x - y), m.scale, a_negative);
+      return round_to_fit(U192::from(y - x), m.scale, b_negative);
+    }
+    const UInt128 sum = x + y;
+    if (sum >= x) return round_to_fit(U192::from(sum), m.scale, a_negative);
+  }
   if (a_negative == b_negative) {
     m.a.add(m.b);
     return round_to_fit(m.a, m.scale, a_negative);
