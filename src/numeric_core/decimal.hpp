@@ -86,10 +86,17 @@ class Decimal {
     if (a.is_zero() || b.is_zero()) return Decimal{};
     const bool negative = a.is_negative() != b.is_negative();
     const std::uint32_t scale = a.scale() + b.scale();
-    if (a.hi_ == 0 && b.hi_ == 0) {
-      // Two 64-bit coefficients: the product fits 128 bits and often needs no rounding.
-      const UInt128 p = UInt128{a.lo_} * b.lo_;
-      if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
+    // One coefficient below 2^64 (a search's weights, a short value): two word products give
+    // the exact product, which often fits 96 bits and then needs no rounding.
+    const bool b_is_word = b.hi_ == 0;
+    const Decimal& wide = b_is_word ? a : b;
+    const Decimal& word = b_is_word ? b : a;
+    if (word.hi_ == 0 && scale <= max_scale) {
+      const UInt128 low = UInt128{wide.lo_} * word.lo_;
+      const UInt128 high = UInt128{wide.hi_} * word.lo_ + (low >> 64);
+      if ((high >> 32) == 0) {
+        return make((high << 64) | static_cast<std::uint64_t>(low), scale, negative);
+      }
     }
     return or_status(rounded_product(a, b, scale, negative), Status::decimal_multiplication);
   }
