@@ -491,47 +491,50 @@ Checked<Decimal> Decimal::parse(std::string_view text) noexcept {
   return make(coefficient, scale, negative);
 }
 
+namespace {
+
+// Two, four and eight digits of a value below 10^2, 10^4, 10^8, zero-padded, at p. Each step
+// splits in 32-bit arithmetic, which the compiler turns into a multiplication.
+inline void write_2_digits(char* p, std::uint32_t v) noexcept {
+  std::memcpy(p, &digit_pairs[2 * v], 2);
+}
+inline void write_4_digits(char* p, std::uint32_t v) noexcept {
+  write_2_digits(p, v / 100);
+  write_2_digits(p + 2, v % 100);
+}
+inline void write_8_digits(char* p, std::uint32_t v) noexcept {
+  write_4_digits(p, v / 10'000);
+  write_4_digits(p + 4, v % 10'000);
+}
+
+}  // namespace
+
 std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noexcept {
-  // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added. The digits
-  // are written from the right, two at a time.
+  // All 29 digit places of the coefficient (2^96 - 1 has 29 digits), zero-padded, written in
+  // fixed groups without a loop: c = high * 10^19 + low, high < 2^32 has 10 digits and low 19.
   std::array<char, 29> digits;
-  char* const digits_end = digits.data() + digits.size();
-  char* first = digits_end;
-  const auto put_two = [&first](std::uint64_t pair) {
-    first -= 2;
-    std::memcpy(first, &digit_pairs[2 * pair], 2);
-  };
-  // The digits of a word, at least `minimum` of them (leading zeros as needed).
-  const auto put_word = [&](std::uint64_t word, std::size_t minimum) {
-    char* const stop = first - minimum;
-    while (word >= 100) {
-      put_two(word % 100);
-      word /= 100;
-    }
-    if (word >= 10) {
-      put_two(word);
-    } else {
-      *--first = static_cast<char>('0' + word);
-    }
-    while (first > stop) *--first = '0';
-  };
   const UInt128 c = coefficient();
-  // Two words of at most 19 digits each cover 96 bits, so most of the work divides 64-bit words.
+  constexpr std::uint64_t ten8 = pow10_u64[8];
+  constexpr std::uint64_t ten16 = pow10_u64[16];
   constexpr std::uint64_t ten19 = pow10_u64[19];
-  if (c >= ten19) {
-    // c < 2^96, so its high word is below 2^32 < 10^19 and the quotient fits one word.
-    std::uint64_t low;
-    const std::uint64_t high =
-        divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
-    put_word(low, 19);
-    put_word(high, 1);
-  } else {
-    put_word(static_cast<std::uint64_t>(c), 1);
-  }
+  std::uint64_t low;
+  // c < 2^96, so its high word is below 2^32 < 10^19 and the quotient fits one word.
+  const std::uint64_t high =
+      divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
+  write_2_digits(&digits[0], static_cast<std::uint32_t>(high / ten8));
+  write_8_digits(&digits[2], static_cast<std::uint32_t>(high % ten8));
+  const auto top3 = static_cast<std::uint32_t>(low / ten16);
+  const std::uint64_t rest = low % ten16;
+  digits[10] = static_cast<char>('0' + top3 / 100);
+  write_2_digits(&digits[11], top3 % 100);
+  write_8_digits(&digits[13], static_cast<std::uint32_t>(rest / ten8));
+  write_8_digits(&digits[21], static_cast<std::uint32_t>(rest % ten8));
+
+  // The significant digits, and at least one digit before the point.
+  const std::size_t significant = high != 0 ? 19 + decimal_digits(high) : decimal_digits(low);
   const std::uint32_t s = scale();
-  // At least one digit before the point.
-  while (static_cast<std::size_t>(digits_end - first) <= s) *--first = '0';
-  const auto n = static_cast<std::size_t>(digits_end - first);
+  const std::size_t n = significant > s ? significant : s + 1;
+  const char* const first = digits.data() + digits.size() - n;
 
   std::size_t length = 0;
   if (is_negative()) out[length++] = '-';
@@ -539,7 +542,7 @@ std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noex
   length += n - s;
   if (s != 0) {
     out[length++] = '.';
-    std::memcpy(&out[length], digits_end - s, s);
+    std::memcpy(&out[length], first + (n - s), s);
     length += s;
   }
   return length;
