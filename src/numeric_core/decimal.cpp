@@ -264,6 +264,52 @@ inline std::optional<Decimal> round_to_fit(const U192& m, std::uint32_t scale,
   return round_to_fit_general(m, scale, negative);
 }
 
+// A coefficient and scale that fit, as the roundings produce them.
+struct Fitted {
+  UInt128 coefficient;
+  std::uint32_t scale;
+};
+
+// round_to_fit for a magnitude below 2^128 and a scale of at most 28 (a sum's), kept in
+// registers. False where it does not answer (a rounding that carries to 2^96, or more digits
+// to drop than the scale has); round_to_fit then does.
+inline bool fit_sum(UInt128 m, std::uint32_t scale, Fitted& out) noexcept {
+  // m / 2^96 < 2^32 has at most 10 digits, so one word's power of ten divides.
+  const std::uint32_t k = decimal_digits(static_cast<std::uint64_t>(m >> 96));
+  if (k == 0) {
+    out = {m, scale};
+    return true;
+  }
+  if (k > scale) return false;
+  const std::uint64_t d = pow10_u64[k];
+  std::uint64_t rem;
+  const std::uint64_t q1 = divide_wide(0, static_cast<std::uint64_t>(m >> 64), d, rem);
+  const std::uint64_t q0 = divide_wide(rem, static_cast<std::uint64_t>(m), d, rem);
+  UInt128 q = (UInt128{q1} << 64) | q0;
+  const std::uint64_t half = d / 2;
+  if (rem > half || (rem == half && (q0 & 1) != 0)) ++q;
+  if (q > max_coefficient) return false;
+  out = {q, scale - k};
+  return true;
+}
+
+// c * 10^by (by <= 28) into `out` when that fits 128 bits; false otherwise.
+inline bool raise_u128(UInt128 c, std::uint32_t by, UInt128& out) noexcept {
+  const auto times = [](UInt128 v, std::uint64_t p, UInt128& product) {
+    const UInt128 low = UInt128{static_cast<std::uint64_t>(v)} * p;
+    const UInt128 high = UInt128{static_cast<std::uint64_t>(v >> 64)} * p + (low >> 64);
+    product = (high << 64) | static_cast<std::uint64_t>(low);
+    return (high >> 64) == 0;
+  };
+  if (by <= max_pow10_step) [[likely]]
+    return times(c, pow10_u64[by], out);
+  // Two steps (a value pinned to a short bound against one at full scale); a value past
+  // 2^128 after the first only grows in the second.
+  UInt128 partial;
+  return times(c, pow10_u64[max_pow10_step], partial) &&
+         times(partial, pow10_u64[by - max_pow10_step], out);
+}
+
 // A coefficient brought up to a larger scale, exactly: the general path's rescaling.
 U192 rescale_up(UInt128 coefficient, std::uint32_t by) noexcept {
   if (by <= max_pow10_step) return times_pow10(coefficient, by);
@@ -301,6 +347,22 @@ inline CommonScale to_common_scale(UInt128 a, std::uint32_t sa, UInt128 b,
                                    std::uint32_t sb) noexcept {
   if (sa >= sb) return {U192::from(a), scaled_up(b, sa - sb), sa};
   return {scaled_up(a, sb - sa), U192::from(b), sb};
+}
+
+// The sum in 192 bits, for what the 128-bit path of Decimal::wide_sum leaves.
+[[gnu::noinline]] std::optional<Decimal> aligned_sum(Decimal a, bool a_negative, Decimal b,
+                                                     bool b_negative) noexcept {
+  CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  if (a_negative == b_negative) {
+    m.a.add(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  if (m.a >= m.b) {
+    m.a.sub(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  m.b.sub(m.a);
+  return round_to_fit(m.b, m.scale, b_negative);
 }
 
 }  // namespace
@@ -555,29 +617,32 @@ std::string Decimal::to_string() const {
 
 std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
                                          bool b_negative) noexcept {
-  CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
-  if ((m.a.limb[2] | m.b.limb[2]) == 0) [[likely]] {
-    // Both aligned magnitudes fit 128 bits (every scale gap of up to 9 digits, and most wider
-    // ones): add or subtract there, falling through only on a carry out of 128 bits.
-    const UInt128 x = m.a.to_u128();
-    const UInt128 y = m.b.to_u128();
-    if (a_negative != b_negative) {
-      if (x >= y) return round_to_fit(U192::from(x - y), m.scale, a_negative);
-      return round_to_fit(U192::from(y - x), m.scale, b_negative);
+  // The operand with the larger scale keeps its coefficient; the other is raised to that scale.
+  const bool a_kept = a.scale() >= b.scale();
+  const Decimal& kept = a_kept ? a : b;
+  const Decimal& raised = a_kept ? b : a;
+  const std::uint32_t scale = kept.scale();
+  UInt128 y;
+  if (raise_u128(raised.coefficient(), scale - raised.scale(), y)) [[likely]] {
+    // Both magnitudes fit 128 bits: add or subtract there (unless the sum carries out) and
+    // round in registers. A difference takes the sign of the larger magnitude.
+    const UInt128 x = kept.coefficient();
+    const bool kept_negative = a_kept ? a_negative : b_negative;
+    const bool raised_negative = a_kept ? b_negative : a_negative;
+    UInt128 m = x + y;
+    bool negative = kept_negative;
+    bool carried = m < x;
+    if (kept_negative != raised_negative) {
+      carried = false;
+      m = x >= y ? x - y : y - x;
+      negative = x >= y ? kept_negative : raised_negative;
     }
-    const UInt128 sum = x + y;
-    if (sum >= x) return round_to_fit(U192::from(sum), m.scale, a_negative);
+    Fitted f;
+    if (!carried && fit_sum(m, scale, f)) [[likely]] {
+      return make(f.coefficient, f.scale, negative && f.coefficient != 0);
+    }
   }
-  if (a_negative == b_negative) {
-    m.a.add(m.b);
-    return round_to_fit(m.a, m.scale, a_negative);
-  }
-  if (m.a >= m.b) {
-    m.a.sub(m.b);
-    return round_to_fit(m.a, m.scale, a_negative);
-  }
-  m.b.sub(m.a);
-  return round_to_fit(m.b, m.scale, b_negative);
+  return aligned_sum(a, a_negative, b, b_negative);
 }
 
 std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
