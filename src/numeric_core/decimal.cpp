@@ -615,8 +615,8 @@ std::string Decimal::to_string() const {
   return std::string(text.data(), write_text(text));
 }
 
-std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
-                                         bool b_negative) noexcept {
+Decimal Decimal::wide_sum_or_no_fit(Decimal a, bool a_negative, Decimal b,
+                                    bool b_negative) noexcept {
   // The operand with the larger scale keeps its coefficient; the other is raised to that scale.
   const bool a_kept = a.scale() >= b.scale();
   const Decimal& kept = a_kept ? a : b;
@@ -642,11 +642,11 @@ std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
       return make(f.coefficient, f.scale, negative && f.coefficient != 0);
     }
   }
-  return aligned_sum(a, a_negative, b, b_negative);
+  return aligned_sum(a, a_negative, b, b_negative).value_or(no_fit());
 }
 
-std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
-                                                bool negative) noexcept {
+Decimal Decimal::rounded_product_or_no_fit(Decimal a, Decimal b, std::uint32_t scale,
+                                           bool negative) noexcept {
   // A factor below 2^64 (a small constant such as a search's weights) needs two word products.
   U192 m;
   if (b.hi_ == 0) {
@@ -656,7 +656,7 @@ std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint3
   } else {
     m = U192::product(a.coefficient(), b.coefficient());
   }
-  return round_to_fit(m, scale, negative);
+  return round_to_fit(m, scale, negative).value_or(no_fit());
 }
 
 std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {

@@ -177,10 +177,31 @@ class Decimal {
 
   // The out-of-line cases of the arithmetic and the comparison. wide_sum brings both
   // magnitudes to the larger scale in 192 bits, adds or subtracts them there and rounds.
+  // Both answer a plain Decimal, which comes back in two registers where an optional would go
+  // through memory; a result that does not fit is marked by flags no decimal has.
   static std::optional<Decimal> wide_sum(Decimal a, bool a_negative, Decimal b,
-                                         bool b_negative) noexcept;
+                                         bool b_negative) noexcept {
+    return unless_no_fit(wide_sum_or_no_fit(a, a_negative, b, b_negative));
+  }
   static std::optional<Decimal> rounded_product(Decimal a, Decimal b, std::uint32_t scale,
-                                                bool negative) noexcept;
+                                                bool negative) noexcept {
+    return unless_no_fit(rounded_product_or_no_fit(a, b, scale, negative));
+  }
+  static Decimal wide_sum_or_no_fit(Decimal a, bool a_negative, Decimal b,
+                                    bool b_negative) noexcept;
+  static Decimal rounded_product_or_no_fit(Decimal a, Decimal b, std::uint32_t scale,
+                                           bool negative) noexcept;
+  static constexpr std::uint32_t no_fit_flags = 1;  // the low flag bits are otherwise zero
+  static Decimal no_fit() noexcept {
+    Decimal d;
+    d.flags_ = no_fit_flags;
+    return d;
+  }
+  static std::optional<Decimal> unless_no_fit(Decimal result) noexcept {
+    if (result.flags_ == no_fit_flags) [[unlikely]]
+      return std::nullopt;
+    return result;
+  }
   // Coefficients compared at a common scale; the scales differ.
   static std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
 
