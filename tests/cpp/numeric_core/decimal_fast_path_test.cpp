@@ -1,5 +1,6 @@
 // Differential tests of the decimal's shortcuts (sums at one scale, one-division rounding,
-// word-sized products, direct rescaling) against the general digit-by-digit arithmetic.
+// word-sized products, direct rescaling) against the general digit-by-digit arithmetic, and
+// of the grouped digit writing of its text form.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -156,6 +157,34 @@ TEST_P(DecimalShortcutsOnRandomOperands, MatchTheGeneralArithmetic) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, DecimalShortcutsOnRandomOperands, testing::Values(1u, 2u, 3u, 4u));
+
+// The text form writes the coefficient's digit places in fixed groups (2, 8, 3, 8, 8 from
+// the left) and counts the significant digits from two words; every digit count, each group
+// boundary and both words' limits, at every scale, against text built from the digits alone.
+class DecimalTextAtDigitBoundaries : public testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(DecimalTextAtDigitBoundaries, PlacesThePointAndTheLeadingZeros) {
+  const std::uint32_t scale = GetParam();
+  std::vector<UInt128> coefficients = {0, (UInt128{1} << 64) - 1, UInt128{1} << 64, max};
+  for (std::uint32_t k = 1; k <= 28; ++k) {
+    coefficients.push_back(pow10(k) - 1);
+    coefficients.push_back(pow10(k));
+    coefficients.push_back(pow10(k) + 1);
+  }
+  for (const UInt128 c : coefficients) {
+    for (const bool negative : {false, true}) {
+      std::string digits = test_text::digits(c);
+      if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
+      std::string expected = (negative ? "-" : "") + digits.substr(0, digits.size() - scale);
+      if (scale != 0) expected += "." + digits.substr(digits.size() - scale);
+      const Decimal d = *Decimal::from_parts(c, scale, negative);
+      ASSERT_EQ(d.to_string(), expected) << show(d);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, DecimalTextAtDigitBoundaries,
+                         testing::Range<std::uint32_t>(0, Decimal::max_scale + 1));
 
 }  // namespace
 }  // namespace swarmtuner
