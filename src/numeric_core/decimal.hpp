@@ -1,6 +1,8 @@
 // The 96-bit decimal of kind d: sign, scale 0..28, 96-bit coefficient, checked arithmetic.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,19 @@
 #include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
+
+namespace decimal_detail {
+// floor(log2(10^g)) for g = 0..28: 2^t[g] <= 10^g < 2^(t[g] + 1).
+inline constexpr std::array<int, 29> pow10_floor_log2 = [] {
+  std::array<int, 29> table{};
+  UInt128 p = 1;
+  for (auto& entry : table) {
+    for (UInt128 rest = p >> 1; rest != 0; rest >>= 1) ++entry;
+    p *= 10;
+  }
+  return table;
+}();
+}  // namespace decimal_detail
 
 // Value = (-1)^sign * coefficient * 10^-scale. Different (coefficient, scale) pairs may denote
 // the same number (1.0 and 1.00); a zero may carry the sign bit and still equals zero.
@@ -125,7 +140,9 @@ class Decimal {
       const UInt128 cb = b.coefficient();
       return a_negative ? cb <=> ca : ca <=> cb;
     }
-    const std::weak_ordering magnitudes = compare_magnitudes(a, b);
+    const std::weak_ordering magnitudes =
+        a_zero || b_zero ? (a_zero ? std::weak_ordering::less : std::weak_ordering::greater)
+                         : magnitudes_apart(a, b);
     return a_negative ? 0 <=> magnitudes : magnitudes;
   }
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
@@ -204,6 +221,32 @@ class Decimal {
   }
   // Coefficients compared at a common scale; the scales differ.
   static std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
+
+  // The number of significant bits of the coefficient.
+  int bit_width() const noexcept {
+    return hi_ != 0 ? 64 + std::bit_width(hi_) : std::bit_width(lo_);
+  }
+  // The magnitudes of two non-zero decimals of different scales. The bit widths alone decide
+  // when they are far enough apart: a coefficient of width w lies in [2^(w-1), 2^w), and a gap
+  // of g digits scales by 10^g, which lies in [2^t, 2^(t+1)) for t = floor(log2(10^g)). Only
+  // magnitudes within about a factor of four of each other need the exact comparison.
+  static std::weak_ordering magnitudes_apart(const Decimal& a, const Decimal& b) noexcept {
+    const int wa = a.bit_width();
+    const int wb = b.bit_width();
+    const std::uint32_t sa = a.scale();
+    const std::uint32_t sb = b.scale();
+    if (sa > sb) {
+      // a * 10^sa against b * 10^sa = b * 10^(sa - sb), with the powers in [2^t, 2^(t+1)).
+      const int t = decimal_detail::pow10_floor_log2[sa - sb];
+      if (wa <= wb - 1 + t) return std::weak_ordering::less;
+      if (wb + t + 1 <= wa - 1) return std::weak_ordering::greater;
+    } else {
+      const int t = decimal_detail::pow10_floor_log2[sb - sa];
+      if (wa + t + 1 <= wb - 1) return std::weak_ordering::less;
+      if (wb <= wa - 1 + t) return std::weak_ordering::greater;
+    }
+    return compare_magnitudes(a, b);
+  }
 
   // Callers guarantee coefficient <= max_coefficient and scale <= max_scale.
   static Decimal make(UInt128 coefficient, std::uint32_t scale, bool negative) noexcept {
