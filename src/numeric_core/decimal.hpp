@@ -224,7 +224,7 @@ class Decimal {
 
   // The number of significant bits of the coefficient.
   int bit_width() const noexcept {
-    return hi_ != 0 ? 64 + std::bit_width(hi_) : std::bit_width(lo_);
+    return static_cast<int>(hi_ != 0 ? 64 + std::bit_width(hi_) : std::bit_width(lo_));
   }
   // The magnitudes of two non-zero decimals of different scales. The bit widths alone decide
   // when they are far enough apart: a coefficient of width w lies in [2^(w-1), 2^w), and a gap
