@@ -174,8 +174,10 @@ struct DroppedDigits {
 // Brings an exact magnitude at `scale` into range: at most 28 fractional digits and a 96-bit
 // coefficient, dropping the fewest fractional digits for which the value rounded half to
 // even from the exact magnitude fits. nullopt when it does not fit even at scale 0. A zero
-// result never carries the sign.
-std::optional<Decimal> round_to_fit(U192 m, std::uint32_t scale, bool negative) noexcept {
+// result never carries the sign. This is the general form, digit group by digit group;
+// round_to_fit below takes the common cases in one division and must agree with it exactly.
+[[gnu::noinline]] std::optional<Decimal> round_to_fit_general(U192 m, std::uint32_t scale,
+                                                              bool negative) noexcept {
   DroppedDigits dropped;
   if (scale > max_scale) {
     dropped.drop(m, scale - max_scale);
@@ -214,12 +216,153 @@ U192 times_pow10(UInt128 m, std::uint32_t exponent) noexcept {
   return U192::product(m, pow10_u64[exponent]);
 }
 
-// A coefficient brought up to a larger scale, exactly.
+// c * w for c below 2^96: two word products where U192::product takes four.
+inline U192 times_word(UInt128 c, std::uint64_t w) noexcept {
+  const UInt128 low = UInt128{static_cast<std::uint64_t>(c)} * w;
+  const UInt128 high = UInt128{static_cast<std::uint64_t>(c >> 64)} * w + (low >> 64);
+  return U192{{static_cast<std::uint64_t>(low), static_cast<std::uint64_t>(high),
+               static_cast<std::uint64_t>(high >> 64)}};
+}
+
+// The number of decimal digits of x (0 for 0): the smallest k with x < 10^k, at most 20.
+inline std::uint32_t decimal_digits(std::uint64_t x) noexcept {
+  // bit_width * log10(2) is the digit count or one more than it; the table settles which.
+  const auto t = static_cast<std::uint32_t>((std::bit_width(x) * 1233) >> 12);
+  return t + (x >= pow10_u64[t] ? 1u : 0u);
+}
+
+// round_to_fit_general's result, computed directly where that is cheap. The fewest digits to
+// drop is known in advance: the truncated quotient m / 10^k fits 96 bits exactly when
+// m / 2^96 < 10^k, so k is the digit count of m / 2^96 (at least what the scale limit asks).
+// One division by 10^k then gives the quotient and the whole dropped remainder, which decides
+// the half-even rounding on its own. Where that count exceeds one 64-bit power of ten, the
+// scale cannot give up that many digits, m / 2^96 needs more than 64 bits, or the rounding
+// carries to 2^96, the general form answers.
+inline std::optional<Decimal> round_to_fit(const U192& m, std::uint32_t scale,
+                                           bool negative) noexcept {
+  if ((m.limb[2] >> 32) == 0) [[likely]] {
+    const std::uint64_t top = (m.limb[2] << 32) | (m.limb[1] >> 32);  // m / 2^96
+    std::uint32_t k = decimal_digits(top);
+    if (scale > max_scale && scale - max_scale > k) k = scale - max_scale;
+    if (k == 0) {
+      // Nothing to drop; an exact zero (the difference of equal values) has no sign.
+      const UInt128 exact = m.to_u128();
+      return Decimal::from_parts(exact, scale, negative && exact != 0);
+    }
+    if (k <= max_pow10_step && k <= scale) {
+      const std::uint64_t d = pow10_u64[k];
+      // m < 2^96 * 10^k, so m / 2^128 < d: each quotient word fits 64 bits.
+      std::uint64_t rem;
+      const std::uint64_t q1 = divide_wide(m.limb[2], m.limb[1], d, rem);
+      const std::uint64_t q0 = divide_wide(rem, m.limb[0], d, rem);
+      UInt128 q = (UInt128{q1} << 64) | q0;
+      const std::uint64_t half = d / 2;
+      if (rem > half || (rem == half && (q0 & 1) != 0)) ++q;
+      if (q <= max_coefficient) return Decimal::from_parts(q, scale - k, negative && q != 0);
+    }
+  }
+  return round_to_fit_general(m, scale, negative);
+}
+
+// A coefficient and scale that fit, as the roundings produce them.
+struct Fitted {
+  UInt128 coefficient;
+  std::uint32_t scale;
+};
+
+// round_to_fit for a magnitude below 2^128 and a scale of at most 28 (a sum's), kept in
+// registers. False where it does not answer (a rounding that carries to 2^96, or more digits
+// to drop than the scale has); round_to_fit then does.
+inline bool fit_sum(UInt128 m, std::uint32_t scale, Fitted& out) noexcept {
+  // m / 2^96 < 2^32 has at most 10 digits, so one word's power of ten divides.
+  const std::uint32_t k = decimal_digits(static_cast<std::uint64_t>(m >> 96));
+  if (k == 0) {
+    out = {m, scale};
+    return true;
+  }
+  if (k > scale) return false;
+  const std::uint64_t d = pow10_u64[k];
+  std::uint64_t rem;
+  const std::uint64_t q1 = divide_wide(0, static_cast<std::uint64_t>(m >> 64), d, rem);
+  const std::uint64_t q0 = divide_wide(rem, static_cast<std::uint64_t>(m), d, rem);
+  UInt128 q = (UInt128{q1} << 64) | q0;
+  const std::uint64_t half = d / 2;
+  if (rem > half || (rem == half && (q0 & 1) != 0)) ++q;
+  if (q > max_coefficient) return false;
+  out = {q, scale - k};
+  return true;
+}
+
+// c * 10^by (by <= 28) into `out` when that fits 128 bits; false otherwise.
+inline bool raise_u128(UInt128 c, std::uint32_t by, UInt128& out) noexcept {
+  const auto times = [](UInt128 v, std::uint64_t p, UInt128& product) {
+    const UInt128 low = UInt128{static_cast<std::uint64_t>(v)} * p;
+    const UInt128 high = UInt128{static_cast<std::uint64_t>(v >> 64)} * p + (low >> 64);
+    product = (high << 64) | static_cast<std::uint64_t>(low);
+    return (high >> 64) == 0;
+  };
+  if (by <= max_pow10_step) [[likely]]
+    return times(c, pow10_u64[by], out);
+  // Two steps (a value pinned to a short bound against one at full scale); a value past
+  // 2^128 after the first only grows in the second.
+  UInt128 partial;
+  return times(c, pow10_u64[max_pow10_step], partial) &&
+         times(partial, pow10_u64[by - max_pow10_step], out);
+}
+
+// A coefficient brought up to a larger scale, exactly: the general path's rescaling.
 U192 rescale_up(UInt128 coefficient, std::uint32_t by) noexcept {
   if (by <= max_pow10_step) return times_pow10(coefficient, by);
   U192 m = U192::from(coefficient);
   m.mul_pow10(by);
   return m;
+}
+
+// Powers of ten up to 10^28 (below 2^94), for rescaling by more than one word's power.
+constexpr std::array<UInt128, max_scale + 1> pow10_u128 = [] {
+  std::array<UInt128, max_scale + 1> table{};
+  UInt128 p = 1;
+  for (auto& entry : table) {
+    entry = p;
+    p *= 10;
+  }
+  return table;
+}();
+
+// A coefficient times 10^by for by <= max_scale, exactly (below 2^190).
+inline U192 scaled_up(UInt128 coefficient, std::uint32_t by) noexcept {
+  if (by <= max_pow10_step) [[likely]]
+    return times_word(coefficient, pow10_u64[by]);
+  return U192::product(coefficient, pow10_u128[by]);
+}
+
+// The magnitudes of a sum, a difference or a comparison brought to the larger of the two
+// scales, exactly.
+struct CommonScale {
+  U192 a;
+  U192 b;
+  std::uint32_t scale;
+};
+inline CommonScale to_common_scale(UInt128 a, std::uint32_t sa, UInt128 b,
+                                   std::uint32_t sb) noexcept {
+  if (sa >= sb) return {U192::from(a), scaled_up(b, sa - sb), sa};
+  return {scaled_up(a, sb - sa), U192::from(b), sb};
+}
+
+// The sum in 192 bits, for what the 128-bit path of Decimal::wide_sum leaves.
+[[gnu::noinline]] std::optional<Decimal> aligned_sum(Decimal a, bool a_negative, Decimal b,
+                                                     bool b_negative) noexcept {
+  CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  if (a_negative == b_negative) {
+    m.a.add(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  if (m.a >= m.b) {
+    m.a.sub(m.b);
+    return round_to_fit(m.a, m.scale, a_negative);
+  }
+  m.b.sub(m.a);
+  return round_to_fit(m.b, m.scale, b_negative);
 }
 
 }  // namespace
@@ -410,47 +553,50 @@ Checked<Decimal> Decimal::parse(std::string_view text) noexcept {
   return make(coefficient, scale, negative);
 }
 
+namespace {
+
+// Two, four and eight digits of a value below 10^2, 10^4, 10^8, zero-padded, at p. Each step
+// splits in 32-bit arithmetic, which the compiler turns into a multiplication.
+inline void write_2_digits(char* p, std::uint32_t v) noexcept {
+  std::memcpy(p, &digit_pairs[2 * v], 2);
+}
+inline void write_4_digits(char* p, std::uint32_t v) noexcept {
+  write_2_digits(p, v / 100);
+  write_2_digits(p + 2, v % 100);
+}
+inline void write_8_digits(char* p, std::uint32_t v) noexcept {
+  write_4_digits(p, v / 10'000);
+  write_4_digits(p + 4, v % 10'000);
+}
+
+}  // namespace
+
 std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noexcept {
-  // 2^96 - 1 has 29 digits; with a scale of 28 at most one leading zero is added. The digits
-  // are written from the right, two at a time.
+  // All 29 digit places of the coefficient (2^96 - 1 has 29 digits), zero-padded, written in
+  // fixed groups without a loop: c = high * 10^19 + low, high < 2^32 has 10 digits and low 19.
   std::array<char, 29> digits;
-  char* const digits_end = digits.data() + digits.size();
-  char* first = digits_end;
-  const auto put_two = [&first](std::uint64_t pair) {
-    first -= 2;
-    std::memcpy(first, &digit_pairs[2 * pair], 2);
-  };
-  // The digits of a word, at least `minimum` of them (leading zeros as needed).
-  const auto put_word = [&](std::uint64_t word, std::size_t minimum) {
-    char* const stop = first - minimum;
-    while (word >= 100) {
-      put_two(word % 100);
-      word /= 100;
-    }
-    if (word >= 10) {
-      put_two(word);
-    } else {
-      *--first = static_cast<char>('0' + word);
-    }
-    while (first > stop) *--first = '0';
-  };
   const UInt128 c = coefficient();
-  // Two words of at most 19 digits each cover 96 bits, so most of the work divides 64-bit words.
+  constexpr std::uint64_t ten8 = pow10_u64[8];
+  constexpr std::uint64_t ten16 = pow10_u64[16];
   constexpr std::uint64_t ten19 = pow10_u64[19];
-  if (c >= ten19) {
-    // c < 2^96, so its high word is below 2^32 < 10^19 and the quotient fits one word.
-    std::uint64_t low;
-    const std::uint64_t high =
-        divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
-    put_word(low, 19);
-    put_word(high, 1);
-  } else {
-    put_word(static_cast<std::uint64_t>(c), 1);
-  }
+  std::uint64_t low;
+  // c < 2^96, so its high word is below 2^32 < 10^19 and the quotient fits one word.
+  const std::uint64_t high =
+      divide_wide(static_cast<std::uint64_t>(c >> 64), static_cast<std::uint64_t>(c), ten19, low);
+  write_2_digits(&digits[0], static_cast<std::uint32_t>(high / ten8));
+  write_8_digits(&digits[2], static_cast<std::uint32_t>(high % ten8));
+  const auto top3 = static_cast<std::uint32_t>(low / ten16);
+  const std::uint64_t rest = low % ten16;
+  digits[10] = static_cast<char>('0' + top3 / 100);
+  write_2_digits(&digits[11], top3 % 100);
+  write_8_digits(&digits[13], static_cast<std::uint32_t>(rest / ten8));
+  write_8_digits(&digits[21], static_cast<std::uint32_t>(rest % ten8));
+
+  // The significant digits, and at least one digit before the point.
+  const std::size_t significant = high != 0 ? 19 + decimal_digits(high) : decimal_digits(low);
   const std::uint32_t s = scale();
-  // At least one digit before the point.
-  while (static_cast<std::size_t>(digits_end - first) <= s) *--first = '0';
-  const auto n = static_cast<std::size_t>(digits_end - first);
+  const std::size_t n = significant > s ? significant : s + 1;
+  const char* const first = digits.data() + digits.size() - n;
 
   std::size_t length = 0;
   if (is_negative()) out[length++] = '-';
@@ -458,7 +604,7 @@ std::size_t Decimal::write_text(std::span<char, max_text_length> out) const noex
   length += n - s;
   if (s != 0) {
     out[length++] = '.';
-    std::memcpy(&out[length], digits_end - s, s);
+    std::memcpy(&out[length], first + (n - s), s);
     length += s;
   }
   return length;
@@ -469,8 +615,58 @@ std::string Decimal::to_string() const {
   return std::string(text.data(), write_text(text));
 }
 
-std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
-                                         bool b_negative) noexcept {
+Decimal Decimal::wide_sum_or_no_fit(Decimal a, bool a_negative, Decimal b,
+                                    bool b_negative) noexcept {
+  // The operand with the larger scale keeps its coefficient; the other is raised to that scale.
+  const bool a_kept = a.scale() >= b.scale();
+  const Decimal& kept = a_kept ? a : b;
+  const Decimal& raised = a_kept ? b : a;
+  const std::uint32_t scale = kept.scale();
+  UInt128 y;
+  if (raise_u128(raised.coefficient(), scale - raised.scale(), y)) [[likely]] {
+    // Both magnitudes fit 128 bits: add or subtract there (unless the sum carries out) and
+    // round in registers. A difference takes the sign of the larger magnitude.
+    const UInt128 x = kept.coefficient();
+    const bool kept_negative = a_kept ? a_negative : b_negative;
+    const bool raised_negative = a_kept ? b_negative : a_negative;
+    UInt128 m = x + y;
+    bool negative = kept_negative;
+    bool carried = m < x;
+    if (kept_negative != raised_negative) {
+      carried = false;
+      m = x >= y ? x - y : y - x;
+      negative = x >= y ? kept_negative : raised_negative;
+    }
+    Fitted f;
+    if (!carried && fit_sum(m, scale, f)) [[likely]] {
+      return make(f.coefficient, f.scale, negative && f.coefficient != 0);
+    }
+  }
+  return aligned_sum(a, a_negative, b, b_negative).value_or(no_fit());
+}
+
+Decimal Decimal::rounded_product_or_no_fit(Decimal a, Decimal b, std::uint32_t scale,
+                                           bool negative) noexcept {
+  // A factor below 2^64 (a small constant such as a search's weights) needs two word products.
+  U192 m;
+  if (b.hi_ == 0) {
+    m = times_word(a.coefficient(), b.lo_);
+  } else if (a.hi_ == 0) {
+    m = times_word(b.coefficient(), a.lo_);
+  } else {
+    m = U192::product(a.coefficient(), b.coefficient());
+  }
+  return round_to_fit(m, scale, negative).value_or(no_fit());
+}
+
+std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
+  const CommonScale m = to_common_scale(a.coefficient(), a.scale(), b.coefficient(), b.scale());
+  return m.a <=> m.b;
+}
+
+namespace decimal_general {
+
+std::optional<Decimal> sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
   const std::uint32_t scale = sa > sb ? sa : sb;
@@ -478,27 +674,29 @@ std::optional<Decimal> Decimal::wide_sum(Decimal a, bool a_negative, Decimal b,
   U192 mb = rescale_up(b.coefficient(), scale - sb);
   if (a_negative == b_negative) {
     ma.add(mb);
-    return round_to_fit(ma, scale, a_negative);
+    return round_to_fit_general(ma, scale, a_negative);
   }
   if (ma >= mb) {
     ma.sub(mb);
-    return round_to_fit(ma, scale, a_negative);
+    return round_to_fit_general(ma, scale, a_negative);
   }
   mb.sub(ma);
-  return round_to_fit(mb, scale, b_negative);
+  return round_to_fit_general(mb, scale, b_negative);
 }
 
-std::optional<Decimal> Decimal::rounded_product(Decimal a, Decimal b, std::uint32_t scale,
-                                                bool negative) noexcept {
-  return round_to_fit(U192::product(a.coefficient(), b.coefficient()), scale, negative);
+std::optional<Decimal> product(Decimal a, Decimal b) noexcept {
+  return round_to_fit_general(U192::product(a.coefficient(), b.coefficient()),
+                              a.scale() + b.scale(), a.is_negative() != b.is_negative());
 }
 
-std::weak_ordering Decimal::compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
+std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept {
   const std::uint32_t sa = a.scale();
   const std::uint32_t sb = b.scale();
   if (sa < sb) return rescale_up(a.coefficient(), sb - sa) <=> U192::from(b.coefficient());
   return U192::from(a.coefficient()) <=> rescale_up(b.coefficient(), sa - sb);
 }
+
+}  // namespace decimal_general
 
 Decimal Decimal::rescaled_up(std::uint32_t target_scale) const noexcept {
   if (target_scale > max_scale) target_scale = max_scale;

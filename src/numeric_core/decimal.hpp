@@ -1,6 +1,8 @@
 // The 96-bit decimal of kind d: sign, scale 0..28, 96-bit coefficient, checked arithmetic.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,19 @@
 #include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
+
+namespace decimal_detail {
+// floor(log2(10^g)) for g = 0..28: 2^t[g] <= 10^g < 2^(t[g] + 1).
+inline constexpr std::array<int, 29> pow10_floor_log2 = [] {
+  std::array<int, 29> table{};
+  UInt128 p = 1;
+  for (auto& entry : table) {
+    for (UInt128 rest = p >> 1; rest != 0; rest >>= 1) ++entry;
+    p *= 10;
+  }
+  return table;
+}();
+}  // namespace decimal_detail
 
 // Value = (-1)^sign * coefficient * 10^-scale. Different (coefficient, scale) pairs may denote
 // the same number (1.0 and 1.00); a zero may carry the sign bit and still equals zero.
@@ -86,10 +101,17 @@ class Decimal {
     if (a.is_zero() || b.is_zero()) return Decimal{};
     const bool negative = a.is_negative() != b.is_negative();
     const std::uint32_t scale = a.scale() + b.scale();
-    if (a.hi_ == 0 && b.hi_ == 0) {
-      // Two 64-bit coefficients: the product fits 128 bits and often needs no rounding.
-      const UInt128 p = UInt128{a.lo_} * b.lo_;
-      if (p <= max_coefficient && scale <= max_scale) return make(p, scale, negative);
+    // One coefficient below 2^64 (a search's weights, a short value): two word products give
+    // the exact product, which often fits 96 bits and then needs no rounding.
+    const bool b_is_word = b.hi_ == 0;
+    const Decimal& wide = b_is_word ? a : b;
+    const Decimal& word = b_is_word ? b : a;
+    if (word.hi_ == 0 && scale <= max_scale) {
+      const UInt128 low = UInt128{wide.lo_} * word.lo_;
+      const UInt128 high = UInt128{wide.hi_} * word.lo_ + (low >> 64);
+      if ((high >> 32) == 0) {
+        return make((high << 64) | static_cast<std::uint64_t>(low), scale, negative);
+      }
     }
     return or_status(rounded_product(a, b, scale, negative), Status::decimal_multiplication);
   }
@@ -118,7 +140,9 @@ class Decimal {
       const UInt128 cb = b.coefficient();
       return a_negative ? cb <=> ca : ca <=> cb;
     }
-    const std::weak_ordering magnitudes = compare_magnitudes(a, b);
+    const std::weak_ordering magnitudes =
+        a_zero || b_zero ? (a_zero ? std::weak_ordering::less : std::weak_ordering::greater)
+                         : magnitudes_apart(a, b);
     return a_negative ? 0 <=> magnitudes : magnitudes;
   }
   friend bool operator==(const Decimal& a, const Decimal& b) noexcept { return (a <=> b) == 0; }
@@ -170,12 +194,59 @@ class Decimal {
 
   // The out-of-line cases of the arithmetic and the comparison. wide_sum brings both
   // magnitudes to the larger scale in 192 bits, adds or subtracts them there and rounds.
+  // Both answer a plain Decimal, which comes back in two registers where an optional would go
+  // through memory; a result that does not fit is marked by flags no decimal has.
   static std::optional<Decimal> wide_sum(Decimal a, bool a_negative, Decimal b,
-                                         bool b_negative) noexcept;
+                                         bool b_negative) noexcept {
+    return unless_no_fit(wide_sum_or_no_fit(a, a_negative, b, b_negative));
+  }
   static std::optional<Decimal> rounded_product(Decimal a, Decimal b, std::uint32_t scale,
-                                                bool negative) noexcept;
+                                                bool negative) noexcept {
+    return unless_no_fit(rounded_product_or_no_fit(a, b, scale, negative));
+  }
+  static Decimal wide_sum_or_no_fit(Decimal a, bool a_negative, Decimal b,
+                                    bool b_negative) noexcept;
+  static Decimal rounded_product_or_no_fit(Decimal a, Decimal b, std::uint32_t scale,
+                                           bool negative) noexcept;
+  static constexpr std::uint32_t no_fit_flags = 1;  // the low flag bits are otherwise zero
+  static Decimal no_fit() noexcept {
+    Decimal d;
+    d.flags_ = no_fit_flags;
+    return d;
+  }
+  static std::optional<Decimal> unless_no_fit(Decimal result) noexcept {
+    if (result.flags_ == no_fit_flags) [[unlikely]]
+      return std::nullopt;
+    return result;
+  }
   // Coefficients compared at a common scale; the scales differ.
   static std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
+
+  // The number of significant bits of the coefficient.
+  int bit_width() const noexcept {
+    return static_cast<int>(hi_ != 0 ? 64 + std::bit_width(hi_) : std::bit_width(lo_));
+  }
+  // The magnitudes of two non-zero decimals of different scales. The bit widths alone decide
+  // when they are far enough apart: a coefficient of width w lies in [2^(w-1), 2^w), and a gap
+  // of g digits scales by 10^g, which lies in [2^t, 2^(t+1)) for t = floor(log2(10^g)). Only
+  // magnitudes within about a factor of four of each other need the exact comparison.
+  static std::weak_ordering magnitudes_apart(const Decimal& a, const Decimal& b) noexcept {
+    const int wa = a.bit_width();
+    const int wb = b.bit_width();
+    const std::uint32_t sa = a.scale();
+    const std::uint32_t sb = b.scale();
+    if (sa > sb) {
+      // a * 10^sa against b * 10^sa = b * 10^(sa - sb), with the powers in [2^t, 2^(t+1)).
+      const int t = decimal_detail::pow10_floor_log2[sa - sb];
+      if (wa <= wb - 1 + t) return std::weak_ordering::less;
+      if (wb + t + 1 <= wa - 1) return std::weak_ordering::greater;
+    } else {
+      const int t = decimal_detail::pow10_floor_log2[sb - sa];
+      if (wa + t + 1 <= wb - 1) return std::weak_ordering::less;
+      if (wb <= wa - 1 + t) return std::weak_ordering::greater;
+    }
+    return compare_magnitudes(a, b);
+  }
 
   // Callers guarantee coefficient <= max_coefficient and scale <= max_scale.
   static Decimal make(UInt128 coefficient, std::uint32_t scale, bool negative) noexcept {
@@ -192,6 +263,20 @@ class Decimal {
   std::uint32_t hi_ = 0;
   std::uint32_t flags_ = 0;
 };
+
+// The general forms of the out-of-line arithmetic: digit groups dropped one at a time, every
+// rescaling by a multiplication loop. The operations above take shortcuts in the common cases
+// and must give bit-identical results (coefficient, scale, sign); these stay as their
+// reference, which the tests compare them with, and as the path for the rare cases.
+namespace decimal_general {
+// The sum of two signed magnitudes (signs given apart from the operands' own), rounded into
+// range; nullopt when it does not fit.
+std::optional<Decimal> sum(Decimal a, bool a_negative, Decimal b, bool b_negative) noexcept;
+// The product at scale a.scale() + b.scale(), rounded into range; nullopt when it does not fit.
+std::optional<Decimal> product(Decimal a, Decimal b) noexcept;
+// The coefficients compared at a common scale.
+std::weak_ordering compare_magnitudes(const Decimal& a, const Decimal& b) noexcept;
+}  // namespace decimal_general
 
 static_assert(sizeof(Decimal) == 16);
 static_assert(std::is_trivially_copyable_v<Decimal>);
