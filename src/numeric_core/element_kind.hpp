@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -110,6 +111,25 @@ constexpr void for_each_kind(F&& f) {
     (f(KindTag<static_cast<ElementKind>(I)>{}), ...);
   }
   (std::make_index_sequence<kind_count>{});
+}
+
+// Calls f(KindTag<K>{}) for every kind K whose bit (kind_index(K)) is set in `kinds`, in kind
+// order. The absent kinds cost nothing: a search's points use one to three kinds, and a walk
+// over all eleven costs more than the step of one component.
+template <class F>
+[[gnu::always_inline]] constexpr void for_each_kind_in(std::uint32_t kinds, F&& f) {
+  while (kinds != 0) {
+    const auto kind = static_cast<ElementKind>(std::countr_zero(kinds));
+    kinds &= kinds - 1;
+    switch (kind) {
+#define SWARMTUNER_KIND_CASE(kind, name, type) \
+  case ElementKind::kind:                      \
+    f(KindTag<ElementKind::kind>{});           \
+    break;
+      SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_KIND_CASE)
+#undef SWARMTUNER_KIND_CASE
+    }
+  }
 }
 
 }  // namespace swarmtuner

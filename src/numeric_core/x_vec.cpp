@@ -17,6 +17,14 @@ XVec XVec::zeros_like() const {
   return zeros;
 }
 
+std::uint32_t XVec::kinds() const noexcept {
+  std::uint32_t kinds = 0;
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    if (!list<K>().empty()) kinds |= std::uint32_t{1} << kind_index(K);
+  });
+  return kinds;
+}
+
 bool XVec::empty() const noexcept {
   bool all_empty = true;
   for_each_kind([&]<ElementKind K>(KindTag<K>) { all_empty = all_empty && list<K>().empty(); });

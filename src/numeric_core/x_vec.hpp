@@ -1,6 +1,7 @@
 // The mixed-kind vector: one contiguous list per element kind, and the whole-vector operations.
 #pragma once
 
+#include <cstdint>
 #include <tuple>
 #include <vector>
 
@@ -38,6 +39,8 @@ struct XVec {
   XVec zeros_like() const;
   // True when every list is empty.
   bool empty() const noexcept;
+  // Bit kind_index(K) set for every kind K whose list is not empty.
+  std::uint32_t kinds() const noexcept;
 
   // a + b and a - b per kind over the shorter list, written into a's storage.
   static XVec add(XVec a, const XVec& b);

@@ -154,22 +154,25 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
                    const ScaleFactor* carried_inertia) {
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    if constexpr (FixedSizeNumber<Element<K>>) {
-      if (StepPlan::has(plan.fused_kinds, K)) {
-        const MoveLists<Element<K>> lists =
-            move_lists<K>(position, velocity, best_position, global_best, limits);
-        if (carried_inertia != nullptr) {
-          move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
-        } else {
-          move_fused<false>(lists, c1.value(), c2.value(), 0.0);
+  // Only the register kinds the plan names are visited (a bit set in one of its two masks).
+  for_each_kind_in(
+      plan.fused_kinds | plan.by_operation_kinds, [&]<ElementKind K>(
+                                                      KindTag<K>) __attribute__((always_inline)) {
+        if constexpr (FixedSizeNumber<Element<K>>) {
+          if (StepPlan::has(plan.fused_kinds, K)) {
+            const MoveLists<Element<K>> lists =
+                move_lists<K>(position, velocity, best_position, global_best, limits);
+            if (carried_inertia != nullptr) {
+              move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
+            } else {
+              move_fused<false>(lists, c1.value(), c2.value(), 0.0);
+            }
+          } else [[unlikely]] {
+            step_by_operation<K>(position, velocity, best_position, global_best, c1, c2, limits,
+                                 scratch);
+          }
         }
-      } else if (StepPlan::has(plan.by_operation_kinds, K)) [[unlikely]] {
-        step_by_operation<K>(position, velocity, best_position, global_best, c1, c2, limits,
-                             scratch);
-      }
-    }
-  });
+      });
   if (!plan.big_ints && !plan.decimals) return;
   constexpr ElementKind I = ElementKind::I;
   constexpr ElementKind D = ElementKind::D;

@@ -22,6 +22,34 @@ inline bool is_finalizing() noexcept {
 #endif
 }
 
+// The value of an exact int whose magnitude fits one digit (below 2^30, say, which covers the
+// small counts and scores objectives return), read from the int without a call; nullopt for
+// any other int. 3.12 and later name this test and read in their headers; before, the sign
+// and the digit count are ob_size.
+inline std::optional<Py_ssize_t> one_digit_long_value(PyObject* integer) noexcept {
+  PyLongObject* const value = reinterpret_cast<PyLongObject*>(integer);
+#if PY_VERSION_HEX >= 0x030C0000
+  if (!PyUnstable_Long_IsCompact(value)) return std::nullopt;
+  return PyUnstable_Long_CompactValue(value);
+#else
+  const Py_ssize_t size = Py_SIZE(value);
+  if (size < -1 || size > 1) return std::nullopt;
+  return size * static_cast<Py_ssize_t>(value->ob_digit[0]);
+#endif
+}
+
+// True when the caller's reference to `object` is its only one, so that no other code can
+// reach it (the collector aside). Never on a free-threaded build, where another thread's
+// references are not all counted in one place.
+inline bool is_sole_reference(PyObject* object) noexcept {
+#ifdef Py_GIL_DISABLED
+  static_cast<void>(object);
+  return false;
+#else
+  return Py_REFCNT(object) == 1;
+#endif
+}
+
 // What a run of the module's (single-phase) initialisation is for: where the versions differ
 // is whether, and where, CPython runs it for a sub-interpreter's import.
 enum class InitialisationRun {

@@ -3,6 +3,7 @@
 
 #include "numeric_core/failure.hpp"
 #include "python_layer/boundary.hpp"
+#include "python_layer/cpython_compat.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -40,8 +41,15 @@ std::optional<Ordering> ObjectiveValue::compare(const ObjectiveValue& a, const O
     if (x == y) return Ordering::Equal;
     return x < y ? Ordering::Less : Ordering::Greater;
   }
-  // So do two exact ints; those that fit 64 bits (all but the huge) compare as C integers.
+  // So do two exact ints; those that fit 64 bits (all but the huge) compare as C integers,
+  // read straight from the ints where they have one digit.
   if (PyLong_CheckExact(a.get()) && PyLong_CheckExact(b.get())) {
+    const std::optional<Py_ssize_t> x_digit = cpython::one_digit_long_value(a.get());
+    const std::optional<Py_ssize_t> y_digit = cpython::one_digit_long_value(b.get());
+    if (x_digit && y_digit) {
+      if (*x_digit == *y_digit) return Ordering::Equal;
+      return *x_digit < *y_digit ? Ordering::Less : Ordering::Greater;
+    }
     int a_overflow = 0;
     int b_overflow = 0;
     const long long x = PyLong_AsLongLongAndOverflow(a.get(), &a_overflow);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "python_layer/boundary.hpp"
+#include "python_layer/cpython_compat.hpp"
 #include "python_layer/element_conversion.hpp"
 
 namespace swarmtuner {
@@ -32,9 +33,12 @@ namespace {
 // as nothing can run before it is full. Should Python fail to make an object, the list is
 // dropped before the failure is reported, which runs Python code. Failures are internal
 // failures.
+// A spare list (SpareLists) is filled untracked, and tracked once full.
 template <ElementKind K>
-PyRef components_to_py_list(const std::vector<Element<K>>& components) {
-  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
+PyRef components_to_py_list(const std::vector<Element<K>>& components, PyRef spare) {
+  const bool reused = static_cast<bool>(spare);
+  PyRef list = reused ? std::move(spare)
+                      : steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
   for (std::size_t j = 0; j < components.size(); ++j) {
     PyObject* const item = new_element_object<K>(components[j]);
     if (item == nullptr) [[unlikely]] {
@@ -43,17 +47,19 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components) {
     }
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), item);
   }
+  if (reused) PyObject_GC_Track(list.get());
   return list;
 }
 
 // The list of one kind's components: for decimals, whose objects may run Python code as they
 // are made, the cache makes the objects first and the list after them.
 template <ElementKind K>
-PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCache& decimals) {
+PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCache& decimals,
+                      PyRef spare) {
   if constexpr (MadeByCApi<K>) {
-    return components_to_py_list<K>(components);
+    return components_to_py_list<K>(components, std::move(spare));
   } else {
-    return decimals.to_py_list(components);
+    return decimals.to_py_list(components, std::move(spare));
   }
 }
 
@@ -61,28 +67,53 @@ PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCa
 
 PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals) {
   // The lists first, then the dict, which no Python code runs to see while it is filled.
+  const std::uint32_t kinds = point.kinds();
   PointLists lists;
-  xvec_to_py_lists(point, lists, decimals);
+  xvec_to_py_lists(point, kinds, lists, decimals, nullptr);
   PyRef dict = steal_or_panic(PyDict_New());
   std::size_t next = 0;
-  for (const ElementKind kind : all_kinds) {
-    if ((lists.kinds() >> kind_index(kind) & 1) == 0) continue;
-    const PyRef& key = slice<KindKeys>().keys[kind_index(kind)];
+  for_each_kind_in(kinds, [&]<ElementKind K>(KindTag<K>) {
+    const PyRef& key = slice<KindKeys>().keys[kind_index(K)];
     if (PyDict_SetItem(dict.get(), key.get(), lists.list(next++)) < 0) [[unlikely]] {
       PythonError error = fetch_python_error();
       dict.reset();  // describing the error runs Python code
       panic_with_python_error("called `Result::unwrap()` on an `Err` value", std::move(error));
     }
-  }
+  });
   return dict;
 }
 
-void xvec_to_py_lists(const XVec& point, PointLists& lists, DecimalObjectCache& decimals) {
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+void xvec_to_py_lists(const XVec& point, std::uint32_t kinds, PointLists& lists,
+                      DecimalObjectCache& decimals, SpareLists* spares) {
+  for_each_kind_in(kinds, [&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
-    if (components.empty()) return;
-    lists.append(kind_to_py_list<K>(components, decimals), K);
+    PyRef spare = spares != nullptr ? spares->take(lists.count(), components.size()) : PyRef();
+    lists.append(kind_to_py_list<K>(components, decimals, std::move(spare)));
   });
+}
+
+PyRef SpareLists::take(std::size_t k, std::size_t size) noexcept {
+  PyRef list = std::move(lists_[k]);
+  if (list && static_cast<std::size_t>(PyList_GET_SIZE(list.get())) != size) list.reset();
+  return list;
+}
+
+void SpareLists::keep_or_release(std::size_t k, PyObject* list) {
+  PyRef owned = PyRef::steal(list);
+  if (!cpython::is_sole_reference(list) || lists_[k]) {
+    owned.drop();
+    return;
+  }
+  // Untracked first: while its items are released below, Python code may run, and the list,
+  // with empty slots, must not be found by it.
+  PyObject_GC_UnTrack(list);
+  PyListObject* const items = reinterpret_cast<PyListObject*>(list);
+  const Py_ssize_t size = PyList_GET_SIZE(list);
+  lists_[k] = std::move(owned);
+  for (Py_ssize_t j = 0; j < size; ++j) {
+    PyObject* const item = std::exchange(items->ob_item[j], nullptr);
+    Py_XDECREF(item);
+  }
 }
 
 PyRef DecimalObjectCache::to_py(const Decimal& value) {
@@ -98,14 +129,17 @@ PyRef DecimalObjectCache::to_py(const Decimal& value) {
   return slot.object.share();
 }
 
-PyRef DecimalObjectCache::to_py_list(const std::vector<Decimal>& values) {
+PyRef DecimalObjectCache::to_py_list(const std::vector<Decimal>& values, PyRef spare) {
   items_.clear();
   for (const Decimal& value : values) items_.push_back(to_py(value));
-  PyRef list = steal_or_panic(PyList_New(static_cast<Py_ssize_t>(items_.size())));
+  const bool reused = static_cast<bool>(spare);
+  PyRef list = reused ? std::move(spare)
+                      : steal_or_panic(PyList_New(static_cast<Py_ssize_t>(items_.size())));
   for (std::size_t j = 0; j < items_.size(); ++j) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), items_[j].release());
   }
   items_.clear();
+  if (reused) PyObject_GC_Track(list.get());
   return list;
 }
 

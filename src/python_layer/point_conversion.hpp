@@ -22,10 +22,11 @@ namespace swarmtuner {
 class DecimalObjectCache {
  public:
   PyRef to_py(const Decimal& value);
-  // A new list of the values' objects. Making a Decimal may run Python code (the pure-Python
-  // decimal module, or a collection that runs callbacks), which must never meet a list with
-  // empty slots: the objects are all made before the list.
-  PyRef to_py_list(const std::vector<Decimal>& values);
+  // A new list of the values' objects (or `spare`, a kept list of their number, filled).
+  // Making a Decimal may run Python code (the pure-Python decimal module, or a collection that
+  // runs callbacks), which must never meet a list with empty slots: the objects are all made
+  // before the list.
+  PyRef to_py_list(const std::vector<Decimal>& values, PyRef spare);
 
  private:
   static constexpr std::size_t slot_bits = 10;
@@ -50,6 +51,25 @@ KindKeys intern_kind_keys();
 // decimals are handed out by `decimals` (a search's cache, which has made most of them before).
 PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 
+// The lists of the last call of f that only the search still held, kept for the next call's
+// points of the same kinds instead of being freed and made again (a list costs more to make and
+// free than the floats it holds). A list f kept, or one whose length f changed, is not kept.
+// A kept list has no items and is not tracked by the collector, so no Python code can reach
+// it; it is filled and tracked again as it is handed out. To f it is a fresh list: nothing
+// else refers to it, as to a list Python takes from its own free list.
+class SpareLists {
+ public:
+  // The list kept for slot k (k-th kind of the point) if it has `size` slots; null otherwise.
+  PyRef take(std::size_t k, std::size_t size) noexcept;
+  // Keeps `list`, the slot k list of the call just made, if only the caller refers to it and
+  // f left its length as it was made; otherwise releases it. Releasing the items (f may have
+  // put objects of its own there) may run Python code.
+  void keep_or_release(std::size_t k, PyObject* list);
+
+ private:
+  std::array<PyRef, kind_count> lists_;
+};
+
 // The lists of a point without the dict, for a call of f with keyword names: one list per kind
 // that has components, in kind order, behind one free slot (the vectorcall protocol lets a
 // callee use the slot before its arguments: PY_VECTORCALL_ARGUMENTS_OFFSET). The lists are
@@ -68,20 +88,24 @@ class PointLists {
 
   PyObject* const* arguments() const noexcept { return slots_.data() + 1; }
   std::size_t count() const noexcept { return count_; }
-  // Bit k set for every kind k that has a list.
-  std::uint32_t kinds() const noexcept { return kinds_; }
   PyObject* list(std::size_t k) const noexcept { return slots_[k + 1]; }
 
-  void append(PyRef list, ElementKind kind) noexcept {
+  void append(PyRef list) noexcept {
     slots_[count_ + 1] = list.release();
     ++count_;
-    kinds_ |= std::uint32_t{1} << kind_index(kind);
   }
-  // Releases every list at once, in kind order, from this ordinary frame: f may have kept them,
-  // or put objects of its own into them, so this may run Python code.
-  void drop() {
+  // Releases every list at once, in kind order, from this ordinary frame, or leaves it to
+  // `spares` for the next call: f may have kept them, or put objects of its own into them, so
+  // this may run Python code.
+  void drop(SpareLists* spares) {
     for (std::size_t k = 1; k <= count_; ++k) {
-      if (PyObject* const list = std::exchange(slots_[k], nullptr)) Py_DECREF(list);
+      PyObject* const list = std::exchange(slots_[k], nullptr);
+      if (list == nullptr) continue;
+      if (spares != nullptr) {
+        spares->keep_or_release(k - 1, list);
+      } else {
+        Py_DECREF(list);
+      }
     }
     count_ = 0;
   }
@@ -89,10 +113,12 @@ class PointLists {
  private:
   std::array<PyObject*, kind_count + 1> slots_;  // [1, 1 + count_) owned, null once dropped
   std::size_t count_ = 0;
-  std::uint32_t kinds_ = 0;
 };
 
-// Makes the lists of `point` into `lists`, which is empty.
-void xvec_to_py_lists(const XVec& point, PointLists& lists, DecimalObjectCache& decimals);
+// Makes the lists of `point` into `lists`, which is empty: one for each kind in `kinds`, which
+// are the kinds with components (point.kinds(), or what a search knows of all its points).
+// With `spares`, the lists it kept are filled instead of new ones where they fit.
+void xvec_to_py_lists(const XVec& point, std::uint32_t kinds, PointLists& lists,
+                      DecimalObjectCache& decimals, SpareLists* spares);
 
 }  // namespace swarmtuner

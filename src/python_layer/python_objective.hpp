@@ -12,21 +12,28 @@
 
 namespace swarmtuner {
 
-// The tuple of keyword names for the kinds of a search's points, made for the first point and
-// kept: every point of a search has the lengths of the bounds (a step keeps the position's
-// lengths), so every point has the same kinds.
-class KeywordNames {
+// The kinds of a search's points and the tuple of their keyword names, learnt from the first
+// point and kept: every point of a search has the lengths of the bounds (a step keeps the
+// position's lengths), so every point has the same kinds.
+class PointLayout {
  public:
-  PyObject* for_kinds(std::uint32_t kinds);
+  bool known() const noexcept { return known_; }
+  void learn(const XVec& first_point);
+  std::uint32_t kinds() const noexcept { return kinds_; }
+  // Null when the points have no components.
+  PyObject* keyword_names() const noexcept { return names_.get(); }
 
  private:
+  bool known_ = false;
+  std::uint32_t kinds_ = 0;
   PyRef names_;
 };
 
 // What one search keeps from one call of f to the next.
 struct CallCache {
-  KeywordNames names;
+  PointLayout layout;
   DecimalObjectCache decimals;
+  SpareLists spare_lists;
 };
 
 // f(**point) with fresh lists per kind; fails with "failed to call f: ...". The lists are

@@ -1,4 +1,5 @@
 """The Python objective: how f is called, and how its failures end the search."""
+import gc
 import re
 
 import pytest
@@ -32,6 +33,47 @@ def test_each_call_gets_fresh_lists_that_f_may_change():
     value, position = swarmtuner.PSO(n_iters=2, n_particles=2).min(f, f64_min=[0.0], f64_max=[1.0])
     assert len({id(x) for x in seen}) == len(seen)
     assert isinstance(position["f64"][0], float) and len(position["f64"]) == 1
+
+
+class Released:
+    """An object f leaves in a list; counts its releases."""
+
+    count = 0
+
+    def __del__(self):
+        Released.count += 1
+
+
+def leave_marker(items):
+    items[0] = Released()
+
+
+@pytest.mark.parametrize(
+    "change", [lambda items: None, leave_marker, list.clear, lambda items: items.append(1), list.reverse]
+)
+def test_lists_f_lets_go_of_come_back_full_and_tracked(change):
+    # Lists f does not keep may serve the next call: each call must still see only its own
+    # point, in lists the collector tracks, and what f left in them is released at once.
+    calls = []
+    Released.count = 0
+
+    def f(i8, f64):
+        calls.append((list(i8), list(f64), gc.is_tracked(i8) and gc.is_tracked(f64), Released.count))
+        value = f64[0]
+        change(i8)
+        change(f64)
+        return value
+
+    value, point = swarmtuner.PSO(n_iters=4, n_particles=3).min(
+        f, i8_min=[-5, 0], i8_max=[5, 3], f64_min=[0.0, 1.0, 2.0], f64_max=[1.0, 2.0, 3.0]
+    )
+    assert len(calls) == 15 and value == min(f64[0] for _, f64, _, _ in calls)
+    for k, (i8, f64, tracked, released) in enumerate(calls):
+        assert tracked and [type(x) for x in i8 + f64] == [int] * 2 + [float] * 3
+        assert -5 <= i8[0] <= 5 and 0 <= i8[1] <= 3
+        assert all(low <= x <= low + 1 for low, x in zip([0.0, 1.0, 2.0], f64))
+        assert released == (2 * k if change is leave_marker else 0)
+    assert point["f64"][0] == value and len(point["i8"]) == 2
 
 
 @pytest.mark.parametrize(
