@@ -126,11 +126,19 @@ Decimal read_decimal(PyObject* object, std::optional<BoundSide> side = std::null
   return side ? round_bound_inwards(utf8, *parsed, *side) : *parsed;
 }
 
+// An int from a 64-bit value. Where long has 64 bits, PyLong_FromLong makes it: unlike
+// PyLong_FromLongLong (before 3.12), it makes ints of one digit without counting digits.
+PyObject* new_int64(std::int64_t value) {
+  if constexpr (sizeof(long) == sizeof(std::int64_t)) {
+    return PyLong_FromLong(static_cast<long>(value));
+  } else {
+    return PyLong_FromLongLong(value);
+  }
+}
+
 PyObject* new_int128(Int128 value) {
   // Most values of a search fit 64 bits, which the interpreter makes directly.
-  if (const auto word = static_cast<std::int64_t>(value); word == value) {
-    return PyLong_FromLongLong(word);
-  }
+  if (const auto word = static_cast<std::int64_t>(value); word == value) return new_int64(word);
   std::array<unsigned char, 16> bytes{};
   UInt128 bits = static_cast<UInt128>(value);
   for (unsigned char& byte : bytes) {
@@ -301,7 +309,7 @@ requires(sizeof(T) <= sizeof(std::int32_t)) struct Codec<T> {
 template <>
 struct Codec<std::int64_t> {
   static std::int64_t read(PyObject* object) { return read_i64(object); }
-  static PyObject* make(std::int64_t value) { return PyLong_FromLongLong(value); }
+  static PyObject* make(std::int64_t value) { return new_int64(value); }
 };
 
 template <>
@@ -315,7 +323,7 @@ struct Codec<BigInt> {
   static BigInt read(PyObject* object) { return read_big_int(object); }
   static PyObject* make(const BigInt& value) {
     // Most values fit a word, which builds the same int without the byte exchange.
-    if (const auto word = value.to_i64()) return PyLong_FromLongLong(*word);
+    if (const auto word = value.to_i64()) return new_int64(*word);
     return new_big_int(value);
   }
 };
