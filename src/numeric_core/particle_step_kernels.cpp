@@ -83,11 +83,18 @@ using StepInt = FixedInt<4>;
 
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, BigInt& social,
                          BigInt& cognitive, std::vector<std::size_t>& failed) {
-  std::vector<BigInt>& xs = lists.x;
-  std::vector<BigInt>& vs = lists.v;
-  const std::vector<BigInt>& bs = lists.best;
-  const std::vector<BigInt>& gs = lists.global_best;
-  const std::size_t n = xs.size();
+  // The lists' storage, read once: the stores into elements below could, as far as the
+  // compiler knows, change a vector's own pointers, which it would otherwise load again for
+  // every access.
+  BigInt* const xs = lists.x.data();
+  BigInt* const vs = lists.v.data();
+  const BigInt* const bs = lists.best.data();
+  const BigInt* const gs = lists.global_best.data();
+  const BigInt* const lower = lists.lower.data();
+  const BigInt* const upper = lists.upper.data();
+  const BigInt* const velocity_min = lists.velocity_min.data();
+  const BigInt* const velocity_max = lists.velocity_max.data();
+  const std::size_t n = lists.x.size();
   const std::size_t clamped = lists.clamped();
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
@@ -97,8 +104,7 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
     const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
     if (!all_words && try_step_fixed_width(x, v, bs[j], gs[j], c1, c2)) {
       if (j < clamped) {
-        clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                            lists.velocity_max[j]);
+        clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
       }
       continue;
     }
@@ -112,8 +118,7 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
     v += social;
     x += v;
     if (j < clamped) {
-      clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                          lists.velocity_max[j]);
+      clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
     }
   }
 }
@@ -122,11 +127,16 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
 // element is written only once all its operations have succeeded.
 void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
                          const ScaleFactor& c2, std::vector<std::size_t>& failed) {
-  std::vector<Decimal>& xs = lists.x;
-  std::vector<Decimal>& vs = lists.v;
-  const std::vector<Decimal>& bs = lists.best;
-  const std::vector<Decimal>& gs = lists.global_best;
-  const std::size_t n = xs.size();
+  // The lists' storage, read once, as for the big integers.
+  Decimal* const xs = lists.x.data();
+  Decimal* const vs = lists.v.data();
+  const Decimal* const bs = lists.best.data();
+  const Decimal* const gs = lists.global_best.data();
+  const Decimal* const lower = lists.lower.data();
+  const Decimal* const upper = lists.upper.data();
+  const Decimal* const velocity_min = lists.velocity_min.data();
+  const Decimal* const velocity_max = lists.velocity_max.data();
+  const std::size_t n = lists.x.size();
   const std::size_t clamped = lists.clamped();
   // A factor without a decimal form fails each element's scaling, as its product would.
   const Checked<Decimal> f1 = c1.decimal();
@@ -139,8 +149,7 @@ void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
       continue;
     }
     if (j < clamped) {
-      clamp_exact_element(new_x, new_v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                          lists.velocity_max[j]);
+      clamp_exact_element(new_x, new_v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
     }
     xs[j] = new_x;
     vs[j] = new_v;
