@@ -208,19 +208,11 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
   }
 }
 
-bool has_unfused_velocity(const StepPlan& plan) noexcept {
-  return plan.by_operation_kinds != 0 || plan.big_ints || plan.decimals;
-}
-
 void scale_unfused_velocity(XVec& velocity, const ScaleFactor& inertia, const StepPlan& plan) {
   // In kind order, as the inertia pass over a whole vector; a kind without lists has nothing to
   // scale, and the fused register kinds are scaled by the next step.
-  for_each_kind([&]<ElementKind K>(KindTag<K>) {
-    bool scaled = StepPlan::has(plan.by_operation_kinds, K);
-    if constexpr (K == ElementKind::I) scaled = plan.big_ints;
-    if constexpr (K == ElementKind::D) scaled = plan.decimals;
-    if (scaled) scale_list(velocity.list<K>(), inertia);
-  });
+  for_each_kind_in(plan.unfused_velocity_kinds(),
+                   [&]<ElementKind K>(KindTag<K>) { scale_list(velocity.list<K>(), inertia); });
 }
 
 }  // namespace swarmtuner

@@ -42,6 +42,12 @@ struct StepPlan {
   static bool has(std::uint32_t kinds, ElementKind kind) noexcept {
     return (kinds >> kind_index(kind) & 1) != 0;
   }
+  // The kinds whose velocity the fused kernels do not scale (bit k): the register kinds that go
+  // operation by operation, and the big integers and decimals, whose scaling can fail.
+  std::uint32_t unfused_velocity_kinds() const noexcept {
+    return by_operation_kinds | (big_ints ? std::uint32_t{1} << kind_index(ElementKind::I) : 0) |
+           (decimals ? std::uint32_t{1} << kind_index(ElementKind::D) : 0);
+  }
 };
 
 StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_position,
@@ -74,11 +80,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
                    const ScaleFactor* carried_inertia);
 
-// velocity *= inertia for every kind that the plan's fused kernels do not scale; nothing when
-// the plan fuses every kind that has components.
+// velocity *= inertia for every kind of plan.unfused_velocity_kinds(), in kind order; nothing
+// when the plan fuses every kind that has components.
 void scale_unfused_velocity(XVec& velocity, const ScaleFactor& inertia, const StepPlan& plan);
-
-// True when scale_unfused_velocity has any list to scale.
-bool has_unfused_velocity(const StepPlan& plan) noexcept;
 
 }  // namespace swarmtuner

@@ -107,7 +107,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   // Every particle's lists have the lengths of the bounds, so one plan serves every step.
   const StepPlan plan = plan_step(swarm.front().position, swarm.front().velocity,
                                   swarm.front().best_position, global_best_position, limits);
-  const bool unfused_velocity = has_unfused_velocity(plan);
+  const bool unfused_velocity = plan.unfused_velocity_kinds() != 0;
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     // The previous sweep's inertia for the kinds whose step scales it (none before the first).
     const ScaleFactor* const carried_inertia = iteration == 0 ? nullptr : &inertia;
