@@ -15,9 +15,8 @@ namespace {
 
 // The fused kernels need the four vectors of the step to agree in length; then every operation
 // of the sequence covers the same n elements and the velocity keeps its length.
-template <class T>
-bool same_lengths(const std::vector<T>& x, const std::vector<T>& v, const std::vector<T>& b,
-                  const std::vector<T>& g) noexcept {
+template <class L>
+bool same_lengths(const L& x, const L& v, const L& b, const L& g) noexcept {
   return x.size() == v.size() && x.size() == b.size() && x.size() == g.size();
 }
 
@@ -114,10 +113,10 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
   StepPlan plan;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     if constexpr (FixedSizeNumber<Element<K>>) {
-      const auto& x = position.list<K>();
-      const auto& v = velocity.list<K>();
-      const auto& b = best_position.list<K>();
-      const auto& g = global_best.list<K>();
+      const auto x = position.list<K>();
+      const auto v = velocity.list<K>();
+      const auto b = best_position.list<K>();
+      const auto g = global_best.list<K>();
       if (x.empty() && v.empty() && b.empty() && g.empty()) return;
       std::uint32_t& kinds =
           separate && same_lengths(x, v, b, g) ? plan.fused_kinds : plan.by_operation_kinds;
@@ -182,8 +181,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
     scratch.failed_decimals.clear();
     if (plan.big_ints) {
       // The two pulls are built in values of the scratch whose limbs live across steps.
-      auto& social = scratch.social.list<I>();
-      auto& cognitive = scratch.cognitive.list<I>();
+      const auto social = scratch.social.list<I>();
+      const auto cognitive = scratch.cognitive.list<I>();
       if (social.empty()) social.resize(1);
       if (cognitive.empty()) cognitive.resize(1);
       move_big_ints_fused(move_lists<I>(position, velocity, best_position, global_best, limits),

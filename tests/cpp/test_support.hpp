@@ -3,14 +3,24 @@
 
 #include <concepts>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "numeric_core/big_int.hpp"
 #include "numeric_core/decimal.hpp"
 #include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
+
+// A copy of a list's elements (a vector's list is a span), to compare with an expected vector.
+template <class List>
+auto as_vector(const List& list) {
+  using T = std::remove_cvref_t<decltype(*std::begin(list))>;
+  return std::vector<T>(std::begin(list), std::end(list));
+}
 
 inline constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double inf = std::numeric_limits<double>::infinity();
