@@ -170,7 +170,10 @@ class XVec {
   }
   template <ElementKind K>
   static std::size_t length_in(const Ends& ends) noexcept {
-    return (ends[slot<K>] - begin_offset<K>(ends)) / sizeof(Element<K>);
+    const std::size_t bytes = ends[slot<K>] - begin_offset<K>(ends);
+    // Always whole elements; said so that a test for an empty list compares the two ends.
+    if (bytes % sizeof(Element<K>) != 0) __builtin_unreachable();
+    return bytes / sizeof(Element<K>);
   }
   template <ElementKind K>
   static Element<K>* elements_in(std::byte* block, const Ends& ends) noexcept {
@@ -192,12 +195,13 @@ class XVec {
   static XVec build(const Ends& ends, Fill&& fill, std::size_t first = kind_count);
   // Rebuilds this vector with kind K's list replaced by `fill`'s n elements; every other list
   // is moved over (moves of elements never throw). A failure leaves this vector as it was.
+  // Kept out of line: a length change is rare, and the code that reads lists stays small.
   template <ElementKind K, class Fill>
-  void rebuild_list(std::size_t n, Fill&& fill);
+  [[gnu::noinline]] void rebuild_list(std::size_t n, Fill&& fill);
   // Shortens kind K's list to n < its length in place: its surplus elements are destroyed and
   // the lists behind it (bytes only, see slot_of_kind) slide down. Never allocates.
   template <ElementKind K>
-  void shrink_list(std::size_t n) noexcept;
+  [[gnu::noinline]] void shrink_list(std::size_t n) noexcept;
   void release() noexcept;
 
   std::byte* data_ = nullptr;
