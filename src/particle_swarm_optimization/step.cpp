@@ -35,9 +35,11 @@ MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& bes
 }
 
 // The sequence itself, one operation at a time over every kind in Ks (in kind order) before
-// the next operation starts. Any of the vectors may be the same one.
+// the next operation starts. Any of the vectors may be the same one. Out of line: a search
+// takes it only where lists differ in length, and kept inline it would swell the walk over
+// the kinds past what the compiler inlines.
 template <ElementKind... Ks>
-void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position,
+[[gnu::noinline]] void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position,
                        const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                        const ParticleLimits& limits, StepScratch& scratch) {
   XVec& social = scratch.social;
