@@ -1,32 +1,34 @@
-// The whole-vector operations of XVec: each applies its element primitive kind by kind.
+// The block that holds a vector's lists, and the whole-vector operations of XVec: each applies its
+// element primitive kind by kind.
 #include "numeric_core/x_vec.hpp"
 
 #include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
-
-#include "numeric_core/failure.hpp"
 
 namespace swarmtuner {
 
 // Kinds are visited in kind order by for_each_kind, and every list operation visits positions
 // from 0 upwards, so the first element that fails is the one whose message is reported.
 
+// A block past 4 GiB is memory this vector cannot hold, refused as any allocation that cannot
+// be served is (std::bad_alloc, a MemoryError in Python), before anything is asked for.
 XVec::Ends XVec::ends_for(const Lengths& lengths) {
   constexpr std::uint64_t max_bytes = std::numeric_limits<std::uint32_t>::max();
   std::array<std::uint64_t, kind_count> bytes{};  // by slot
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     const std::size_t n = lengths[kind_index(K)];
-    if (n > max_bytes / sizeof(Element<K>)) fail(failure_text::capacity_overflow);
+    if (n > max_bytes / sizeof(Element<K>)) throw std::bad_alloc();
     bytes[slot<K>] = n * sizeof(Element<K>);
   });
   Ends ends{};
   std::uint64_t total = 0;
   for (std::size_t s = 0; s < kind_count; ++s) {
     total += bytes[s];
-    if (total > max_bytes) fail(failure_text::capacity_overflow);
+    if (total > max_bytes) throw std::bad_alloc();
     ends[s] = static_cast<std::uint32_t>(total);
   }
   return ends;

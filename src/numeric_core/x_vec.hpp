@@ -185,7 +185,8 @@ class XVec {
     return {elements_in<K>(data_, ends_), length_in<K>(ends_)};
   }
 
-  // The ends of a block holding lists of these lengths; fails when the block would pass 4 GiB.
+  // The ends of a block holding lists of these lengths; std::bad_alloc when the block would
+  // pass 4 GiB.
   static Ends ends_for(const Lengths& lengths);
   // A vector of the layout `ends` whose kind K list is made by fill(KindTag<K>{}, out, n), which
   // constructs n elements at out or throws having left none constructed. The kind `first` (if
