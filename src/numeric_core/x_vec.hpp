@@ -147,6 +147,24 @@ class XVec {
   void mul_assign(const ScaleFactor& factor);
   void mul_assign(double factor) { mul_assign(ScaleFactor(factor)); }
 
+  // True when every list has the other vector's length, so that every list lies at the same
+  // place in both blocks.
+  bool same_lengths(const XVec& other) const noexcept { return ends_ == other.ends_; }
+  // Where kind K's list begins in the block, in bytes. A caller that has learnt it once (the
+  // step's plan) reaches that list, in every vector of the same lengths, through list_at.
+  template <ElementKind K>
+  std::uint32_t offset_of() const noexcept {
+    return static_cast<std::uint32_t>(begin_offset<K>(ends_));
+  }
+  template <ElementKind K>
+  Element<K>* list_at(std::uint32_t offset) noexcept {
+    return elements_in<K>(data_, offset);
+  }
+  template <ElementKind K>
+  const Element<K>* list_at(std::uint32_t offset) const noexcept {
+    return elements_in<K>(data_, offset);
+  }
+
   void swap(XVec& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(ends_, other.ends_);
@@ -178,6 +196,10 @@ class XVec {
   template <ElementKind K>
   static Element<K>* elements_in(std::byte* block, const Ends& ends) noexcept {
     return reinterpret_cast<Element<K>*>(block + begin_offset<K>(ends));
+  }
+  template <ElementKind K>
+  static Element<K>* elements_in(std::byte* block, std::size_t offset) noexcept {
+    return reinterpret_cast<Element<K>*>(block + offset);
   }
 
   template <ElementKind K>

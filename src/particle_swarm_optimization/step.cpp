@@ -2,6 +2,8 @@
 // core's fused kernels and that sequence operation by operation.
 #include "particle_swarm_optimization/step.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,14 +36,38 @@ MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& bes
           limits.velocity_max.list<K>()};
 }
 
+// The same lists reached through the plan's placement of kind K (StepPlan::placed).
+template <ElementKind K>
+MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& best_position,
+                                 const XVec& global_best, const ParticleLimits& limits,
+                                 const StepPlan& plan) noexcept {
+  if (!plan.placed) [[unlikely]] {
+    return move_lists<K>(position, velocity, best_position, global_best, limits);
+  }
+  constexpr std::size_t k = kind_index(K);
+  const std::uint32_t at = plan.offset[k];
+  const std::size_t n = plan.length[k];
+  const std::array<std::uint32_t, 4>& limit_at = plan.limit_offset[k];
+  const std::size_t clamped = plan.clamped[k];
+  return {{position.list_at<K>(at), n},
+          {velocity.list_at<K>(at), n},
+          {best_position.list_at<K>(at), n},
+          {global_best.list_at<K>(at), n},
+          {limits.lower.list_at<K>(limit_at[0]), clamped},
+          {limits.upper.list_at<K>(limit_at[1]), clamped},
+          {limits.velocity_min.list_at<K>(limit_at[2]), clamped},
+          {limits.velocity_max.list_at<K>(limit_at[3]), clamped}};
+}
+
 // The sequence itself, one operation at a time over every kind in Ks (in kind order) before
 // the next operation starts. Any of the vectors may be the same one. Out of line: a search
 // takes it only where lists differ in length, and kept inline it would swell the walk over
 // the kinds past what the compiler inlines.
 template <ElementKind... Ks>
 [[gnu::noinline]] void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position,
-                       const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
-                       const ParticleLimits& limits, StepScratch& scratch) {
+                                         const XVec& global_best, const ScaleFactor& c1,
+                                         const ScaleFactor& c2, const ParticleLimits& limits,
+                                         StepScratch& scratch) {
   XVec& social = scratch.social;
   XVec& cognitive = scratch.cognitive;
   (assign_list(social.list<Ks>(), global_best.list<Ks>()), ...);
@@ -140,6 +166,22 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
                                         best_position.list<I>(), global_best.list<I>()) &&
                            same_lengths(position.list<D>(), velocity.list<D>(),
                                         best_position.list<D>(), global_best.list<D>());
+  plan.placed = position.same_lengths(velocity) && position.same_lengths(best_position) &&
+                position.same_lengths(global_best);
+  if (plan.placed) {
+    for_each_kind([&]<ElementKind K>(KindTag<K>) {
+      constexpr std::size_t k = kind_index(K);
+      const std::size_t n = position.list<K>().size();
+      plan.offset[k] = position.offset_of<K>();
+      plan.length[k] = static_cast<std::uint32_t>(n);
+      plan.limit_offset[k] = {limits.lower.offset_of<K>(), limits.upper.offset_of<K>(),
+                              limits.velocity_min.offset_of<K>(),
+                              limits.velocity_max.offset_of<K>()};
+      plan.clamped[k] = static_cast<std::uint32_t>(
+          std::min({n, limits.lower.list<K>().size(), limits.upper.list<K>().size(),
+                    limits.velocity_min.list<K>().size(), limits.velocity_max.list<K>().size()}));
+    });
+  }
   return plan;
 }
 
@@ -162,7 +204,7 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
         if constexpr (FixedSizeNumber<Element<K>>) {
           if (StepPlan::has(plan.fused_kinds, K)) {
             const MoveLists<Element<K>> lists =
-                move_lists<K>(position, velocity, best_position, global_best, limits);
+                move_lists<K>(position, velocity, best_position, global_best, limits, plan);
             if (carried_inertia != nullptr) {
               move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
             } else {
