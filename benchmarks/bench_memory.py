@@ -226,8 +226,10 @@ def main() -> None:
             "dims": dims,
             "n_iters": iters,
             "particle_number_bytes": numbers,
-            # Computed from the measured fit above, not assumed.
             "expected_swarmtuner_bytes": expected,
+            "expected_swarmtuner_bytes_source": (
+                "computed: n_particles x (fixed + per component x dims) of the measured fit"),
+            "libs_source": "measured: search_peak_increase of each library",
             "libs": big,
         },
         "repeated": repeat,
@@ -258,7 +260,8 @@ def measure_particle_cost(particle_counts: tuple[int, int], dims_list: tuple[int
              / sum((x - mean_x) ** 2 for x in xs))
     intercept = mean_y - slope * mean_x
     return {
-        "method": ("measured: peak resident set increase of f64 searches (1 sweep, trivial "
+        "source": "measured",
+        "method": ("peak resident set increase of f64 searches (1 sweep, trivial "
                    f"objective, fresh process) at {low:,} and {high:,} particles; their "
                    "difference per particle, fitted over the numbers of components"),
         "n_particles": [low, high],

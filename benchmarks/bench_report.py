@@ -450,7 +450,7 @@ def memory_section(data: dict | None) -> list[str]:
     fit = data.get("per_particle") or {}
     if "fixed_bytes" in fit:
         lines += [
-            "Bytes per particle, measured: " + fit["method"] + ". "
+            "Bytes per particle, measured from the " + fit["method"] + ". "
             f"Fit: {fit['fixed_bytes']:.0f} bytes fixed + {fit['per_component_bytes']:.1f} "
             f"bytes per f64 component (largest residual {fit['max_fit_residual_bytes']:.1f} "
             "bytes).",
