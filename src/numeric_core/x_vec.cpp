@@ -11,6 +11,9 @@
 
 namespace swarmtuner {
 
+// A particle holds three vectors; the block's address and eleven 32-bit ends keep each small.
+static_assert(sizeof(XVec) <= 56, "a vector is its block's address and where its lists end");
+
 // Kinds are visited in kind order by for_each_kind, and every list operation visits positions
 // from 0 upwards, so the first element that fails is the one whose message is reported.
 
