@@ -1,8 +1,10 @@
 """Memory of a search: the peak of one large swarm, and resident memory over many small searches.
 
-Each measurement runs in a fresh interpreter. The large search's peak resident set (ru_maxrss)
-is set against the bytes that its particles must hold; the repeated small searches sample the
-resident set as they go, and a search that leaks shows as growth after the warm-up.
+Each measurement runs in a fresh interpreter. The bytes a particle costs are measured: large f64
+searches that differ only in their number of particles, at several numbers of components, fitted
+to fixed + per component * components. The large search's peak resident set (ru_maxrss) is set
+against the bytes that its particles must hold; the repeated small searches sample the resident
+set as they go, and a search that leaks shows as growth after the warm-up.
 """
 
 from __future__ import annotations
@@ -21,13 +23,15 @@ from bench_common import arg_parser, load_swarmtuner, machine_info, write_json
 
 PAGE = resource.getpagesize()
 
-# The per-particle bookkeeping that the search needs besides its numbers: three mixed-kind
-# vectors (position, velocity, best position), each eleven std::vector headers of 24 bytes,
-# plus the 8-byte reference to the particle's best value; and one allocator header of 16 bytes
-# for each of the three f64 buffers on the heap.
-XVEC_HEADER_BYTES = 11 * 24
-PARTICLE_FIXED_BYTES = 3 * XVEC_HEADER_BYTES + 8
-MALLOC_HEADER_BYTES = 16
+# The bytes per particle are measured, not computed: the peak increase of large f64 searches
+# that differ only in their number of particles gives the bytes one more particle costs, and
+# that cost at several numbers of components is fitted to fixed + per_component * components.
+# A swarm's own fixed cost (the sampler, the bounds, the interpreter's first call) cancels in
+# the difference of particle counts.
+FIT_PARTICLES = (20_000, 100_000)
+FIT_DIMS = (1, 10, 50)
+SMOKE_FIT_PARTICLES = (2_000, 10_000)
+SMOKE_FIT_DIMS = (1, 10)
 
 
 def current_rss() -> int:
@@ -178,6 +182,8 @@ def main() -> None:
     parser = arg_parser(__doc__.splitlines()[0])
     parser.add_argument("--big", nargs=4, metavar=("LIB", "PARTICLES", "DIMS", "ITERS"))
     parser.add_argument("--repeat", nargs=2, metavar=("KINDS", "COUNT"))
+    parser.add_argument("--per-particle-only", action="store_true",
+                        help="measure only the bytes per particle and their fit")
     args = parser.parse_args()
     if args.big:
         lib, particles, dims, iters = args.big
@@ -186,33 +192,84 @@ def main() -> None:
     if args.repeat:
         write_json(args.json, repeat_worker(args.repeat[0], int(args.repeat[1])))
         return
+    if args.per_particle_only:
+        write_json(args.json, {
+            "machine": machine_info(),
+            "per_particle": measure_particle_cost(
+                SMOKE_FIT_PARTICLES if args.smoke else FIT_PARTICLES,
+                SMOKE_FIT_DIMS if args.smoke else FIT_DIMS),
+        })
+        return
 
     particles, dims, iters = (200, 100, 1) if args.smoke else (10_000, 100, 1)
     count = 200 if args.smoke else 10_000
     numbers = 3 * particles * dims * 8
-    expected_ours = particles * (3 * dims * 8 + PARTICLE_FIXED_BYTES + 3 * MALLOC_HEADER_BYTES)
     big = {}
     for lib in ("swarmtuner", "plain"):
         big[lib] = run_worker("--big", lib, str(particles), str(dims), str(iters))
         print(f"memory: large search, {lib} done", file=sys.stderr)
+    fit = measure_particle_cost(SMOKE_FIT_PARTICLES if args.smoke else FIT_PARTICLES,
+                                SMOKE_FIT_DIMS if args.smoke else FIT_DIMS)
+    print("memory: bytes per particle fitted", file=sys.stderr)
     repeat = {}
     for kinds in ("f64", "all"):
         repeat[kinds] = run_worker("--repeat", kinds, str(count))
         print(f"memory: repeated searches, {kinds} done", file=sys.stderr)
+    expected = None
+    if "error" not in fit:
+        expected = particles * (fit["fixed_bytes"] + fit["per_component_bytes"] * dims)
     write_json(args.json, {
         "machine": machine_info(),
+        "per_particle": fit,
         "large": {
             "n_particles": particles,
             "dims": dims,
             "n_iters": iters,
             "particle_number_bytes": numbers,
-            "per_particle_fixed_bytes": PARTICLE_FIXED_BYTES,
-            "per_particle_malloc_bytes": 3 * MALLOC_HEADER_BYTES,
-            "expected_swarmtuner_bytes": expected_ours,
+            "expected_swarmtuner_bytes": expected,
+            "expected_swarmtuner_bytes_source": (
+                "computed: n_particles x (fixed + per component x dims) of the measured fit"),
+            "libs_source": "measured: search_peak_increase of each library",
             "libs": big,
         },
         "repeated": repeat,
     })
+
+
+def measure_particle_cost(particle_counts: tuple[int, int], dims_list: tuple[int, ...]) -> dict:
+    """Measured bytes per particle at each number of f64 components, and their linear fit."""
+    low, high = particle_counts
+    per_dims = []
+    for dims in dims_list:
+        runs = {}
+        for particles in (low, high):
+            r = run_worker("--big", "swarmtuner", str(particles), str(dims), "1")
+            if "error" in r:
+                return {"error": r["error"]}
+            runs[particles] = r["search_peak_increase"]
+        per_dims.append({
+            "dims": dims,
+            "peak_increase": {str(k): v for k, v in runs.items()},
+            "bytes_per_particle": (runs[high] - runs[low]) / (high - low),
+        })
+    # Least squares over the measured points: bytes per particle = fixed + per_component * dims.
+    xs = [p["dims"] for p in per_dims]
+    ys = [p["bytes_per_particle"] for p in per_dims]
+    mean_x, mean_y = sum(xs) / len(xs), sum(ys) / len(ys)
+    slope = (sum((x - mean_x) * (y - mean_y) for x, y in zip(xs, ys))
+             / sum((x - mean_x) ** 2 for x in xs))
+    intercept = mean_y - slope * mean_x
+    return {
+        "source": "measured",
+        "method": ("peak resident set increase of f64 searches (1 sweep, trivial "
+                   f"objective, fresh process) at {low:,} and {high:,} particles; their "
+                   "difference per particle, fitted over the numbers of components"),
+        "n_particles": [low, high],
+        "points": per_dims,
+        "fixed_bytes": intercept,
+        "per_component_bytes": slope,
+        "max_fit_residual_bytes": max(abs(y - (intercept + slope * x)) for x, y in zip(xs, ys)),
+    }
 
 
 if __name__ == "__main__":

@@ -447,16 +447,29 @@ def memory_section(data: dict | None) -> list[str]:
     if not data:
         return lines + ["Not run.", ""]
     lg = data["large"]
+    fit = data.get("per_particle") or {}
+    if "fixed_bytes" in fit:
+        lines += [
+            "Bytes per particle, measured from the " + fit["method"] + ". "
+            f"Fit: {fit['fixed_bytes']:.0f} bytes fixed + {fit['per_component_bytes']:.1f} "
+            f"bytes per f64 component (largest residual {fit['max_fit_residual_bytes']:.1f} "
+            "bytes).",
+            "",
+        ]
+        lines += table(["f64 components", "bytes per particle"],
+                       [[str(p["dims"]), f"{p['bytes_per_particle']:.1f}"]
+                        for p in fit["points"]])
+        lines += [""]
+    elif fit:
+        lines += [f"Bytes per particle not measured: {fit.get('error', '')[:200]}", ""]
+    expected = lg.get("expected_swarmtuner_bytes")
     lines += [
         f"One search of {lg['n_particles']:,} particles x {lg['dims']} f64 dimensions, "
         f"{lg['n_iters']} sweep(s), trivial objective, in a fresh process. Peak increase = "
         "ru_maxrss after the search − resident set just before it. The particles' numbers "
         f"(positions, velocities, best positions: 3 x {lg['n_particles']:,} x {lg['dims']} x "
-        f"8 bytes) take {b(lg['particle_number_bytes'])}. Per-particle overheads assumed for "
-        f"swarmtuner: three mixed-kind vectors of eleven 24-byte std::vector headers plus an "
-        f"8-byte value reference = {lg['per_particle_fixed_bytes']} bytes, and "
-        f"{lg['per_particle_malloc_bytes']} bytes of allocator headers for the three f64 "
-        f"buffers: {b(lg['expected_swarmtuner_bytes'])} expected.",
+        f"8 bytes) take {b(lg['particle_number_bytes'])}"
+        + (f"; the measured bytes per particle above give {b(expected)}." if expected else "."),
         "",
     ]
     rows = []
@@ -466,9 +479,9 @@ def memory_section(data: dict | None) -> list[str]:
             continue
         inc = r["search_peak_increase"]
         rows.append([lib, b(inc), x(inc / lg["particle_number_bytes"]),
-                     x(inc / lg["expected_swarmtuner_bytes"]) if lib == "swarmtuner" else "—"])
+                     x(inc / expected) if lib == "swarmtuner" and expected else "—"])
     lines += table(["library", "peak increase", "÷ particle numbers",
-                    "÷ expected (with overheads)"], rows)
+                    "÷ fitted per-particle bytes"], rows)
     lines += ["", "Resident memory over repeated small searches (5 particles, 5 sweeps, "
               "alternating min and max; 'all' uses every element kind). Growth is measured "
               "from the first tenth of the searches (warm-up) to the end; allocated blocks "

@@ -2,6 +2,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "numeric_core/x_vec.hpp"
 #include "particle_swarm_optimization/step.hpp"
@@ -28,12 +30,13 @@ Element<K> value_at(std::uint64_t& state) {
 
 template <ElementKind K>
 XVec filled(std::size_t n, std::uint64_t seed) {
-  XVec v;
-  auto& list = v.list<K>();
-  list.reserve(n);
+  std::vector<Element<K>> values;
+  values.reserve(n);
   for (std::size_t j = 0; j < n; ++j) {
-    list.push_back(value_at<K>(seed));
+    values.push_back(value_at<K>(seed));
   }
+  XVec v;
+  v.list<K>() = std::move(values);
   return v;
 }
 
@@ -111,8 +114,10 @@ Element<K> wide_value_at(std::uint64_t& state) {
 
 template <ElementKind K>
 XVec wide_filled(std::size_t n, std::uint64_t seed) {
+  std::vector<Element<K>> values;
+  for (std::size_t j = 0; j < n; ++j) values.push_back(wide_value_at<K>(seed));
   XVec v;
-  for (std::size_t j = 0; j < n; ++j) v.list<K>().push_back(wide_value_at<K>(seed));
+  v.list<K>() = std::move(values);
   return v;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <concepts>
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -55,64 +56,68 @@ inline void for_each_index(std::size_t n, Op op) {
 
 }  // namespace list_detail
 
+// A list here is anything with size() and data(): a vector's list (XVec::ListRef), a span, a
+// std::vector. The calls that change a length need resize() and assignment as well.
+template <class L>
+using ListElement = std::remove_cvref_t<decltype(*std::declval<L&>().data())>;
+
 // a[j] += b[j] for j below the shorter length; a keeps its length.
-template <class T>
-void add_list(std::vector<T>& a, const std::vector<T>& b) {
+template <class A, class B>
+void add_list(A&& a, const B& b) {
   const std::size_t n = std::min(a.size(), b.size());
-  T* out = a.data();
-  const T* in = b.data();
+  auto* out = a.data();
+  const auto* in = b.data();
   list_detail::for_each_index(n, [&](std::size_t j) { return add_assign_element(out[j], in[j]); });
 }
 
 // a[j] -= b[j] for j below the shorter length; a keeps its length.
-template <class T>
-void sub_list(std::vector<T>& a, const std::vector<T>& b) {
+template <class A, class B>
+void sub_list(A&& a, const B& b) {
   const std::size_t n = std::min(a.size(), b.size());
-  T* out = a.data();
-  const T* in = b.data();
+  auto* out = a.data();
+  const auto* in = b.data();
   list_detail::for_each_index(n, [&](std::size_t j) { return sub_assign_element(out[j], in[j]); });
 }
 
-template <class T>
-void neg_list(std::vector<T>& a) {
-  T* out = a.data();
+template <class A>
+void neg_list(A&& a) {
+  auto* out = a.data();
   const std::size_t n = a.size();
   for (std::size_t j = 0; j < n; ++j) {
     out[j] = neg_element(std::move(out[j]));
   }
 }
 
-// Drops the elements past the shorter operand's length; never reallocates.
-template <class T>
-void shorten_to(std::vector<T>& a, std::size_t n) {
-  if (a.size() > n) {
-    a.erase(a.begin() + static_cast<std::ptrdiff_t>(n), a.end());
-  }
+// Drops the elements past the shorter operand's length.
+template <class A>
+void shorten_to(A&& a, std::size_t n) {
+  if (a.size() > n) a.resize(n);
 }
 
 // a = a + b and a = a - b over the shorter length: a ends with that length.
-template <class T>
-void add_list_in_place(std::vector<T>& a, const std::vector<T>& b) {
+template <class A, class B>
+void add_list_in_place(A&& a, const B& b) {
   if (a.empty()) return;
   add_list(a, b);
   shorten_to(a, b.size());
 }
 
-template <class T>
-void sub_list_in_place(std::vector<T>& a, const std::vector<T>& b) {
+template <class A, class B>
+void sub_list_in_place(A&& a, const B& b) {
   if (a.empty()) return;
   sub_list(a, b);
   shorten_to(a, b.size());
 }
 
 // A deep copy into a's storage, reusing what it holds.
-template <class T>
-void assign_list(std::vector<T>& a, const std::vector<T>& b) {
+template <class A, class B>
+void assign_list(A&& a, const B& b) {
   if (!(a.empty() && b.empty())) a = b;
 }
 
-template <class T>
-void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
+template <class A>
+void scale_list(A&& a, const ScaleFactor& factor) {
+  using T = ListElement<A>;
   T* out = a.data();
   const std::size_t n = a.size();
   if (n == 0) return;
@@ -138,10 +143,13 @@ void scale_list(std::vector<T>& a, const ScaleFactor& factor) {
 
 // finite_velocity of every component; big integers and decimals are exact or fail, so they are
 // left as they are.
-template <class T>
-void finite_velocity_list(std::vector<T>& velocity) {
+template <class A>
+void finite_velocity_list(A&& velocity) {
+  using T = ListElement<A>;
   if constexpr (FixedSizeNumber<T>) {
-    for (T& v : velocity) v = finite_velocity(v);
+    T* out = velocity.data();
+    const std::size_t n = velocity.size();
+    for (std::size_t j = 0; j < n; ++j) out[j] = finite_velocity(out[j]);
   }
 }
 
@@ -216,10 +224,9 @@ void clamp_list(T* position, T* velocity, const T* lower, const T* upper, const 
 }
 
 // Clamps one kind's lists over the shortest of the six.
-template <class T>
-void clamp_lists(std::vector<T>& position, std::vector<T>& velocity, const std::vector<T>& lower,
-                 const std::vector<T>& upper, const std::vector<T>& velocity_min,
-                 const std::vector<T>& velocity_max) {
+template <class X, class V, class L>
+void clamp_lists(X&& position, V&& velocity, const L& lower, const L& upper, const L& velocity_min,
+                 const L& velocity_max) {
   if (position.empty()) return;
   const std::size_t n = std::min({position.size(), velocity.size(), lower.size(), upper.size(),
                                   velocity_min.size(), velocity_max.size()});

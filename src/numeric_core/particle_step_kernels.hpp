@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "numeric_core/element.hpp"
@@ -17,14 +18,14 @@ namespace swarmtuner {
 // a bound or limit list may be shorter, and the elements beyond it move without a clamp.
 template <class T>
 struct MoveLists {
-  std::vector<T>& x;
-  std::vector<T>& v;
-  const std::vector<T>& best;
-  const std::vector<T>& global_best;
-  const std::vector<T>& lower;
-  const std::vector<T>& upper;
-  const std::vector<T>& velocity_min;
-  const std::vector<T>& velocity_max;
+  std::span<T> x;
+  std::span<T> v;
+  std::span<const T> best;
+  std::span<const T> global_best;
+  std::span<const T> lower;
+  std::span<const T> upper;
+  std::span<const T> velocity_min;
+  std::span<const T> velocity_max;
 
   // The number of elements that are clamped as well as moved. Inlined: a step asks it once per
   // kind, and a call costs more than the five comparisons.

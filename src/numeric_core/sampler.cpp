@@ -309,8 +309,8 @@ XVecSampler::XVecSampler(XVec lower, XVec upper) {
   auto spans = std::make_unique<Spans>();
   for_each_kind([&](auto tag) {
     constexpr ElementKind K = decltype(tag)::value;
-    auto& lows = lower.list<K>();
-    auto& highs = upper.list<K>();
+    const auto lows = lower.list<K>();
+    const auto highs = upper.list<K>();
     auto& records = spans->template list<K>();
     const std::size_t n = std::min(lows.size(), highs.size());
     records.reserve(n);
@@ -326,13 +326,20 @@ XVecSampler& XVecSampler::operator=(XVecSampler&&) noexcept = default;
 XVecSampler::~XVecSampler() = default;
 
 XVec XVecSampler::sample(ChaChaRng& rng) const {
-  XVec point;
+  // The point is sized once, its elements the kinds' zeros, and each draw then replaces one.
+  XVec::Lengths lengths{};
+  for_each_kind([&](auto tag) {
+    constexpr ElementKind K = decltype(tag)::value;
+    lengths[kind_index(K)] = spans_->template list<K>().size();
+  });
+  XVec point = XVec::with_lengths(lengths);
   for_each_kind([&](auto tag) {
     constexpr ElementKind K = decltype(tag)::value;
     const auto& records = spans_->template list<K>();
-    auto& components = point.list<K>();
-    components.reserve(records.size());
-    for (const auto& record : records) components.push_back(SpanRule<K>::draw(record, rng));
+    Element<K>* const components = point.list<K>().data();
+    for (std::size_t j = 0; j < records.size(); ++j) {
+      components[j] = SpanRule<K>::draw(records[j], rng);
+    }
   });
   return point;
 }

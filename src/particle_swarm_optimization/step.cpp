@@ -2,6 +2,8 @@
 // core's fused kernels and that sequence operation by operation.
 #include "particle_swarm_optimization/step.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,9 +17,8 @@ namespace {
 
 // The fused kernels need the four vectors of the step to agree in length; then every operation
 // of the sequence covers the same n elements and the velocity keeps its length.
-template <class T>
-bool same_lengths(const std::vector<T>& x, const std::vector<T>& v, const std::vector<T>& b,
-                  const std::vector<T>& g) noexcept {
+template <class L>
+bool same_lengths(const L& x, const L& v, const L& b, const L& g) noexcept {
   return x.size() == v.size() && x.size() == b.size() && x.size() == g.size();
 }
 
@@ -35,12 +36,38 @@ MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& bes
           limits.velocity_max.list<K>()};
 }
 
+// The same lists reached through the plan's placement of kind K (StepPlan::placed).
+template <ElementKind K>
+MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& best_position,
+                                 const XVec& global_best, const ParticleLimits& limits,
+                                 const StepPlan& plan) noexcept {
+  if (!plan.placed) [[unlikely]] {
+    return move_lists<K>(position, velocity, best_position, global_best, limits);
+  }
+  constexpr std::size_t k = kind_index(K);
+  const std::uint32_t at = plan.offset[k];
+  const std::size_t n = plan.length[k];
+  const std::array<std::uint32_t, 4>& limit_at = plan.limit_offset[k];
+  const std::size_t clamped = plan.clamped[k];
+  return {{position.list_at<K>(at), n},
+          {velocity.list_at<K>(at), n},
+          {best_position.list_at<K>(at), n},
+          {global_best.list_at<K>(at), n},
+          {limits.lower.list_at<K>(limit_at[0]), clamped},
+          {limits.upper.list_at<K>(limit_at[1]), clamped},
+          {limits.velocity_min.list_at<K>(limit_at[2]), clamped},
+          {limits.velocity_max.list_at<K>(limit_at[3]), clamped}};
+}
+
 // The sequence itself, one operation at a time over every kind in Ks (in kind order) before
-// the next operation starts. Any of the vectors may be the same one.
+// the next operation starts. Any of the vectors may be the same one. Out of line: a search
+// takes it only where lists differ in length, and kept inline it would swell the walk over
+// the kinds past what the compiler inlines.
 template <ElementKind... Ks>
-void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position,
-                       const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
-                       const ParticleLimits& limits, StepScratch& scratch) {
+[[gnu::noinline]] void step_by_operation(XVec& position, XVec& velocity, const XVec& best_position,
+                                         const XVec& global_best, const ScaleFactor& c1,
+                                         const ScaleFactor& c2, const ParticleLimits& limits,
+                                         StepScratch& scratch) {
   XVec& social = scratch.social;
   XVec& cognitive = scratch.cognitive;
   (assign_list(social.list<Ks>(), global_best.list<Ks>()), ...);
@@ -114,10 +141,10 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
   StepPlan plan;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     if constexpr (FixedSizeNumber<Element<K>>) {
-      const auto& x = position.list<K>();
-      const auto& v = velocity.list<K>();
-      const auto& b = best_position.list<K>();
-      const auto& g = global_best.list<K>();
+      const auto x = position.list<K>();
+      const auto v = velocity.list<K>();
+      const auto b = best_position.list<K>();
+      const auto g = global_best.list<K>();
       if (x.empty() && v.empty() && b.empty() && g.empty()) return;
       std::uint32_t& kinds =
           separate && same_lengths(x, v, b, g) ? plan.fused_kinds : plan.by_operation_kinds;
@@ -139,6 +166,22 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
                                         best_position.list<I>(), global_best.list<I>()) &&
                            same_lengths(position.list<D>(), velocity.list<D>(),
                                         best_position.list<D>(), global_best.list<D>());
+  plan.placed = position.same_lengths(velocity) && position.same_lengths(best_position) &&
+                position.same_lengths(global_best);
+  if (plan.placed) {
+    for_each_kind([&]<ElementKind K>(KindTag<K>) {
+      constexpr std::size_t k = kind_index(K);
+      const std::size_t n = position.list<K>().size();
+      plan.offset[k] = position.offset_of<K>();
+      plan.length[k] = static_cast<std::uint32_t>(n);
+      plan.limit_offset[k] = {limits.lower.offset_of<K>(), limits.upper.offset_of<K>(),
+                              limits.velocity_min.offset_of<K>(),
+                              limits.velocity_max.offset_of<K>()};
+      plan.clamped[k] = static_cast<std::uint32_t>(
+          std::min({n, limits.lower.list<K>().size(), limits.upper.list<K>().size(),
+                    limits.velocity_min.list<K>().size(), limits.velocity_max.list<K>().size()}));
+    });
+  }
   return plan;
 }
 
@@ -161,7 +204,7 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
         if constexpr (FixedSizeNumber<Element<K>>) {
           if (StepPlan::has(plan.fused_kinds, K)) {
             const MoveLists<Element<K>> lists =
-                move_lists<K>(position, velocity, best_position, global_best, limits);
+                move_lists<K>(position, velocity, best_position, global_best, limits, plan);
             if (carried_inertia != nullptr) {
               move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
             } else {
@@ -182,8 +225,8 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
     scratch.failed_decimals.clear();
     if (plan.big_ints) {
       // The two pulls are built in values of the scratch whose limbs live across steps.
-      auto& social = scratch.social.list<I>();
-      auto& cognitive = scratch.cognitive.list<I>();
+      const auto social = scratch.social.list<I>();
+      const auto cognitive = scratch.cognitive.list<I>();
       if (social.empty()) social.resize(1);
       if (cognitive.empty()) cognitive.resize(1);
       move_big_ints_fused(move_lists<I>(position, velocity, best_position, global_best, limits),

@@ -1,6 +1,7 @@
 // The move of one particle within a sweep: its new velocity and position, then the clamp.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -38,6 +39,14 @@ struct StepPlan {
   bool big_ints = false;                 // big integers to move
   bool decimals = false;                 // decimals to move
   bool exact_kinds_fused = false;        // big integers and decimals by their fused kernels
+  // Where each register kind's lists lie in the blocks (XVec::offset_of), learnt when the four
+  // moving vectors have the same lengths in every kind, as in a search: the fused kernels then
+  // reach their lists without reading eight vectors' layouts at every step.
+  bool placed = false;
+  std::array<std::uint32_t, kind_count> offset{};  // in position, velocity and both bests
+  std::array<std::uint32_t, kind_count> length{};
+  std::array<std::array<std::uint32_t, 4>, kind_count> limit_offset{};  // lower, upper, min, max
+  std::array<std::uint32_t, kind_count> clamped{};  // elements clamped as well as moved
 
   static bool has(std::uint32_t kinds, ElementKind kind) noexcept {
     return (kinds >> kind_index(kind) & 1) != 0;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <source_location>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ namespace {
 // failures.
 // A spare list (SpareLists) is filled untracked, and tracked once full.
 template <ElementKind K>
-PyRef components_to_py_list(const std::vector<Element<K>>& components, PyRef spare) {
+PyRef components_to_py_list(std::span<const Element<K>> components, PyRef spare) {
   const bool reused = static_cast<bool>(spare);
   PyRef list = reused ? std::move(spare)
                       : steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
@@ -54,7 +55,7 @@ PyRef components_to_py_list(const std::vector<Element<K>>& components, PyRef spa
 // The list of one kind's components: for decimals, whose objects may run Python code as they
 // are made, the cache makes the objects first and the list after them.
 template <ElementKind K>
-PyRef kind_to_py_list(const std::vector<Element<K>>& components, DecimalObjectCache& decimals,
+PyRef kind_to_py_list(std::span<const Element<K>> components, DecimalObjectCache& decimals,
                       PyRef spare) {
   if constexpr (MadeByCApi<K>) {
     return components_to_py_list<K>(components, std::move(spare));
@@ -129,7 +130,7 @@ PyRef DecimalObjectCache::to_py(const Decimal& value) {
   return slot.object.share();
 }
 
-PyRef DecimalObjectCache::to_py_list(const std::vector<Decimal>& values, PyRef spare) {
+PyRef DecimalObjectCache::to_py_list(std::span<const Decimal> values, PyRef spare) {
   items_.clear();
   for (const Decimal& value : values) items_.push_back(to_py(value));
   const bool reused = static_cast<bool>(spare);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,7 @@ class DecimalObjectCache {
   // Making a Decimal may run Python code (the pure-Python decimal module, or a collection that
   // runs callbacks), which must never meet a list with empty slots: the objects are all made
   // before the list.
-  PyRef to_py_list(const std::vector<Decimal>& values, PyRef spare);
+  PyRef to_py_list(std::span<const Decimal> values, PyRef spare);
 
  private:
   static constexpr std::size_t slot_bits = 10;

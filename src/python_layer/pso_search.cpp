@@ -53,7 +53,7 @@ std::string text_signature(std::string_view method, const ParameterTable& parame
 
 template <ElementKind K>
 void take_bound(const ParameterTable& parameters, std::span<PyObject* const> slots,
-                std::size_t slot, BoundSide side, std::vector<Element<K>>& into) {
+                std::size_t slot, BoundSide side, XVec::ListRef<K> into) {
   if (PyObject* argument = slots[slot]) {
     into = convert_argument(parameters.name(slot),
                             [&] { return extract_bound_list<K>(argument, side); });

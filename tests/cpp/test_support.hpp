@@ -3,14 +3,29 @@
 
 #include <concepts>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <limits>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "numeric_core/big_int.hpp"
 #include "numeric_core/decimal.hpp"
 #include "numeric_core/failure.hpp"
 
+// The allocation failure switch of the test binary's operator new (big_int_test.cpp).
+extern thread_local long allocations_before_failure;
+
 namespace swarmtuner {
+
+// A copy of a list's elements (a vector's list is a span), to compare with an expected vector.
+template <class List>
+auto as_vector(const List& list) {
+  using T = std::remove_cvref_t<decltype(*std::begin(list))>;
+  return std::vector<T>(std::begin(list), std::end(list));
+}
 
 inline constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double inf = std::numeric_limits<double>::infinity();
@@ -40,6 +55,24 @@ T from_int(std::int64_t v) {
     return Decimal::from_i64(v);
   } else {
     return static_cast<T>(v);
+  }
+}
+
+// Runs `operation` with its first, second, ... allocation failing until it completes without
+// one, and calls `check` after every failed attempt; returns the number of failed attempts.
+inline int fail_each_allocation(const std::function<void()>& operation,
+                                const std::function<void()>& check) {
+  for (int failed = 0;; ++failed) {
+    allocations_before_failure = failed;
+    bool completed = false;
+    try {
+      operation();
+      completed = true;
+    } catch (const std::bad_alloc&) {
+    }
+    allocations_before_failure = -1;
+    if (completed) return failed;
+    check();
   }
 }
 

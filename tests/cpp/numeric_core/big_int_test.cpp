@@ -17,13 +17,12 @@
 #include <vector>
 
 #include "numeric_core/failure.hpp"
+#include "test_support.hpp"
 
 // Allocation failure on demand, for the whole test binary: while `allocations_before_failure`
-// is k >= 0, the allocation after the next k ones throws std::bad_alloc, as it would when
-// memory runs out. At -1 (the default) every allocation is served.
-namespace {
+// (test_support.hpp) is k >= 0, the allocation after the next k ones throws std::bad_alloc, as
+// it would when memory runs out. At -1 (the default) every allocation is served.
 thread_local long allocations_before_failure = -1;
-}  // namespace
 
 void* operator new(std::size_t size) {
   if (allocations_before_failure >= 0 && allocations_before_failure-- == 0) {
@@ -354,24 +353,6 @@ TEST(BigIntTest, FromStringRefusesNonDecimalText) {
   EXPECT_THROW(BigInt::from_string("12x"), InternalFailure);
   EXPECT_THROW(BigInt::from_string("-"), InternalFailure);
   EXPECT_THROW(BigInt::from_string("1-2"), InternalFailure);
-}
-
-// Runs `operation` with its first, second, ... allocation failing until it completes without
-// one, and calls `check` after every failed attempt; returns the number of failed attempts.
-int fail_each_allocation(const std::function<void()>& operation,
-                         const std::function<void()>& check) {
-  for (int failed = 0;; ++failed) {
-    allocations_before_failure = failed;
-    bool completed = false;
-    try {
-      operation();
-      completed = true;
-    } catch (const std::bad_alloc&) {
-    }
-    allocations_before_failure = -1;
-    if (completed) return failed;
-    check();
-  }
 }
 
 const char* const kLarge = "-340282366920938463463374607431768211457";  // three limbs

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "numeric_core/failure.hpp"
+#include "test_support.hpp"
 
 namespace swarmtuner {
 namespace {
@@ -103,10 +104,10 @@ TEST(XVecSamplerTest, DrawsMatchThePythonReplayForEveryFixedWidthKind) {
     ASSERT_EQ(got.list<I>().size(), want.i.size());
     for (std::size_t j = 0; j < got.list<I>().size(); ++j)
       EXPECT_EQ(got.list<I>()[j].to_string(), want.i[j]);
-    EXPECT_EQ(got.list<F32>(), want.f32);
-    EXPECT_EQ(got.list<F64>(), want.f64);
-    EXPECT_EQ(got.list<C64>(), want.c64);
-    EXPECT_EQ(got.list<C128>(), want.c128);
+    EXPECT_EQ(as_vector(got.list<F32>()), want.f32);
+    EXPECT_EQ(as_vector(got.list<F64>()), want.f64);
+    EXPECT_EQ(as_vector(got.list<C64>()), want.c64);
+    EXPECT_EQ(as_vector(got.list<C128>()), want.c128);
     EXPECT_TRUE(got.list<D>().empty());
   }
 }

@@ -6,10 +6,14 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
+#include <random>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
@@ -52,7 +56,7 @@ TEST(KindTableTest, EveryKindHasItsOwnIndexNameAndList) {
   XVec v;
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     static_assert(
-        std::is_same_v<std::remove_cvref_t<decltype(v.list<K>())>, std::vector<Element<K>>>);
+        std::is_same_v<decltype(std::as_const(v).list<K>()), std::span<const Element<K>>>);
     EXPECT_EQ(all_kinds[visited], K);
     EXPECT_EQ(kind_index(K), visited);
     EXPECT_FALSE(kind_name(K).empty());
@@ -93,7 +97,8 @@ TEST(XVecTest, BinaryOperationsWorkOverTheShorterListInTheFirstOperand) {
   b.list<I8>() = {10, 20};
   b.list<F64>() = {0.25, 9.0};
   b.list<I>() = {BigInt(-5)};
-  const std::int8_t* storage = a.list<I8>().data();
+  // The big integers open the vector's block, so their address is the block's.
+  const BigInt* storage = a.list<I>().data();
 
   XVec sum = XVec::add(a.clone(), b);
   EXPECT_EQ(sum.list<I8>(), (std::vector<std::int8_t>{11, 22}));
@@ -101,7 +106,7 @@ TEST(XVecTest, BinaryOperationsWorkOverTheShorterListInTheFirstOperand) {
   EXPECT_EQ(sum.list<I>(), (std::vector<BigInt>{BigInt(-4)}));
 
   XVec difference = XVec::sub(std::move(a), b);
-  EXPECT_EQ(difference.list<I8>().data(), storage);
+  EXPECT_EQ(difference.list<I>().data(), storage);
   EXPECT_EQ(difference.list<I8>(), (std::vector<std::int8_t>{-9, -18}));
   EXPECT_EQ(difference.list<F64>(), (std::vector<double>{0.25}));
   EXPECT_EQ(difference.list<I>(), (std::vector<BigInt>{BigInt(6)}));
@@ -384,6 +389,136 @@ TEST(ClampParticleTest, BoundsAreCopiedExactly) {
   EXPECT_TRUE(velocity.list<D>()[2].identical(decimal(-2000, 3)));
   EXPECT_EQ(position.list<I>()[0], big);
   EXPECT_EQ(velocity.list<I>()[0].sign(), BigInt::Sign::NoSign);
+}
+
+// The eleven lists of a vector kept as plain std::vectors: what an XVec must agree with.
+template <ElementKind K>
+using ModelList = std::vector<Element<K>>;
+using Model = KindTuple<ModelList>;
+
+void expect_matches(const XVec& v, const Model& model, const std::string& where) {
+  for_each_kind([&]<ElementKind K>(KindTag<K>) {
+    EXPECT_EQ(as_vector(v.list<K>()), std::get<kind_index(K)>(model)) << kind_name(K) << where;
+  });
+}
+
+// Element number `seed` of kind K; big integers alternate between a word and heap limbs, so
+// that moving the lists about moves values that own memory.
+template <ElementKind K>
+Element<K> element_of(std::uint64_t seed) {
+  const auto small = static_cast<std::int64_t>(seed % 100) - 50;
+  if constexpr (K == I) {
+    return seed % 2 != 0 ? BigInt::from_string(std::to_string(small) + "000000000000000000000000")
+                         : BigInt(small);
+  } else if constexpr (ComplexElement<Element<K>>) {
+    using F = decltype(Element<K>{}.re);
+    return {static_cast<F>(small), static_cast<F>(-small)};
+  } else {
+    return from_int<Element<K>>(small);
+  }
+}
+
+// Every list of the one heap block changes length in turn, by every call that changes one,
+// and every list keeps its own elements: the block's layout holds through each rebuild and
+// each shortening in place.
+TEST(XVecBlockTest, EveryLengthChangeKeepsEveryOtherList) {
+  std::mt19937_64 random(20261208);
+  XVec v;
+  Model model;
+  for (int round = 0; round < 600; ++round) {
+    const std::size_t kind = random() % kind_count;
+    const std::size_t operation = random() % 5;
+    const std::size_t n = random() % 7;
+    for_each_kind([&]<ElementKind K>(KindTag<K>) {
+      if (kind_index(K) != kind) return;
+      ModelList<K>& expected = std::get<kind_index(K)>(model);
+      switch (operation) {
+        case 0:
+          v.list<K>().resize(n);
+          expected.resize(n);
+          break;
+        case 1: {
+          const Element<K> value = element_of<K>(random());
+          v.list<K>().push_back(value);
+          expected.push_back(value);
+          break;
+        }
+        case 2: {
+          ModelList<K> values;
+          for (std::size_t j = 0; j < n; ++j) values.push_back(element_of<K>(random()));
+          v.list<K>() = values;
+          expected = values;
+          break;
+        }
+        case 3:
+          for (auto& element : v.list<K>()) element = element_of<K>(round);
+          for (auto& element : expected) element = element_of<K>(round);
+          break;
+        default:
+          v.list<K>().clear();
+          expected.clear();
+      }
+    });
+    expect_matches(v, model, " after round " + std::to_string(round));
+    if (round % 50 == 49) {
+      XVec copy = v.clone();
+      expect_matches(copy, model, " in a clone");
+      XVec other = XVec::with_lengths({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+      other.assign(v);
+      expect_matches(other, model, " assigned");
+      XVec moved = std::move(copy);
+      expect_matches(moved, model, " moved");
+    }
+  }
+}
+
+// An allocation that fails while a block is built (the block itself, or a big integer's limbs
+// while the list is being filled) leaves the vector as it was; what was built is released
+// (the sanitizer build checks for leaks).
+TEST(XVecBlockTest, FailedAllocationLeavesTheVectorAsItWas) {
+  XVec v;
+  v.list<I>() = {element_of<I>(1), element_of<I>(3), BigInt(7)};
+  v.list<F64>() = {1.5, 2.5};
+  v.list<D>() = {decimal(125, 2)};
+  Model model;
+  std::get<kind_index(I)>(model) = as_vector(v.list<I>());
+  std::get<kind_index(F64)>(model) = {1.5, 2.5};
+  std::get<kind_index(D)>(model) = {decimal(125, 2)};
+  const std::vector<BigInt> longer = {element_of<I>(5), element_of<I>(9), element_of<I>(11),
+                                      element_of<I>(13)};
+  const auto unchanged = [&] { expect_matches(v, model, " after a failed allocation"); };
+
+  XVec different = XVec::with_lengths({0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0});
+  different.list<I>() = {element_of<I>(21), element_of<I>(23)};
+  Model different_model;
+  std::get<kind_index(I)>(different_model) = as_vector(different.list<I>());
+
+  // Each big integer with limbs copied is one allocation more that can fail mid-fill.
+  EXPECT_GE(fail_each_allocation([&] { XVec copy = v.clone(); }, unchanged), 3);
+  EXPECT_GE(fail_each_allocation([&] { v.list<I>() = longer; }, unchanged), 5);
+  EXPECT_EQ(as_vector(v.list<I>()), longer);
+  std::get<kind_index(I)>(model) = longer;
+  EXPECT_EQ(fail_each_allocation([&] { v.list<F64>().push_back(3.5); }, unchanged), 1);
+  std::get<kind_index(F64)>(model).push_back(3.5);
+  EXPECT_GE(fail_each_allocation([&] { different.assign(v); },
+                                 [&] { expect_matches(different, different_model, ""); }),
+            5);
+  expect_matches(different, model, " assigned");
+  // Shortening happens in place and allocates nothing.
+  EXPECT_EQ(fail_each_allocation([&] { v.list<I>().resize(1); }, unchanged), 0);
+}
+
+// A block's offsets have 32 bits: a vector larger than that is refused as memory that cannot
+// be had, before any is asked for, and the vector is left as it was.
+TEST(XVecBlockTest, LengthsBeyondTheBlockLimitAreRefused) {
+  XVec v;
+  v.list<I8>() = {1, 2};
+  EXPECT_THROW(v.list<F64>().resize(std::size_t{1} << 30), std::bad_alloc);
+  EXPECT_THROW(
+      XVec::with_lengths({std::size_t{1} << 31, std::size_t{1} << 31, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+      std::bad_alloc);
+  EXPECT_EQ(v.list<I8>(), (std::vector<std::int8_t>{1, 2}));
+  EXPECT_TRUE(v.list<F64>().empty());
 }
 
 }  // namespace

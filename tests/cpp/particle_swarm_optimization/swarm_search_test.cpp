@@ -155,8 +155,10 @@ TEST_F(SwarmSearch, ResultIsFirstSmallestValueSeenAndWhereItWasSeen) {
     if (sphere.values[k] < sphere.values[first_best]) first_best = k;
   }
   EXPECT_EQ(result.value, sphere.values[first_best]);
-  EXPECT_EQ(result.position.list<F64>(), sphere.points[first_best].list<F64>());
-  EXPECT_EQ(result.position.list<I32>(), sphere.points[first_best].list<I32>());
+  EXPECT_EQ(as_vector(result.position.list<F64>()),
+            as_vector(sphere.points[first_best].list<F64>()));
+  EXPECT_EQ(as_vector(result.position.list<I32>()),
+            as_vector(sphere.points[first_best].list<I32>()));
 }
 
 TEST_F(SwarmSearch, EvaluatedPointsStayWithinBounds) {
@@ -302,9 +304,10 @@ struct OffCentre {
 
   double evaluate(const XVec& position) {
     const std::array<double, 2> x =
-        complex
-            ? std::array<double, 2>{position.list<C128>().at(0).re, position.list<C128>().at(0).im}
-            : std::array<double, 2>{position.list<F64>().at(0), position.list<F64>().at(1)};
+        complex ? std::array<double, 2>{as_vector(position.list<C128>()).at(0).re,
+                                        as_vector(position.list<C128>()).at(0).im}
+                : std::array<double, 2>{as_vector(position.list<F64>()).at(0),
+                                        as_vector(position.list<F64>()).at(1)};
     seen.push_back(x);
     return off_centre(x[0], x[1]);
   }
