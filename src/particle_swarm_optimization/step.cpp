@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -45,6 +46,18 @@ MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& bes
     return move_lists<K>(position, velocity, best_position, global_best, limits);
   }
   constexpr std::size_t k = kind_index(K);
+  // The plan was learnt from the search's first particle; every vector of the search keeps its
+  // lengths, so its lists lie where the plan says (checked in debug builds).
+  assert(
+      position.list<K>().size() == plan.length[k] && velocity.list<K>().size() == plan.length[k] &&
+      best_position.list<K>().size() == plan.length[k] &&
+      global_best.list<K>().size() == plan.length[k] && position.offset_of<K>() == plan.offset[k] &&
+      best_position.offset_of<K>() == plan.offset[k] &&
+      global_best.offset_of<K>() == plan.offset[k] && velocity.offset_of<K>() == plan.offset[k] &&
+      limits.lower.offset_of<K>() == plan.limit_offset[k][0] &&
+      limits.upper.offset_of<K>() == plan.limit_offset[k][1] &&
+      limits.velocity_min.offset_of<K>() == plan.limit_offset[k][2] &&
+      limits.velocity_max.offset_of<K>() == plan.limit_offset[k][3]);
   const std::uint32_t at = plan.offset[k];
   const std::size_t n = plan.length[k];
   const std::array<std::uint32_t, 4>& limit_at = plan.limit_offset[k];
