@@ -50,6 +50,20 @@ inline bool is_sole_reference(PyObject* object) noexcept {
 #endif
 }
 
+// True when a str the caller made and holds may be written over in place: no other reference
+// to it, and nothing derived from its characters kept in it (hash, interning, and before 3.12
+// the wide-character copy), which are CPython's own conditions for modifying a str. Never on a
+// free-threaded build.
+inline bool is_rewritable_str(PyObject* text) noexcept {
+  if (!is_sole_reference(text) || !PyUnicode_CheckExact(text)) return false;
+  const PyASCIIObject* const ascii = reinterpret_cast<const PyASCIIObject*>(text);
+  if (ascii->hash != -1 || PyUnicode_CHECK_INTERNED(text) != 0) return false;
+#if PY_VERSION_HEX < 0x030C0000
+  if (ascii->wstr != nullptr) return false;
+#endif
+  return true;
+}
+
 // What a run of the module's (single-phase) initialisation is for: where the versions differ
 // is whether, and where, CPython runs it for a sub-interpreter's import.
 enum class InitialisationRun {

@@ -362,17 +362,8 @@ struct Codec<Decimal> {
   static Decimal read(PyObject* object) { return read_decimal(object); }
   static Decimal read_bound(PyObject* object, BoundSide side) { return read_decimal(object, side); }
   static PyRef to_py(const Decimal& value) {
-    const DecimalClass& decimal = slice<DecimalClass>();
-    if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
-    PyObject* const cls = decimal.type.get();
-    // The text is written straight into an ASCII string object.
-    std::array<char, Decimal::max_text_length> text;
-    const std::size_t length = value.write_text(text);
-    const PyRef argument = steal_or_panic(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-    std::memcpy(PyUnicode_1BYTE_DATA(argument.get()), text.data(), length);
-    PyRef result = PyRef::steal(PyObject_CallOneArg(cls, argument.get()));
-    if (!result) panic_with_python_error("failed to call decimal.Decimal(value)");
-    return result;
+    DecimalTexts texts;
+    return decimal_to_py(value, texts);
   }
 };
 
@@ -460,6 +451,27 @@ SWARMTUNER_ELEMENT_KINDS(SWARMTUNER_INSTANTIATE)
 #pragma clang diagnostic pop
 #endif
 #undef SWARMTUNER_INSTANTIATE
+
+PyObject* DecimalTexts::text_of(const Decimal& value) {
+  std::array<char, Decimal::max_text_length> text;
+  const std::size_t length = value.write_text(text);
+  PyRef& kept = by_length_[length];
+  // The text is written straight into an ASCII str: the one kept for this length where nothing
+  // else holds it (decimal.Decimal only reads it), a new one otherwise.
+  if (!kept || !cpython::is_rewritable_str(kept.get())) {
+    kept = steal_or_panic(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+  }
+  std::memcpy(PyUnicode_1BYTE_DATA(kept.get()), text.data(), length);
+  return kept.get();
+}
+
+PyRef decimal_to_py(const Decimal& value, DecimalTexts& texts) {
+  const DecimalClass& decimal = slice<DecimalClass>();
+  if (!decimal.type) fail("failed to load decimal.Decimal: " + decimal.load_failure);
+  PyRef result = PyRef::steal(PyObject_CallOneArg(decimal.type.get(), texts.text_of(value)));
+  if (!result) panic_with_python_error("failed to call decimal.Decimal(value)");
+  return result;
+}
 
 double read_double(PyObject* object) {
   if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);

@@ -1,6 +1,7 @@
 // Conversions between Python objects and element values of each kind, and bound lists.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,6 +46,21 @@ template <ElementKind K>
 concept MadeByCApi = requires(const Element<K>& value) {
   new_element_object<K>(value);
 };
+
+// The texts decimal.Decimal reads new decimals from: one str per length, written over for
+// each value while nothing else holds it, rather than a str made and freed for every decimal.
+class DecimalTexts {
+ public:
+  // A str holding the value's text (Decimal::write_text), owned here; valid until the next
+  // call. Failures are internal failures.
+  PyObject* text_of(const Decimal& value);
+
+ private:
+  std::array<PyRef, Decimal::max_text_length + 1> by_length_;
+};
+
+// A new decimal.Decimal of `value`, as element_to_py makes it; its text goes through `texts`.
+PyRef decimal_to_py(const Decimal& value, DecimalTexts& texts);
 
 // ---- Python numbers read as C numbers ----
 

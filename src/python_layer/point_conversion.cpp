@@ -6,6 +6,7 @@
 #include <source_location>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "python_layer/boundary.hpp"
@@ -124,7 +125,11 @@ PyRef DecimalObjectCache::to_py(const Decimal& value) {
       (value.raw_low() ^ (value.raw_high() * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
   Slot& slot = slots_[mixed >> (64 - slot_bits)];
   if (!slot.object || !slot.value.identical(value)) {
-    slot.object = element_to_py<ElementKind::D>(value);
+    PyRef made = decimal_to_py(value, texts_);
+    // The object it replaces is mostly released here for good, on nearly every evaluation of
+    // a converging search: at once, from this frame, rather than set aside by a destructor.
+    slot.object.drop();
+    slot.object = std::move(made);
     slot.value = value;
   }
   return slot.object.share();

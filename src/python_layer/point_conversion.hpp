@@ -10,6 +10,7 @@
 
 #include "numeric_core/decimal.hpp"
 #include "numeric_core/x_vec.hpp"
+#include "python_layer/element_conversion.hpp"
 #include "python_layer/py_ref.hpp"
 
 namespace swarmtuner {
@@ -37,6 +38,7 @@ class DecimalObjectCache {
   };
   std::vector<Slot> slots_;   // 2^slot_bits once the first decimal is converted
   std::vector<PyRef> items_;  // to_py_list's objects until the list takes them
+  DecimalTexts texts_;
 };
 
 // The point conversions' slice of the module state: the keys of a point, the kind names in kind

@@ -87,3 +87,28 @@ except BaseException as error:
     print(type(error).__name__, str(error).split(": PyErr")[0], copies > 0)
 """)
     assert lines == ["PanicException failed to call decimal.Decimal(value) True"]
+
+
+def test_texts_decimal_keeps_are_never_written_over():
+    # The module writes each new decimal's text over a str it made before, when nothing else
+    # holds that str. A Decimal that keeps its text must keep it as it was.
+    lines = run("""
+kept = []
+make = decimal.Decimal.__new__
+
+def new(cls, value="0", context=None):
+    if type(value) is str:
+        kept.append((value, "".join(list(value))))
+    return make(cls, value, context)
+
+decimal.Decimal.__new__ = new
+seen = []
+def g(d):
+    seen.extend(d)
+    return float(sum(d))
+swarmtuner.PSO(n_iters=5, n_particles=6, c1=0.7, c2=1.0).min(
+    g, d_min=["-1000.000000"] * 3, d_max=["1000.000000"] * 3)
+print(len(kept) > 20, all(text == copy for text, copy in kept))
+print(all(decimal.Decimal(str(v)) == v for v in seen), len({str(v) for v in seen}) > 20)
+""")
+    assert lines == ["True True", "True True"]
