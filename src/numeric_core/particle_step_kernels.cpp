@@ -1,6 +1,9 @@
 // The particle step's kernels for big integers and decimals, the kinds whose operations fail.
 #include "numeric_core/particle_step_kernels.hpp"
 
+#include <cstdint>
+#include <optional>
+
 #include "numeric_core/fixed_int.hpp"
 
 namespace swarmtuner {
@@ -48,6 +51,44 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
   x = *new_x;
   v = *new_v;
   return Status::ok;
+}
+
+// The element's step in machine words, when its four values are words and so is every
+// intermediate: the usual case of a search within bounds of up to about 2^62. Each operation
+// is then the general path's own on words (a difference that fits a word converts to binary64
+// as the big integer does, and a product inside the word range truncates as assign_f64 does),
+// so the results are the same. False, with nothing stored, where a value or an intermediate is
+// no word (or a product is not finite); the other paths then take the element.
+[[gnu::always_inline]] inline bool try_step_words(BigInt& x, BigInt& v, const BigInt& b,
+                                                  const BigInt& g, double c1, double c2) noexcept {
+  const std::optional<std::int64_t> wx = x.to_i64();
+  const std::optional<std::int64_t> wv = v.to_i64();
+  const std::optional<std::int64_t> wb = b.to_i64();
+  const std::optional<std::int64_t> wg = g.to_i64();
+  if (!wx || !wv || !wb || !wg) return false;
+  std::int64_t social_difference;
+  std::int64_t cognitive_difference;
+  if (__builtin_sub_overflow(*wg, *wx, &social_difference) ||
+      __builtin_sub_overflow(*wb, *wx, &cognitive_difference)) {
+    return false;
+  }
+  const double social = static_cast<double>(social_difference) * c1;
+  const double cognitive = static_cast<double>(cognitive_difference) * c2;
+  // The range test is false for NaN; inside it the truncation fits a word.
+  if (!(social >= -0x1p63 && social < 0x1p63 && cognitive >= -0x1p63 && cognitive < 0x1p63)) {
+    return false;
+  }
+  std::int64_t pull;
+  std::int64_t new_v;
+  std::int64_t new_x;
+  if (__builtin_add_overflow(static_cast<std::int64_t>(social),
+                             static_cast<std::int64_t>(cognitive), &pull) ||
+      __builtin_add_overflow(*wv, pull, &new_v) || __builtin_add_overflow(*wx, new_v, &new_x)) {
+    return false;
+  }
+  x = BigInt(new_x);
+  v = BigInt(new_v);
+  return true;
 }
 
 // The element's step in four-limb two's complement, when its four values fit that form: the
@@ -99,10 +140,11 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
     BigInt& v = vs[j];
-    // Values that all fit a word take BigInt's own word arithmetic below, which is cheaper
-    // still than the fixed-width form.
+    // Values that all fit a word take the word arithmetic, or, where an intermediate does
+    // not fit one, BigInt's own below, which is cheaper still than the fixed-width form.
     const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
-    if (!all_words && try_step_fixed_width(x, v, bs[j], gs[j], c1, c2)) {
+    if (all_words ? try_step_words(x, v, bs[j], gs[j], c1, c2)
+                  : try_step_fixed_width(x, v, bs[j], gs[j], c1, c2)) {
       if (j < clamped) {
         clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
       }
