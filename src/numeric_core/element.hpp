@@ -197,11 +197,17 @@ constexpr void sub_assign_element(T& a, T b) noexcept {
 
 // i8 and i16 multiply in binary32 (the factor rounded to binary32, overflowing to infinity);
 // i32 exactly in binary64; i64 and i128 after rounding a to the nearest binary64.
+// scale_element_by takes the factor already in that float type (scale_factor_in), which a
+// loop or a search can then round once for all its elements.
+template <FixedWidthInt T>
+constexpr T scale_element_by(T a, element_detail::ScaleFloat<T> factor) noexcept {
+  using F = element_detail::ScaleFloat<T>;
+  return element_detail::saturating_truncate<T>(element_detail::to_float<F>(a) * factor);
+}
+
 template <FixedWidthInt T>
 constexpr T scale_element(T a, double x) noexcept {
-  using F = element_detail::ScaleFloat<T>;
-  return element_detail::saturating_truncate<T>(element_detail::to_float<F>(a) *
-                                                element_detail::scale_factor_in<F>(x));
+  return scale_element_by(a, element_detail::scale_factor_in<element_detail::ScaleFloat<T>>(x));
 }
 
 // ---- Binary floats and complex pairs: IEEE 754 throughout. ----
@@ -237,15 +243,40 @@ static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<doubl
 
 // f32 scales by the factor rounded to binary32 (beyond its range: infinity), f64 by the factor.
 template <std::floating_point T>
+constexpr T scale_element_by(T a, T factor) noexcept {
+  return a * factor;
+}
+
+template <std::floating_point T>
 constexpr T scale_element(T a, double x) noexcept {
-  return a * element_detail::scale_factor_in<T>(x);
+  return scale_element_by(a, element_detail::scale_factor_in<T>(x));
+}
+
+template <class F>
+constexpr BasicComplex<F> scale_element_by(BasicComplex<F> a, F factor) noexcept {
+  return {a.re * factor, a.im * factor};
 }
 
 template <class F>
 constexpr BasicComplex<F> scale_element(BasicComplex<F> a, double x) noexcept {
-  const F factor = element_detail::scale_factor_in<F>(x);
-  return {a.re * factor, a.im * factor};
+  return scale_element_by(a, element_detail::scale_factor_in<F>(x));
 }
+
+// The float type a register kind is scaled in, in which scale_element_by takes its factor.
+template <FixedSizeNumber T>
+struct ScaleFloatOfKind {
+  using type = T;
+};
+template <FixedWidthInt T>
+struct ScaleFloatOfKind<T> {
+  using type = element_detail::ScaleFloat<T>;
+};
+template <class F>
+struct ScaleFloatOfKind<BasicComplex<F>> {
+  using type = F;
+};
+template <FixedSizeNumber T>
+using ScaleFloatOf = typename ScaleFloatOfKind<T>::type;
 
 // ---- The velocity a particle moves by. ----
 

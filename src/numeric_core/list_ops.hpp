@@ -18,8 +18,18 @@ namespace swarmtuner {
 // decimal form fails only where a decimal component is scaled, as a plain double would.
 class ScaleFactor {
  public:
-  explicit ScaleFactor(double value) noexcept : value_(value), decimal_(Decimal{}) {}
+  explicit ScaleFactor(double value) noexcept
+      : value_(value), binary32_(narrow_to_f32(value)), decimal_(Decimal{}) {}
   double value() const noexcept { return value_; }
+  // The factor in the float type F that a kind is scaled in (scale_factor_in), rounded once.
+  template <std::floating_point F>
+  F in() const noexcept {
+    if constexpr (std::same_as<F, float>) {
+      return binary32_;
+    } else {
+      return value_;
+    }
+  }
   // The decimal form, or Status::decimal_factor.
   Checked<Decimal> decimal() const noexcept {
     if (!converted_) {
@@ -31,6 +41,7 @@ class ScaleFactor {
 
  private:
   double value_;
+  float binary32_;
   mutable bool converted_ = false;
   mutable Checked<Decimal> decimal_;
 };

@@ -47,12 +47,12 @@ struct MoveLists {
 
 namespace step_kernel_detail {
 
-// Element j of the move for a register kind. Nothing here can fail.
-template <FixedSizeNumber T>
-[[gnu::always_inline]] inline void move_element(T& x, T& v, T b, T g, double c1,
-                                                double c2) noexcept {
-  const T social = scale_element(sub_element(g, x), c1);
-  const T cognitive = scale_element(sub_element(b, x), c2);
+// Element j of the move for a register kind, with the factors in the kind's scaling float
+// type F (ScaleFloatOf). Nothing here can fail.
+template <FixedSizeNumber T, class F = ScaleFloatOf<T>>
+[[gnu::always_inline]] inline void move_element(T& x, T& v, T b, T g, F c1, F c2) noexcept {
+  const T social = scale_element_by(sub_element(g, x), c1);
+  const T cognitive = scale_element_by(sub_element(b, x), c2);
   v = finite_velocity(add_element(v, add_element(social, cognitive)));
   x = add_element(x, v);
 }
@@ -61,14 +61,13 @@ template <FixedSizeNumber T>
 // so the pointers are restrict-qualified; that lets the compiler vectorise the loop without
 // checking a dozen pairs of ranges for overlap first. With CarryInertia each velocity is first
 // scaled by `inertia`, as scale_list scales it.
-template <bool CarryInertia, FixedSizeNumber T>
+template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
 void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
-                    double c1, double c2, double inertia, const T* __restrict lo,
-                    const T* __restrict hi, const T* __restrict v_lo, const T* __restrict v_hi,
-                    std::size_t n) noexcept {
+                    F c1, F c2, F inertia, const T* __restrict lo, const T* __restrict hi,
+                    const T* __restrict v_lo, const T* __restrict v_hi, std::size_t n) noexcept {
   for (std::size_t j = 0; j < n; ++j) {
     T new_x = x[j];
-    T new_v = CarryInertia ? scale_element(v[j], inertia) : v[j];
+    T new_v = CarryInertia ? scale_element_by(v[j], inertia) : v[j];
     move_element(new_x, new_v, b[j], g[j], c1, c2);
     clamp_element(new_x, new_v, lo[j], hi[j], v_lo[j], v_hi[j]);
     x[j] = new_x;
@@ -77,11 +76,11 @@ void move_and_clamp(T* __restrict x, T* __restrict v, const T* __restrict b, con
 }
 
 // The moves of components [begin, end), not clamped.
-template <bool CarryInertia, FixedSizeNumber T>
-void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g,
-               double c1, double c2, double inertia, std::size_t begin, std::size_t end) noexcept {
+template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
+void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T* __restrict g, F c1,
+               F c2, F inertia, std::size_t begin, std::size_t end) noexcept {
   for (std::size_t j = begin; j < end; ++j) {
-    if constexpr (CarryInertia) v[j] = scale_element(v[j], inertia);
+    if constexpr (CarryInertia) v[j] = scale_element_by(v[j], inertia);
     move_element(x[j], v[j], b[j], g[j], c1, c2);
   }
 }
@@ -89,11 +88,12 @@ void move_only(T* __restrict x, T* __restrict v, const T* __restrict b, const T*
 }  // namespace step_kernel_detail
 
 // The move of a register kind, whose operations cannot fail. Inlined into its caller, so that
-// the lists' pointers and lengths are read there and no MoveLists is ever stored. With
+// the lists' pointers and lengths are read there and no MoveLists is ever stored. The factors
+// come in the kind's scaling float type (ScaleFactor::in), rounded once for the search. With
 // CarryInertia the velocity is first scaled by `inertia` (the previous sweep's inertia pass).
-template <bool CarryInertia, FixedSizeNumber T>
-[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, double c1, double c2,
-                                              double inertia) noexcept {
+template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
+[[gnu::always_inline]] inline void move_fused(const MoveLists<T>& lists, F c1, F c2,
+                                              F inertia) noexcept {
   T* const x = lists.x.data();
   T* const v = lists.v.data();
   const T* const b = lists.best.data();
@@ -102,8 +102,12 @@ template <bool CarryInertia, FixedSizeNumber T>
   step_kernel_detail::move_and_clamp<CarryInertia>(x, v, b, g, c1, c2, inertia, lists.lower.data(),
                                                    lists.upper.data(), lists.velocity_min.data(),
                                                    lists.velocity_max.data(), clamped);
-  // Components beyond a shorter bound or limit list move but are not clamped.
-  step_kernel_detail::move_only<CarryInertia>(x, v, b, g, c1, c2, inertia, clamped, lists.x.size());
+  // Components beyond a shorter bound or limit list move but are not clamped (in a search,
+  // every list has the bounds' length and there are none).
+  if (clamped < lists.x.size()) [[unlikely]] {
+    step_kernel_detail::move_only<CarryInertia>(x, v, b, g, c1, c2, inertia, clamped,
+                                                lists.x.size());
+  }
 }
 
 // The moves of big integers and of decimals, whose operations can fail. An element whose

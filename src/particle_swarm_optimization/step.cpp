@@ -218,10 +218,11 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
           if (StepPlan::has(plan.fused_kinds, K)) {
             const MoveLists<Element<K>> lists =
                 move_lists<K>(position, velocity, best_position, global_best, limits, plan);
+            using F = ScaleFloatOf<Element<K>>;
             if (carried_inertia != nullptr) {
-              move_fused<true>(lists, c1.value(), c2.value(), carried_inertia->value());
+              move_fused<true>(lists, c1.in<F>(), c2.in<F>(), carried_inertia->in<F>());
             } else {
-              move_fused<false>(lists, c1.value(), c2.value(), 0.0);
+              move_fused<false>(lists, c1.in<F>(), c2.in<F>(), F{0});
             }
           } else [[unlikely]] {
             step_by_operation<K>(position, velocity, best_position, global_best, c1, c2, limits,
