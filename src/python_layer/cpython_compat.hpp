@@ -50,6 +50,15 @@ inline bool is_sole_reference(PyObject* object) noexcept {
 #endif
 }
 
+// Writes a new value into an exact float or complex object that only the caller refers to
+// (is_sole_reference): no code can then tell it from a new object of that value.
+inline void set_float_value(PyObject* number, double value) noexcept {
+  reinterpret_cast<PyFloatObject*>(number)->ob_fval = value;
+}
+inline void set_complex_value(PyObject* number, double real, double imag) noexcept {
+  reinterpret_cast<PyComplexObject*>(number)->cval = Py_complex{real, imag};
+}
+
 // True when a str the caller made and holds may be written over in place: no other reference
 // to it, and nothing derived from its characters kept in it (hash, interning, and before 3.12
 // the wide-character copy), which are CPython's own conditions for modifying a str. Never on a

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "numeric_core/decimal_bound.hpp"
 #include "numeric_core/x_vec.hpp"
 #include "python_layer/boundary.hpp"
+#include "python_layer/cpython_compat.hpp"
 
 namespace swarmtuner {
 
@@ -40,6 +42,27 @@ template <ElementKind K>
 PyObject* new_element_object(const Element<K>& value);
 template <>
 PyObject* new_element_object<ElementKind::D>(const Decimal& value) = delete;
+
+// Writes `value` into `object` in place of making a new object, where `object` is an object of
+// the type kind K's values become that only the caller refers to: for the kinds whose objects
+// hold nothing but the number (floats and complex numbers). False, with nothing written, for
+// the other kinds and for an object of another type.
+template <ElementKind K>
+inline bool rewrite_element_object(PyObject* object, const Element<K>& value) noexcept {
+  using T = Element<K>;
+  if constexpr (std::floating_point<T>) {
+    if (!PyFloat_CheckExact(object)) return false;
+    cpython::set_float_value(object, static_cast<double>(value));
+    return true;
+  } else if constexpr (ComplexElement<T>) {
+    if (!PyComplex_CheckExact(object)) return false;
+    cpython::set_complex_value(object, static_cast<double>(value.re),
+                               static_cast<double>(value.im));
+    return true;
+  } else {
+    return false;
+  }
+}
 
 // The kinds whose objects new_element_object makes.
 template <ElementKind K>

@@ -35,13 +35,21 @@ namespace {
 // as nothing can run before it is full. Should Python fail to make an object, the list is
 // dropped before the failure is reported, which runs Python code. Failures are internal
 // failures.
-// A spare list (SpareLists) is filled untracked, and tracked once full.
+// A spare list (SpareLists) is filled untracked, and tracked once full; a number it kept is
+// written over with the new value where the kind's objects allow it, and released otherwise.
 template <ElementKind K>
 PyRef components_to_py_list(std::span<const Element<K>> components, PyRef spare) {
   const bool reused = static_cast<bool>(spare);
   PyRef list = reused ? std::move(spare)
                       : steal_or_panic(PyList_New(static_cast<Py_ssize_t>(components.size())));
   for (std::size_t j = 0; j < components.size(); ++j) {
+    if (reused) {
+      if (PyObject* const kept = PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(j))) {
+        if (rewrite_element_object<K>(kept, components[j])) continue;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), nullptr);
+        Py_DECREF(kept);  // a float or complex (SpareLists keeps no other), which runs no code
+      }
+    }
     PyObject* const item = new_element_object<K>(components[j]);
     if (item == nullptr) [[unlikely]] {
       list.reset();
@@ -113,7 +121,14 @@ void SpareLists::keep_or_release(std::size_t k, PyObject* list) {
   const Py_ssize_t size = PyList_GET_SIZE(list);
   lists_[k] = std::move(owned);
   for (Py_ssize_t j = 0; j < size; ++j) {
-    PyObject* const item = std::exchange(items->ob_item[j], nullptr);
+    // A float or complex number that only the list holds stays, for the next call to write
+    // its new value into (nothing else can reach it to see the change); anything else goes.
+    PyObject* const item = items->ob_item[j];
+    if (item != nullptr && cpython::is_sole_reference(item) &&
+        (PyFloat_CheckExact(item) || PyComplex_CheckExact(item))) {
+      continue;
+    }
+    items->ob_item[j] = nullptr;
     Py_XDECREF(item);
   }
 }
@@ -142,7 +157,9 @@ PyRef DecimalObjectCache::to_py_list(std::span<const Decimal> values, PyRef spar
   PyRef list = reused ? std::move(spare)
                       : steal_or_panic(PyList_New(static_cast<Py_ssize_t>(items_.size())));
   for (std::size_t j = 0; j < items_.size(); ++j) {
+    PyObject* const kept = PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(j));
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), items_[j].release());
+    Py_XDECREF(kept);  // a float or complex f put there (SpareLists keeps no other)
   }
   items_.clear();
   if (reused) PyObject_GC_Track(list.get());

@@ -1,6 +1,7 @@
 """The Python objective: how f is called, and how its failures end the search."""
 import gc
 import re
+from decimal import Decimal
 
 import pytest
 
@@ -74,6 +75,39 @@ def test_lists_f_lets_go_of_come_back_full_and_tracked(change):
         assert all(low <= x <= low + 1 for low, x in zip([0.0, 1.0, 2.0], f64))
         assert released == (2 * k if change is leave_marker else 0)
     assert point["f64"][0] == value and len(point["i8"]) == 2
+
+
+@pytest.mark.parametrize("replace", [False, True])
+def test_numbers_are_written_over_only_where_nothing_else_holds_them(replace):
+    # The floats and complex numbers of lists f lets go of may carry the next call's values.
+    # f sees each point's own values, and a number f keeps never changes. With `replace`, f
+    # also leaves numbers of its own in the lists, some in lists of other kinds.
+    seen, kept = [], []
+
+    def f(i8, f64, c128, d):
+        seen.append(([x.hex() for x in f64], [repr(z) for z in c128], list(i8), list(d)))
+        if len(seen) % 3 == 0:
+            kept.append((f64[0], f64[0].hex(), c128[0], repr(c128[0])))
+        if replace:
+            f64[1], i8[0], d[0] = float(len(seen)), float(len(seen)), complex(len(seen), 1)
+        return f64[0] + f64[1] if not replace else float.fromhex(seen[-1][0][0])
+
+    value, point = swarmtuner.PSO(n_iters=8, n_particles=4, c1=0.7, c2=1.0).min(
+        f, i8_min=[-5], i8_max=[5], f64_min=[0.0, 1.0], f64_max=[1.0, 2.0],
+        c128_min=[0j], c128_max=[1 + 1j], d_min=["0.5"], d_max=["1.5"])
+    assert len(seen) == 36 and len(kept) == 12
+    assert all(x.hex() == x_hex and repr(z) == z_repr for x, x_hex, z, z_repr in kept)
+    floats = [[float.fromhex(x) for x in f64] for f64, _, _, _ in seen]
+    complexes = [[complex(z) for z in c128] for _, c128, _, _ in seen]
+    assert all(0.0 <= a <= 1.0 and 1.0 <= b <= 2.0 for a, b in floats)
+    assert all(0 <= z.real <= 1 and 0 <= z.imag <= 1 for z, in complexes)
+    assert all(type(i) is int and -5 <= i <= 5 for _, _, (i,), _ in seen)
+    assert all(type(x) is Decimal and 0.5 <= x <= 1.5 for _, _, _, (x,) in seen)
+    # The particles move, and f saw the values of the point the search reports as the best.
+    assert len({tuple(f64) for f64, _, _, _ in seen}) > 4
+    sums = [a + b for a, b in floats] if not replace else [a for a, _ in floats]
+    best = point["f64"][0] + (point["f64"][1] if not replace else 0.0)
+    assert value == min(sums) == best
 
 
 @pytest.mark.parametrize(
