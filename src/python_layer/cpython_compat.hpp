@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 namespace swarmtuner::cpython {
@@ -57,6 +58,39 @@ inline void set_float_value(PyObject* number, double value) noexcept {
 }
 inline void set_complex_value(PyObject* number, double real, double imag) noexcept {
   reinterpret_cast<PyComplexObject*>(number)->cval = Py_complex{real, imag};
+}
+
+// Whether rewrite_one_digit_long writes ints: before 3.14, into the int layouts of those
+// released, frozen versions; from 3.14 on, only the public API makes ints.
+inline constexpr bool ints_rewritable = PY_VERSION_HEX < 0x030E0000;
+
+// Writes `value` into an exact int that only the caller refers to (is_sole_reference), where
+// both the int and the value have one digit and the value is no small int (-5 to 256, of which
+// the interpreter keeps one object each): no code can then tell it from a new int of that
+// value. False, with nothing written, otherwise. The layouts are those finish_long writes.
+inline bool rewrite_one_digit_long([[maybe_unused]] PyObject* integer,
+                                   [[maybe_unused]] std::int64_t value) noexcept {
+#if PY_VERSION_HEX >= 0x030E0000
+  return false;
+#else
+  if (value >= -5 && value <= 256) return false;
+  const std::uint64_t magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)
+                                            : static_cast<std::uint64_t>(value);
+  if (magnitude >> PyLong_SHIFT != 0 || !PyLong_CheckExact(integer)) return false;
+  PyLongObject* const number = reinterpret_cast<PyLongObject*>(integer);
+#if PY_VERSION_HEX >= 0x030C0000
+  // lv_tag: the digit count above three bits, the sign in the two lowest (2 for negative).
+  if (number->long_value.lv_tag >> 3 != 1) return false;
+  number->long_value.lv_tag = (std::uintptr_t{1} << 3) | (value < 0 ? 2u : 0u);
+  number->long_value.ob_digit[0] = static_cast<digit>(magnitude);
+#else
+  const Py_ssize_t size = Py_SIZE(integer);
+  if (size != 1 && size != -1) return false;
+  Py_SET_SIZE(integer, value < 0 ? -1 : 1);
+  number->ob_digit[0] = static_cast<digit>(magnitude);
+#endif
+  return true;
+#endif
 }
 
 // True when a str the caller made and holds may be written over in place: no other reference

@@ -5,6 +5,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,12 +46,27 @@ PyObject* new_element_object<ElementKind::D>(const Decimal& value) = delete;
 
 // Writes `value` into `object` in place of making a new object, where `object` is an object of
 // the type kind K's values become that only the caller refers to: for the kinds whose objects
-// hold nothing but the number (floats and complex numbers). False, with nothing written, for
-// the other kinds and for an object of another type.
+// hold nothing but the number (floats, complex numbers, and where the interpreter allows it
+// one-digit ints). False, with nothing written, for the other kinds and values and for an
+// object of another type.
 template <ElementKind K>
 inline bool rewrite_element_object(PyObject* object, const Element<K>& value) noexcept {
   using T = Element<K>;
-  if constexpr (std::floating_point<T>) {
+  if constexpr (FixedWidthInt<T> || std::same_as<T, BigInt>) {
+    if constexpr (!cpython::ints_rewritable) return false;
+    std::int64_t word;
+    if constexpr (std::same_as<T, BigInt>) {
+      const std::optional<std::int64_t> small = value.to_i64();
+      if (!small) return false;
+      word = *small;
+    } else if constexpr (std::same_as<T, Int128>) {
+      word = static_cast<std::int64_t>(value);
+      if (word != value) return false;
+    } else {
+      word = value;
+    }
+    return cpython::rewrite_one_digit_long(object, word);
+  } else if constexpr (std::floating_point<T>) {
     if (!PyFloat_CheckExact(object)) return false;
     cpython::set_float_value(object, static_cast<double>(value));
     return true;

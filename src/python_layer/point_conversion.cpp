@@ -47,7 +47,7 @@ PyRef components_to_py_list(std::span<const Element<K>> components, PyRef spare)
       if (PyObject* const kept = PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(j))) {
         if (rewrite_element_object<K>(kept, components[j])) continue;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), nullptr);
-        Py_DECREF(kept);  // a float or complex (SpareLists keeps no other), which runs no code
+        Py_DECREF(kept);  // an exact number (SpareLists keeps no other), which runs no code
       }
     }
     PyObject* const item = new_element_object<K>(components[j]);
@@ -121,11 +121,12 @@ void SpareLists::keep_or_release(std::size_t k, PyObject* list) {
   const Py_ssize_t size = PyList_GET_SIZE(list);
   lists_[k] = std::move(owned);
   for (Py_ssize_t j = 0; j < size; ++j) {
-    // A float or complex number that only the list holds stays, for the next call to write
-    // its new value into (nothing else can reach it to see the change); anything else goes.
+    // A number that only the list holds stays, for the next call to write its new value into
+    // (nothing else can reach it to see the change); anything else goes.
     PyObject* const item = items->ob_item[j];
     if (item != nullptr && cpython::is_sole_reference(item) &&
-        (PyFloat_CheckExact(item) || PyComplex_CheckExact(item))) {
+        (PyFloat_CheckExact(item) || PyComplex_CheckExact(item) ||
+         (cpython::ints_rewritable && PyLong_CheckExact(item)))) {
       continue;
     }
     items->ob_item[j] = nullptr;
@@ -159,7 +160,7 @@ PyRef DecimalObjectCache::to_py_list(std::span<const Decimal> values, PyRef spar
   for (std::size_t j = 0; j < items_.size(); ++j) {
     PyObject* const kept = PyList_GET_ITEM(list.get(), static_cast<Py_ssize_t>(j));
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), items_[j].release());
-    Py_XDECREF(kept);  // a float or complex f put there (SpareLists keeps no other)
+    Py_XDECREF(kept);  // a number f put there (SpareLists keeps no other)
   }
   items_.clear();
   if (reused) PyObject_GC_Track(list.get());

@@ -58,10 +58,10 @@ PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 // points of the same kinds instead of being freed and made again (a list costs more to make and
 // free than the floats it holds). A list f kept, or one whose length f changed, is not kept.
 // A kept list is not tracked by the collector, so no Python code can reach it, and keeps only
-// the floats and complex numbers that nothing else refers to; it is filled and tracked again
-// as it is handed out, the new values written into those numbers. To f it is a fresh list of
-// fresh numbers: nothing else refers to any of them, as to the objects Python takes from its
-// own free lists.
+// the numbers (floats, complex numbers, ints) that nothing else refers to; it is filled and
+// tracked again as it is handed out, the new values written into those numbers where they fit.
+// To f it is a fresh list of fresh numbers: nothing else refers to any of them, as to the
+// objects Python takes from its own free lists.
 class SpareLists {
  public:
   // The list kept for slot k (k-th kind of the point) if it has `size` slots; null otherwise.

@@ -84,27 +84,35 @@ def test_numbers_are_written_over_only_where_nothing_else_holds_them(replace):
     # also leaves numbers of its own in the lists, some in lists of other kinds.
     seen, kept = [], []
 
-    def f(i8, f64, c128, d):
-        seen.append(([x.hex() for x in f64], [repr(z) for z in c128], list(i8), list(d)))
+    def f(i8, i64, f64, c128, d):
+        seen.append(([x.hex() for x in f64], [repr(z) for z in c128], list(i8), list(d),
+                     [str(i) for i in i64]))
         if len(seen) % 3 == 0:
-            kept.append((f64[0], f64[0].hex(), c128[0], repr(c128[0])))
+            kept.append((f64[0], f64[0].hex(), c128[0], repr(c128[0]), i64[0], str(i64[0])))
         if replace:
-            f64[1], i8[0], d[0] = float(len(seen)), float(len(seen)), complex(len(seen), 1)
+            n = len(seen)
+            f64[1], i8[0], d[0], i64[1] = 1000 + n, float(n), complex(n, 1), float(n)
         return f64[0] + f64[1] if not replace else float.fromhex(seen[-1][0][0])
 
     value, point = swarmtuner.PSO(n_iters=8, n_particles=4, c1=0.7, c2=1.0).min(
-        f, i8_min=[-5], i8_max=[5], f64_min=[0.0, 1.0], f64_max=[1.0, 2.0],
-        c128_min=[0j], c128_max=[1 + 1j], d_min=["0.5"], d_max=["1.5"])
+        f, i8_min=[-5], i8_max=[5], i64_min=[-10**6, 300], i64_max=[10**6, 10**9],
+        f64_min=[0.0, 1.0], f64_max=[1.0, 2.0], c128_min=[0j], c128_max=[1 + 1j],
+        d_min=["0.5"], d_max=["1.5"])
     assert len(seen) == 36 and len(kept) == 12
-    assert all(x.hex() == x_hex and repr(z) == z_repr for x, x_hex, z, z_repr in kept)
-    floats = [[float.fromhex(x) for x in f64] for f64, _, _, _ in seen]
-    complexes = [[complex(z) for z in c128] for _, c128, _, _ in seen]
+    assert all(x.hex() == x_hex and repr(z) == z_repr and str(i) == i_str
+               for x, x_hex, z, z_repr, i, i_str in kept)
+    ints = [[int(i) for i in i64] for *_, i64 in seen]
+    assert all(-10**6 <= a <= 10**6 and 300 <= b <= 10**9 for a, b in ints)
+    assert all(type(i) is int for i in point["i64"]) and [str(i) for i in point["i64"]] in (
+        i64 for *_, i64 in seen)
+    floats = [[float.fromhex(x) for x in f64] for f64, *_ in seen]
+    complexes = [[complex(z) for z in c128] for _, c128, *_ in seen]
     assert all(0.0 <= a <= 1.0 and 1.0 <= b <= 2.0 for a, b in floats)
     assert all(0 <= z.real <= 1 and 0 <= z.imag <= 1 for z, in complexes)
-    assert all(type(i) is int and -5 <= i <= 5 for _, _, (i,), _ in seen)
-    assert all(type(x) is Decimal and 0.5 <= x <= 1.5 for _, _, _, (x,) in seen)
+    assert all(type(i) is int and -5 <= i <= 5 for _, _, (i,), *_ in seen)
+    assert all(type(x) is Decimal and 0.5 <= x <= 1.5 for _, _, _, (x,), _ in seen)
     # The particles move, and f saw the values of the point the search reports as the best.
-    assert len({tuple(f64) for f64, _, _, _ in seen}) > 4
+    assert len({tuple(f64) for f64, *_ in seen}) > 4
     sums = [a + b for a, b in floats] if not replace else [a for a, _ in floats]
     best = point["f64"][0] + (point["f64"][1] if not replace else 0.0)
     assert value == min(sums) == best
