@@ -93,6 +93,34 @@ inline bool rewrite_one_digit_long([[maybe_unused]] PyObject* integer,
 #endif
 }
 
+// Writes the digits of a value of `count` digits (count > 1, top digit non-zero), which
+// `write(void* digits)` writes in the layout of writable_digit_layout(), into an exact int of
+// as many digits that only the caller refers to (is_sole_reference), as rewrite_one_digit_long
+// does for one digit. False, with nothing written, otherwise.
+template <class Write>
+bool rewrite_long_digits([[maybe_unused]] PyObject* integer, [[maybe_unused]] bool negative,
+                         [[maybe_unused]] std::size_t count,
+                         [[maybe_unused]] Write&& write) noexcept {
+#if PY_VERSION_HEX >= 0x030E0000
+  return false;
+#else
+  if (!PyLong_CheckExact(integer)) return false;
+  PyLongObject* const number = reinterpret_cast<PyLongObject*>(integer);
+#if PY_VERSION_HEX >= 0x030C0000
+  if (number->long_value.lv_tag >> 3 != count) return false;
+  write(static_cast<void*>(number->long_value.ob_digit));
+  number->long_value.lv_tag = (static_cast<std::uintptr_t>(count) << 3) | (negative ? 2u : 0u);
+#else
+  const Py_ssize_t size = Py_SIZE(integer);
+  if (static_cast<std::size_t>(size < 0 ? -size : size) != count) return false;
+  write(static_cast<void*>(number->ob_digit));
+  const auto digits = static_cast<Py_ssize_t>(count);
+  Py_SET_SIZE(integer, negative ? -digits : digits);
+#endif
+  return true;
+#endif
+}
+
 // True when a str the caller made and holds may be written over in place: no other reference
 // to it, and nothing derived from its characters kept in it (hash, interning, and before 3.12
 // the wide-character copy), which are CPython's own conditions for modifying a str. Never on a

@@ -249,6 +249,32 @@ PyObject* int_from_limbs(std::span<const BigInt::Limb> limbs, bool negative) {
   return nullptr;
 }
 
+}  // namespace
+
+bool rewrite_big_int_object(PyObject* object, const BigInt& value) noexcept {
+  if constexpr (!cpython::ints_rewritable) return false;
+  const std::optional<cpython::DigitLayout> layout = cpython::writable_digit_layout();
+  if (!layout) return false;
+  BigInt::Limb scratch;
+  const std::span<const BigInt::Limb> limbs = value.magnitude_limbs(scratch);
+  const bool negative = value.sign() == BigInt::Sign::Minus;
+  if (layout->digit_size == 4 && layout->bits_per_digit == 30) {
+    const std::size_t count = digit_count(limbs, 30);
+    return cpython::rewrite_long_digits(object, negative, count, [&](void* digits) noexcept {
+      write_few_digits<std::uint32_t, 30>(limbs, static_cast<std::uint32_t*>(digits), count);
+    });
+  }
+  if (layout->digit_size == 2 && layout->bits_per_digit == 15) {
+    const std::size_t count = digit_count(limbs, 15);
+    return cpython::rewrite_long_digits(object, negative, count, [&](void* digits) noexcept {
+      write_few_digits<std::uint16_t, 15>(limbs, static_cast<std::uint16_t*>(digits), count);
+    });
+  }
+  return false;
+}
+
+namespace {
+
 // An int of a value beyond a word; null, with the error set, when Python cannot make it.
 PyObject* new_big_int(const BigInt& value) {
   BigInt::Limb scratch;

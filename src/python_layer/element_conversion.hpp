@@ -44,6 +44,10 @@ PyObject* new_element_object(const Element<K>& value);
 template <>
 PyObject* new_element_object<ElementKind::D>(const Decimal& value) = delete;
 
+// rewrite_element_object for a big integer beyond a word: the digits of a value of as many
+// digits as the int has.
+bool rewrite_big_int_object(PyObject* object, const BigInt& value) noexcept;
+
 // Writes `value` into `object` in place of making a new object, where `object` is an object of
 // the type kind K's values become that only the caller refers to: for the kinds whose objects
 // hold nothing but the number (floats, complex numbers, and where the interpreter allows it
@@ -57,7 +61,7 @@ inline bool rewrite_element_object(PyObject* object, const Element<K>& value) no
     std::int64_t word;
     if constexpr (std::same_as<T, BigInt>) {
       const std::optional<std::int64_t> small = value.to_i64();
-      if (!small) return false;
+      if (!small) return rewrite_big_int_object(object, value);
       word = *small;
     } else if constexpr (std::same_as<T, Int128>) {
       word = static_cast<std::int64_t>(value);

@@ -84,11 +84,12 @@ def test_numbers_are_written_over_only_where_nothing_else_holds_them(replace):
     # also leaves numbers of its own in the lists, some in lists of other kinds.
     seen, kept = [], []
 
-    def f(i8, i64, f64, c128, d):
+    def f(i8, i64, i, f64, c128, d):
         seen.append(([x.hex() for x in f64], [repr(z) for z in c128], list(i8), list(d),
-                     [str(i) for i in i64]))
+                     [str(n) for n in i64 + i]))
         if len(seen) % 3 == 0:
             kept.append((f64[0], f64[0].hex(), c128[0], repr(c128[0]), i64[0], str(i64[0])))
+            kept.append((f64[0], f64[0].hex(), c128[0], repr(c128[0]), i[1], str(i[1])))
         if replace:
             n = len(seen)
             f64[1], i8[0], d[0], i64[1] = 1000 + n, float(n), complex(n, 1), float(n)
@@ -96,15 +97,17 @@ def test_numbers_are_written_over_only_where_nothing_else_holds_them(replace):
 
     value, point = swarmtuner.PSO(n_iters=8, n_particles=4, c1=0.7, c2=1.0).min(
         f, i8_min=[-5], i8_max=[5], i64_min=[-10**6, 300], i64_max=[10**6, 10**9],
+        i_min=[2**100, -2**101], i_max=[2**101, -2**100],
         f64_min=[0.0, 1.0], f64_max=[1.0, 2.0], c128_min=[0j], c128_max=[1 + 1j],
         d_min=["0.5"], d_max=["1.5"])
-    assert len(seen) == 36 and len(kept) == 12
+    assert len(seen) == 36 and len(kept) == 24
     assert all(x.hex() == x_hex and repr(z) == z_repr and str(i) == i_str
                for x, x_hex, z, z_repr, i, i_str in kept)
-    ints = [[int(i) for i in i64] for *_, i64 in seen]
-    assert all(-10**6 <= a <= 10**6 and 300 <= b <= 10**9 for a, b in ints)
-    assert all(type(i) is int for i in point["i64"]) and [str(i) for i in point["i64"]] in (
-        i64 for *_, i64 in seen)
+    ints = [[int(n) for n in i64] for *_, i64 in seen]
+    assert all(-10**6 <= a <= 10**6 and 300 <= b <= 10**9 for a, b, _, _ in ints)
+    assert all(2**100 <= c <= 2**101 and -2**101 <= d <= -2**100 for _, _, c, d in ints)
+    best_ints = [str(n) for n in point["i64"] + point["i"]]
+    assert best_ints in (i64 for *_, i64 in seen)
     floats = [[float.fromhex(x) for x in f64] for f64, *_ in seen]
     complexes = [[complex(z) for z in c128] for _, c128, *_ in seen]
     assert all(0.0 <= a <= 1.0 and 1.0 <= b <= 2.0 for a, b in floats)
