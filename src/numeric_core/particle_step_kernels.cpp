@@ -91,17 +91,17 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
   return true;
 }
 
-// The element's step in four-limb two's complement, when its four values fit that form: the
-// values of a search within bounds of up to about 2^250 do. The loads leave three bits of
-// headroom and the pulls one bit less, so with every magnitude below 2^m (m = load_bits)
+// The element's step in two's complement of W limbs, when its four values fit that form: the
+// values of a search within bounds of up to about 2^(64 W - 6) do. The loads leave three bits
+// of headroom and the pulls one bit less, so with every magnitude below 2^m (m = load_bits)
 // and the pulls below 2^(m+1), the new velocity stays below 5 * 2^m and the new position below
 // 6 * 2^m, inside the signed range of 2^(m+3). False, with nothing stored, where a value or a
-// pull does not fit (or a pull is not finite): the fast path does not apply, and the general
-// path then takes the element.
-using StepInt = FixedInt<4>;
-
+// pull does not fit (or a pull is not finite): the fast path does not apply, and a wider form
+// or the general path then takes the element.
+template <std::size_t W>
 [[gnu::always_inline]] inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b,
                                                         const BigInt& g, double c1, double c2) {
+  using StepInt = FixedInt<W>;
   StepInt fx;
   StepInt fv;
   StepInt fb;
@@ -144,7 +144,8 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
     // not fit one, BigInt's own below, which is cheaper still than the fixed-width form.
     const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
     if (all_words ? try_step_words(x, v, bs[j], gs[j], c1, c2)
-                  : try_step_fixed_width(x, v, bs[j], gs[j], c1, c2)) {
+                  : try_step_fixed_width<2>(x, v, bs[j], gs[j], c1, c2) ||
+                        try_step_fixed_width<4>(x, v, bs[j], gs[j], c1, c2)) {
       if (j < clamped) {
         clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
       }
