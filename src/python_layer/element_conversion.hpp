@@ -51,8 +51,8 @@ bool rewrite_big_int_object(PyObject* object, const BigInt& value) noexcept;
 // Writes `value` into `object` in place of making a new object, where `object` is an object of
 // the type kind K's values become that only the caller refers to: for the kinds whose objects
 // hold nothing but the number (floats, complex numbers, and where the interpreter allows it
-// one-digit ints). False, with nothing written, for the other kinds and values and for an
-// object of another type.
+// ints of as many digits as the value). False, with nothing written, for the other kinds and
+// values and for an object of another type.
 template <ElementKind K>
 inline bool rewrite_element_object(PyObject* object, const Element<K>& value) noexcept {
   using T = Element<K>;
