@@ -31,10 +31,13 @@ void* operator new(std::size_t size) {
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
-void operator delete(void* memory) noexcept {
+// Not inlined: where an optimised build inlines them into the library's deallocations, GCC 12
+// sees free() applied to memory from operator new and warns (-Wmismatched-new-delete), though
+// these are that operator's own counterparts.
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
   std::free(memory);
 }
-void operator delete(void* memory, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
   std::free(memory);
 }
 
