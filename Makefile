@@ -88,7 +88,7 @@ $(VENV_STAMP):
 	if [ -z "$$python" ]; then echo "Python $(PYTHON_VERSION) not found" >&2; exit 1; fi; \
 	echo "Creating $(VENV) with $$python"; \
 	"$$python" -m venv $(VENV)
-	$(PY) -m pip install -q pytest hypothesis scikit-build-core cmake ninja
+	.ci/retry.sh $(PY) -m pip install -q pytest hypothesis scikit-build-core cmake ninja
 	touch $@
 
 # What the examples use besides the module, so that their tests run them all: numpy bounds,
@@ -97,8 +97,8 @@ $(VENV_STAMP):
 example-deps: $(EXAMPLE_STAMP)
 
 $(EXAMPLE_STAMP): $(VENV_STAMP)
-	$(PY) -m pip install -q numpy matplotlib tqdm
-	$(PY) -m pip install -q "dask[distributed]" || echo "Dask could not be installed" >&2
+	.ci/retry.sh $(PY) -m pip install -q numpy matplotlib tqdm
+	.ci/retry.sh $(PY) -m pip install -q "dask[distributed]" || echo "Dask could not be installed" >&2
 	touch $@
 
 # Packages of the build machine's own architecture (others may be installed beside them, as

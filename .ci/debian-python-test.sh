@@ -17,10 +17,10 @@ for version in "${versions[@]}"; do
   .ci/debian-root.sh unstable-amd64 /bin/sh -euc '
     version=$1 venv=$2 werror=$3
     [ -x "$venv/bin/python" ] || "python$version" -m venv "$venv"
-    "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core
-    "$venv/bin/python" -m pip install -q --only-binary :all: numpy matplotlib tqdm ||
+    .ci/retry.sh "$venv/bin/python" -m pip install -q pytest hypothesis scikit-build-core
+    .ci/retry.sh "$venv/bin/python" -m pip install -q --only-binary :all: numpy matplotlib tqdm ||
       echo "the examples'"'"' packages have no wheels for $version: their tests are skipped"
-    "$venv/bin/python" -m pip install -q --only-binary :all: "dask[distributed]" ||
+    .ci/retry.sh "$venv/bin/python" -m pip install -q --only-binary :all: "dask[distributed]" ||
       echo "Dask has no wheels for $version: the test of its example is skipped"
     "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps . \
       --config-settings=build-dir=build/debian-{wheel_tag} \

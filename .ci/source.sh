@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 make install  # the Debian packages and the Python 3.10 environment with pytest and cmake
-.venv/bin/python -m pip install -q "build==1.6.1"
+.ci/retry.sh .venv/bin/python -m pip install -q "build==1.6.1"
 .venv/bin/python -m pytest -q -p no:cacheprovider tests/build

@@ -10,7 +10,7 @@ make install example-deps
 PY=.venv/bin/python
 # The examples import numpy, matplotlib, tqdm and Dask, so the checkers must see them all.
 "$PY" -c "import distributed" || { echo "Dask is needed to check the examples" >&2; exit 1; }
-"$PY" -m pip install -q "mypy==2.4.1" "basedpyright==1.40.2" types-tqdm
+.ci/retry.sh "$PY" -m pip install -q "mypy==2.4.1" "basedpyright==1.40.2" types-tqdm
 # Run from outside the source tree, so that only the installed module and stub are seen.
 (cd build && "../$PY" -m mypy.stubtest swarmtuner)
 # Dask's Client and LocalCluster have no annotated signatures; calls to them are let through.

