@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # retry.sh CMD...: runs CMD, and up to twice more after a pause (RETRY_PAUSE seconds, 15 by
-# default) while it fails. For downloads
-# from the package index, whose pages now and then arrive cut short: pip then fails on the
-# truncated page (a JSON decoding error) instead of fetching it again.
+# default) while it fails. For downloads from the package index, whose pages now and then
+# arrive cut short: pip then fails on the truncated page (a JSON decoding error) instead of
+# fetching it again.
 set -u
 status=0
 for attempt in 1 2 3; do
