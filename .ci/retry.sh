@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# retry.sh CMD...: runs CMD, and up to twice more after a pause (RETRY_PAUSE seconds, 15 by
-# default) while it fails. For downloads from the package index, whose pages now and then
-# arrive cut short: pip then fails on the truncated page (a JSON decoding error) instead of
-# fetching it again.
+# retry.sh CMD...: runs CMD, and up to twice more, 15 s apart, while it fails. For downloads
+# from the package index, whose pages now and then arrive cut short: pip then fails on the
+# truncated page (a JSON decoding error) instead of fetching it again.
 set -u
 status=0
 for attempt in 1 2 3; do
@@ -10,7 +9,7 @@ for attempt in 1 2 3; do
   status=$?
   if [ "$attempt" -lt 3 ]; then
     echo "retry.sh: '$*' failed (exit $status); trying again" >&2
-    sleep "${RETRY_PAUSE:-15}"
+    sleep 15
   fi
 done
 exit "$status"

@@ -205,8 +205,8 @@ for item in "${wheels[@]}"; do
       in_env "$test_env" "$test_python" -m venv "$work/venv"
       in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-compile --no-index \
         "$wheel"
-      in_env "$test_env" "$work/venv/bin/python" -m pip install --quiet --no-compile pytest \
-        hypothesis
+      in_env "$test_env" "$root/.ci/retry.sh" "$work/venv/bin/python" -m pip install --quiet \
+        --no-compile pytest hypothesis
     else
       # Under emulation pip itself is the slow part (a venv with pip took six minutes, an
       # install three), so the venv is made without it and this machine's pip installs into
@@ -215,7 +215,7 @@ for item in "${wheels[@]}"; do
       in_env "$test_env" "$test_python" -m venv --without-pip "$work/venv"
       site=$(in_env "$test_env" "$work/venv/bin/python" -c \
         'import sysconfig; print(sysconfig.get_path("purelib"))')
-      "$tools/venv/bin/python" -m pip install --quiet --no-compile --only-binary=:all: \
+      .ci/retry.sh "$tools/venv/bin/python" -m pip install --quiet --no-compile --only-binary=:all: \
         --platform "$plat" --python-version "$version" --implementation cp \
         --abi "cp${version/./}" --target "$site" "$wheel" pytest hypothesis
       in_env "$test_env" "$work/venv/bin/python" -c '

@@ -12,7 +12,7 @@ python="${PYTHON:-$(ls -d "$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")"/ver
 if [[ ! -x "$venv/bin/python" ]]; then
   "$python" -m venv "$venv"
 fi
-"$venv/bin/python" -m pip install --quiet -r "$here/companion_peers.txt"
+"$root/.ci/retry.sh" "$venv/bin/python" -m pip install --quiet -r "$here/companion_peers.txt"
 # The build directory of `make install`, so the module is not compiled from scratch again.
 "$venv/bin/python" -m pip install --quiet --no-build-isolation --no-deps --force-reinstall "$root" \
   --config-settings=build-dir=build/{wheel_tag}

@@ -45,7 +45,7 @@ if [[ ! -x "$venv/bin/python" ]]; then
 fi
 py="$venv/bin/python"
 step "installing the peers"
-"$py" -m pip install --quiet -r "$here/requirements.txt" || exit 1
+"$root/.ci/retry.sh" "$py" -m pip install --quiet -r "$here/requirements.txt" || exit 1
 
 step "building swarmtuner into the benchmark environment"
 # The build directory of `make install`, so the module is not compiled from scratch again.
@@ -106,7 +106,7 @@ fi
 # install's build directory of that version.
 install_module() {
   local venv_py=$1
-  "$venv_py" -m pip install --quiet scikit-build-core cmake ninja &&
+  "$root/.ci/retry.sh" "$venv_py" -m pip install --quiet scikit-build-core cmake ninja &&
     "$venv_py" -m pip install --no-build-isolation --no-deps --force-reinstall --quiet "$root" \
       --config-settings=build-dir=build/{wheel_tag}
 }
@@ -133,7 +133,7 @@ for version in $floor_debian_versions; do
       version=$1 venv=$2 out=$3
       cd "$4"
       [ -x "$venv/bin/python" ] || "python$version" -m venv "$venv"
-      "$venv/bin/python" -m pip install -q scikit-build-core
+      .ci/retry.sh "$venv/bin/python" -m pip install -q scikit-build-core
       "$venv/bin/python" -m pip install -q --no-build-isolation --no-deps --force-reinstall . \
         --config-settings=build-dir=build/debian-{wheel_tag} >"$out/module_install_$version.log"
       cd benchmarks
