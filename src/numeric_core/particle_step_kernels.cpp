@@ -59,13 +59,22 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
 // as the big integer does, and a product inside the word range truncates as assign_f64 does),
 // so the results are the same. False, with nothing stored, where a value or an intermediate is
 // no word (or a product is not finite); the other paths then take the element.
+// With CarryInertia the velocity is first scaled as assign_scaled scales a word (a product
+// outside the word range leaves the element to the other paths).
+template <bool CarryInertia>
 [[gnu::always_inline]] inline bool try_step_words(BigInt& x, BigInt& v, const BigInt& b,
-                                                  const BigInt& g, double c1, double c2) noexcept {
+                                                  const BigInt& g, double c1, double c2,
+                                                  double inertia) noexcept {
   const std::optional<std::int64_t> wx = x.to_i64();
-  const std::optional<std::int64_t> wv = v.to_i64();
+  std::optional<std::int64_t> wv = v.to_i64();
   const std::optional<std::int64_t> wb = b.to_i64();
   const std::optional<std::int64_t> wg = g.to_i64();
   if (!wx || !wv || !wb || !wg) return false;
+  if constexpr (CarryInertia) {
+    const double scaled = static_cast<double>(*wv) * inertia;
+    if (!(scaled >= -0x1p63 && scaled < 0x1p63)) return false;
+    wv = static_cast<std::int64_t>(scaled);
+  }
   std::int64_t social_difference;
   std::int64_t cognitive_difference;
   if (__builtin_sub_overflow(*wg, *wx, &social_difference) ||
@@ -97,16 +106,22 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
 // and the pulls below 2^(m+1), the new velocity stays below 5 * 2^m and the new position below
 // 6 * 2^m, inside the signed range of 2^(m+3). False, with nothing stored, where a value or a
 // pull does not fit (or a pull is not finite): the fast path does not apply, and a wider form
-// or the general path then takes the element.
-template <std::size_t W>
+// or the general path then takes the element. With CarryInertia the velocity is first scaled
+// as assign_scaled scales it (to_f64 and the truncation are BigInt's), into at most one bit
+// more than a load, like a pull: the sums then stay below 7 * 2^m.
+template <std::size_t W, bool CarryInertia>
 [[gnu::always_inline]] inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b,
-                                                        const BigInt& g, double c1, double c2) {
+                                                        const BigInt& g, double c1, double c2,
+                                                        double inertia) {
   using StepInt = FixedInt<W>;
   StepInt fx;
   StepInt fv;
   StepInt fb;
   StepInt fg;
   if (!fx.assign(x) || !fv.assign(v) || !fb.assign(b) || !fg.assign(g)) return false;
+  if constexpr (CarryInertia) {
+    if (!fv.assign_truncated(fv.to_f64() * inertia)) return false;
+  }
   StepInt social;
   StepInt cognitive;
   // The products are those of scaled_difference, of the same exact differences.
@@ -120,10 +135,9 @@ template <std::size_t W>
   return true;
 }
 
-}  // namespace
-
-void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, BigInt& social,
-                         BigInt& cognitive, std::vector<std::size_t>& failed) {
+template <bool CarryInertia>
+void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double inertia,
+                   BigInt& social, BigInt& cognitive, std::vector<std::size_t>& failed) {
   // The lists' storage, read once: the stores into elements below could, as far as the
   // compiler knows, change a vector's own pointers, which it would otherwise load again for
   // every access.
@@ -143,15 +157,23 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
     // Values that all fit a word take the word arithmetic, or, where an intermediate does
     // not fit one, BigInt's own below, which is cheaper still than the fixed-width form.
     const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
-    if (all_words ? try_step_words(x, v, bs[j], gs[j], c1, c2)
-                  : try_step_fixed_width<2>(x, v, bs[j], gs[j], c1, c2) ||
-                        try_step_fixed_width<4>(x, v, bs[j], gs[j], c1, c2)) {
+    if (all_words
+            ? try_step_words<CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)
+            : try_step_fixed_width<2, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia) ||
+                  try_step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) {
       if (j < clamped) {
         clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
       }
       continue;
     }
-    // A scaling that fails writes only the pull: x and v are still the element's own.
+    // The scalings that fail write nothing but the pull: x and v are still the element's own
+    // (v scaled by the inertia where that is carried).
+    if constexpr (CarryInertia) {
+      if (scale_assign_element(v, inertia) != Status::ok) [[unlikely]] {
+        failed.push_back(j);
+        continue;
+      }
+    }
     if (scaled_difference(social, gs[j], x, c1) != Status::ok ||
         scaled_difference(cognitive, bs[j], x, c2) != Status::ok) [[unlikely]] {
       failed.push_back(j);
@@ -166,10 +188,9 @@ void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, B
   }
 }
 
-// Decimals are 16 plain bytes: every intermediate of an element stays in registers, and the
-// element is written only once all its operations have succeeded.
-void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
-                         const ScaleFactor& c2, std::vector<std::size_t>& failed) {
+template <bool CarryInertia>
+void move_decimals(const MoveLists<Decimal>& lists, const ScaleFactor& c1, const ScaleFactor& c2,
+                   const Checked<Decimal>& inertia, std::vector<std::size_t>& failed) {
   // The lists' storage, read once, as for the big integers.
   Decimal* const xs = lists.x.data();
   Decimal* const vs = lists.v.data();
@@ -185,6 +206,15 @@ void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
   const Checked<Decimal> f1 = c1.decimal();
   const Checked<Decimal> f2 = c2.decimal();
   for (std::size_t j = 0; j < n; ++j) {
+    if constexpr (CarryInertia) {
+      const Checked<Decimal> scaled =
+          inertia ? scale_element(vs[j], *inertia) : Checked<Decimal>(inertia.status());
+      if (!scaled) [[unlikely]] {
+        failed.push_back(j);
+        continue;
+      }
+      vs[j] = *scaled;
+    }
     Decimal new_x = xs[j];
     Decimal new_v = vs[j];
     if (move_decimal(new_x, new_v, bs[j], gs[j], f1, f2) != Status::ok) [[unlikely]] {
@@ -196,6 +226,31 @@ void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
     }
     xs[j] = new_x;
     vs[j] = new_v;
+  }
+}
+
+}  // namespace
+
+void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
+                         const ScaleFactor* inertia, BigInt& social, BigInt& cognitive,
+                         std::vector<std::size_t>& failed) {
+  if (inertia != nullptr) {
+    move_big_ints<true>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+  } else {
+    move_big_ints<false>(lists, c1, c2, 0.0, social, cognitive, failed);
+  }
+}
+
+// Decimals are 16 plain bytes: every intermediate of an element stays in registers, and the
+// element is written only once all its operations have succeeded (its velocity, scaled by a
+// carried inertia, before them).
+void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
+                         const ScaleFactor& c2, const ScaleFactor* inertia,
+                         std::vector<std::size_t>& failed) {
+  if (inertia != nullptr) {
+    move_decimals<true>(lists, c1, c2, inertia->decimal(), failed);
+  } else {
+    move_decimals<false>(lists, c1, c2, Checked<Decimal>(Decimal{}), failed);
   }
 }
 

@@ -115,11 +115,18 @@ template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
 // increasing order); the others move. Nothing is thrown: which failure the sequence reports
 // first depends on the other kind's failures too, so the caller decides.
 //
+// With `inertia`, each velocity is first scaled by it, as scale_list scales it, and stored
+// scaled whatever the move does after: the previous sweep's inertia pass, carried into the
+// step. The caller carries it only where that scaling cannot fail; should it fail all the
+// same, the element is noted as failed, its velocity unscaled.
+//
 // The big integers' two pulls are built in `social` and `cognitive`, whose limbs are reused
 // from element to element and, when the caller keeps them, from step to step.
-void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2, BigInt& social,
-                         BigInt& cognitive, std::vector<std::size_t>& failed);
+void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
+                         const ScaleFactor* inertia, BigInt& social, BigInt& cognitive,
+                         std::vector<std::size_t>& failed);
 void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
-                         const ScaleFactor& c2, std::vector<std::size_t>& failed);
+                         const ScaleFactor& c2, const ScaleFactor* inertia,
+                         std::vector<std::size_t>& failed);
 
 }  // namespace swarmtuner

@@ -198,6 +198,43 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
   return plan;
 }
 
+namespace {
+
+// Whether every velocity of kind K between its limits scales by `inertia` without failing
+// (carry_exact_inertia): both limits of every component do, and every component is clamped.
+template <ElementKind K>
+bool scaling_between_limits_cannot_fail(const StepPlan& plan, const ScaleFactor& inertia,
+                                        const ParticleLimits& limits) {
+  constexpr std::size_t k = kind_index(K);
+  if (plan.clamped[k] != plan.length[k]) return false;
+  const auto scales = [&](const Element<K>& limit) {
+    if constexpr (std::same_as<Element<K>, Decimal>) {
+      const Checked<Decimal> factor = inertia.decimal();
+      return factor && static_cast<bool>(scale_element(limit, *factor));
+    } else {
+      return static_cast<bool>(scale_element(limit, inertia.value()));
+    }
+  };
+  const auto velocity_min = limits.velocity_min.list<K>();
+  const auto velocity_max = limits.velocity_max.list<K>();
+  for (std::size_t j = 0; j < plan.length[k]; ++j) {
+    if (!scales(velocity_min[j]) || !scales(velocity_max[j])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void carry_exact_inertia(StepPlan& plan, const ScaleFactor& inertia, const ParticleLimits& limits) {
+  // The fused kernels carry it, and only a plan that knows every list's length can tell that
+  // every component is clamped.
+  if (!plan.exact_kinds_fused || !plan.placed) return;
+  plan.big_int_inertia_carried =
+      plan.big_ints && scaling_between_limits_cannot_fail<ElementKind::I>(plan, inertia, limits);
+  plan.decimal_inertia_carried =
+      plan.decimals && scaling_between_limits_cannot_fail<ElementKind::D>(plan, inertia, limits);
+}
+
 void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, StepScratch& scratch) {
@@ -244,12 +281,14 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       if (social.empty()) social.resize(1);
       if (cognitive.empty()) cognitive.resize(1);
       move_big_ints_fused(move_lists<I>(position, velocity, best_position, global_best, limits),
-                          c1.value(), c2.value(), social.front(), cognitive.front(),
-                          scratch.failed_big_ints);
+                          c1.value(), c2.value(),
+                          plan.big_int_inertia_carried ? carried_inertia : nullptr, social.front(),
+                          cognitive.front(), scratch.failed_big_ints);
     }
     if (plan.decimals) {
       move_decimals_fused(move_lists<D>(position, velocity, best_position, global_best, limits), c1,
-                          c2, scratch.failed_decimals);
+                          c2, plan.decimal_inertia_carried ? carried_inertia : nullptr,
+                          scratch.failed_decimals);
     }
     if (!scratch.failed_big_ints.empty() || !scratch.failed_decimals.empty()) [[unlikely]] {
       throw_first_failure(scratch.failed_big_ints, scratch.failed_decimals, position, velocity,

@@ -39,6 +39,10 @@ struct StepPlan {
   bool big_ints = false;                 // big integers to move
   bool decimals = false;                 // decimals to move
   bool exact_kinds_fused = false;        // big integers and decimals by their fused kernels
+  // Big integers and decimals whose velocity the step scales by a carried inertia, as it does
+  // for the fused register kinds (carry_exact_inertia).
+  bool big_int_inertia_carried = false;
+  bool decimal_inertia_carried = false;
   // Where each register kind's lists lie in the blocks (XVec::offset_of), learnt when the four
   // moving vectors have the same lengths in every kind, as in a search: the fused kernels then
   // reach their lists without reading eight vectors' layouts at every step.
@@ -52,15 +56,30 @@ struct StepPlan {
     return (kinds >> kind_index(kind) & 1) != 0;
   }
   // The kinds whose velocity the fused kernels do not scale (bit k): the register kinds that go
-  // operation by operation, and the big integers and decimals, whose scaling can fail.
+  // operation by operation, and the big integers and decimals, whose scaling can fail, unless
+  // their inertia is carried.
   std::uint32_t unfused_velocity_kinds() const noexcept {
-    return by_operation_kinds | (big_ints ? std::uint32_t{1} << kind_index(ElementKind::I) : 0) |
-           (decimals ? std::uint32_t{1} << kind_index(ElementKind::D) : 0);
+    const bool big_int_pass = big_ints && !big_int_inertia_carried;
+    const bool decimal_pass = decimals && !decimal_inertia_carried;
+    return by_operation_kinds |
+           (big_int_pass ? std::uint32_t{1} << kind_index(ElementKind::I) : 0) |
+           (decimal_pass ? std::uint32_t{1} << kind_index(ElementKind::D) : 0);
   }
 };
 
 StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ParticleLimits& limits);
+
+// Lets the steps of a search carry `inertia` into the big integers and decimals as well, kind by
+// kind, where scaling a velocity by it can never fail; the failure of a scaling must otherwise
+// come in the inertia pass, after the sweep's evaluations. It cannot fail where every velocity
+// the pass meets lies between the velocity limits or is zero (true of the velocities a step
+// leaves, when it clamps every component: the kernels take the kind, and the clamp zeroes a
+// velocity or keeps it between the limits, in either order) and both limits of each component
+// scale without failure: a smaller magnitude scales to one no larger (a big integer through its
+// nearest binary64, a decimal by its rounding of the exact product, both monotone), so it
+// neither overflows nor, with a finite factor, becomes NaN.
+void carry_exact_inertia(StepPlan& plan, const ScaleFactor& inertia, const ParticleLimits& limits);
 
 // One particle step, defined by this sequence of whole-vector operations:
 //
@@ -80,10 +99,11 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const ParticleLimits& limits, StepScratch& scratch);
 
 // The same step with the plan of its vectors (plan_step). With `carried_inertia`, the
-// velocity of every kind in plan.fused_kinds is first scaled by it, as scale_list scales it:
-// the end of the previous sweep's inertia pass for those kinds, moved into this step, since
-// nothing reads a velocity between the two and their scaling cannot fail. The caller scales
-// the other kinds itself (scale_unfused_velocity), where and when the search defines.
+// velocity of every kind in plan.fused_kinds, and of the big integers and decimals where the
+// plan carries their inertia, is first scaled by it, as scale_list scales it: the end of the
+// previous sweep's inertia pass for those kinds, moved into this step, since nothing reads a
+// velocity between the two and their scaling cannot fail. The caller scales the other kinds
+// itself (scale_unfused_velocity), where and when the search defines.
 void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,

@@ -105,8 +105,9 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   const ParticleLimits limits{lower, upper, velocity_min, velocity_max};
   StepScratch scratch;
   // Every particle's lists have the lengths of the bounds, so one plan serves every step.
-  const StepPlan plan = plan_step(swarm.front().position, swarm.front().velocity,
-                                  swarm.front().best_position, global_best_position, limits);
+  StepPlan plan = plan_step(swarm.front().position, swarm.front().velocity,
+                            swarm.front().best_position, global_best_position, limits);
+  carry_exact_inertia(plan, inertia, limits);
   const bool unfused_velocity = plan.unfused_velocity_kinds() != 0;
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     // The previous sweep's inertia for the kinds whose step scales it (none before the first).
@@ -131,7 +132,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
       }
     }
     // Every velocity is scaled by the inertia after the sweep: here for the big integers and
-    // decimals, whose scaling can fail, and any kind not fused; at the start of the next step
+    // decimals whose scaling could fail, and any kind not fused; at the start of the next step
     // for the others (after the last sweep, no velocity is read again).
     if (unfused_velocity) {
       for (Particle<Value>& p : swarm) scale_unfused_velocity(p.velocity, inertia, plan);

@@ -35,8 +35,8 @@ namespace {
 // as nothing can run before it is full. Should Python fail to make an object, the list is
 // dropped before the failure is reported, which runs Python code. Failures are internal
 // failures.
-// A spare list (SpareLists) is filled untracked, and tracked once full; a number it kept is
-// written over with the new value where the kind's objects allow it, and released otherwise.
+// A spare list (SpareLists) is filled, and handed out, untracked; a number it kept is written
+// over with the new value where the kind's objects allow it, and released otherwise.
 template <ElementKind K>
 PyRef components_to_py_list(std::span<const Element<K>> components, PyRef spare) {
   const bool reused = static_cast<bool>(spare);
@@ -57,7 +57,6 @@ PyRef components_to_py_list(std::span<const Element<K>> components, PyRef spare)
     }
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), item);
   }
-  if (reused) PyObject_GC_Track(list.get());
   return list;
 }
 
@@ -98,7 +97,8 @@ void xvec_to_py_lists(const XVec& point, std::uint32_t kinds, PointLists& lists,
   for_each_kind_in(kinds, [&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
     PyRef spare = spares != nullptr ? spares->take(lists.count(), components.size()) : PyRef();
-    lists.append(kind_to_py_list<K>(components, decimals, std::move(spare)));
+    const bool untracked = static_cast<bool>(spare);
+    lists.append(kind_to_py_list<K>(components, decimals, std::move(spare)), untracked);
   });
 }
 
@@ -108,15 +108,16 @@ PyRef SpareLists::take(std::size_t k, std::size_t size) noexcept {
   return list;
 }
 
-void SpareLists::keep_or_release(std::size_t k, PyObject* list) {
-  PyRef owned = PyRef::steal(list);
+void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untracked) {
   if (!cpython::is_sole_reference(list) || lists_[k]) {
-    owned.drop();
+    track_if_shared(list, untracked);
+    Py_DECREF(list);
     return;
   }
-  // Untracked first: while its items are released below, Python code may run, and the list,
-  // with empty slots, must not be found by it.
-  PyObject_GC_UnTrack(list);
+  PyRef owned = PyRef::steal(list);
+  // Untracked first (a list made for this call is tracked): while its items are released
+  // below, Python code may run, and the list, with empty slots, must not be found by it.
+  if (!untracked) PyObject_GC_UnTrack(list);
   PyListObject* const items = reinterpret_cast<PyListObject*>(list);
   const Py_ssize_t size = PyList_GET_SIZE(list);
   lists_[k] = std::move(owned);
@@ -163,7 +164,6 @@ PyRef DecimalObjectCache::to_py_list(std::span<const Decimal> values, PyRef spar
     Py_XDECREF(kept);  // a number f put there (SpareLists keeps no other)
   }
   items_.clear();
-  if (reused) PyObject_GC_Track(list.get());
   return list;
 }
 

@@ -58,18 +58,36 @@ PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 // points of the same kinds instead of being freed and made again (a list costs more to make and
 // free than the floats it holds). A list f kept, or one whose length f changed, is not kept.
 // A kept list is not tracked by the collector, so no Python code can reach it, and keeps only
-// the numbers (floats, complex numbers, ints) that nothing else refers to; it is filled and
-// tracked again as it is handed out, the new values written into those numbers where they fit.
-// To f it is a fresh list of fresh numbers: nothing else refers to any of them, as to the
-// objects Python takes from its own free lists.
+// the numbers (floats, complex numbers, ints) that nothing else refers to; it is filled as it is
+// handed out, the new values written into those numbers where they fit. To f it is a fresh
+// list of fresh numbers: nothing else refers to any of them, as to the objects Python takes
+// from its own free lists.
+//
+// It is handed to f still untracked, and tracked again only if something besides the search
+// refers to it once f has returned (track_if_shared). Tracking and untracking cost about as
+// much as filling a one-element list, and a list that only the search refers to can be part of
+// no reference cycle (a cycle through it would be a second reference), so the collector has
+// nothing to find there; whatever f put into it counts, for the collector, as referred to from
+// outside, as an untracked container's items do.
 class SpareLists {
  public:
   // The list kept for slot k (k-th kind of the point) if it has `size` slots; null otherwise.
+  // A list it returns is untracked.
   PyRef take(std::size_t k, std::size_t size) noexcept;
   // Keeps `list`, the slot k list of the call just made, if only the caller refers to it and
-  // f left its length as it was made; otherwise releases it. Releasing the items (f may have
-  // put objects of its own there) may run Python code.
-  void keep_or_release(std::size_t k, PyObject* list);
+  // f left its length as it was made; otherwise releases it. `untracked` says whether it went
+  // out untracked (a list take() returned). Releasing the items (f may have put objects of its
+  // own there) may run Python code.
+  void keep_or_release(std::size_t k, PyObject* list, bool untracked);
+  // Before the caller releases its reference to a list of a call of f that went out
+  // untracked: tracks it where something else (f, or what f stored it in) still refers to it.
+  // Runs no Python code. Not while the interpreter shuts down, when a thread that may not hold
+  // the lock touches no object (see PyRef).
+  static void track_if_shared(PyObject* list, bool untracked) noexcept {
+    if (untracked && !cpython::is_sole_reference(list) && !cpython::is_finalizing()) {
+      PyObject_GC_Track(list);
+    }
+  }
 
  private:
   std::array<PyRef, kind_count> lists_;
@@ -87,6 +105,8 @@ class PointLists {
   PointLists& operator=(const PointLists&) = delete;
   ~PointLists() {
     for (std::size_t k = 1; k <= count_; ++k) {
+      if (slots_[k] == nullptr) continue;
+      SpareLists::track_if_shared(slots_[k], went_out_untracked(k));
       const PyRef list = PyRef::steal(slots_[k]);  // released as a PyRef releases
     }
   }
@@ -95,9 +115,11 @@ class PointLists {
   std::size_t count() const noexcept { return count_; }
   PyObject* list(std::size_t k) const noexcept { return slots_[k + 1]; }
 
-  void append(PyRef list) noexcept {
+  // `untracked`: a spare list (SpareLists::take), which the collector does not track.
+  void append(PyRef list, bool untracked) noexcept {
     slots_[count_ + 1] = list.release();
     ++count_;
+    if (untracked) untracked_ |= std::uint32_t{1} << count_;
   }
   // Releases every list at once, in kind order, from this ordinary frame, or leaves it to
   // `spares` for the next call: f may have kept them, or put objects of its own into them, so
@@ -107,17 +129,22 @@ class PointLists {
       PyObject* const list = std::exchange(slots_[k], nullptr);
       if (list == nullptr) continue;
       if (spares != nullptr) {
-        spares->keep_or_release(k - 1, list);
+        spares->keep_or_release(k - 1, list, went_out_untracked(k));
       } else {
+        SpareLists::track_if_shared(list, went_out_untracked(k));
         Py_DECREF(list);
       }
     }
     count_ = 0;
+    untracked_ = 0;
   }
 
  private:
+  bool went_out_untracked(std::size_t slot) const noexcept { return (untracked_ >> slot & 1) != 0; }
+
   std::array<PyObject*, kind_count + 1> slots_;  // [1, 1 + count_) owned, null once dropped
   std::size_t count_ = 0;
+  std::uint32_t untracked_ = 0;  // bit k: the list in slots_[k] is untracked
 };
 
 // Makes the lists of `point` into `lists`, which is empty: one for each kind in `kinds`, which

@@ -1,6 +1,7 @@
 """The Python objective: how f is called, and how its failures end the search."""
 import gc
 import re
+import weakref
 from decimal import Decimal
 
 import pytest
@@ -52,14 +53,14 @@ def leave_marker(items):
 @pytest.mark.parametrize(
     "change", [lambda items: None, leave_marker, list.clear, lambda items: items.append(1), list.reverse]
 )
-def test_lists_f_lets_go_of_come_back_full_and_tracked(change):
+def test_lists_f_lets_go_of_come_back_full(change):
     # Lists f does not keep may serve the next call: each call must still see only its own
-    # point, in lists the collector tracks, and what f left in them is released at once.
+    # point, and what f left in them is released at once.
     calls = []
     Released.count = 0
 
     def f(i8, f64):
-        calls.append((list(i8), list(f64), gc.is_tracked(i8) and gc.is_tracked(f64), Released.count))
+        calls.append((list(i8), list(f64), Released.count))
         value = f64[0]
         change(i8)
         change(f64)
@@ -68,13 +69,49 @@ def test_lists_f_lets_go_of_come_back_full_and_tracked(change):
     value, point = swarmtuner.PSO(n_iters=4, n_particles=3).min(
         f, i8_min=[-5, 0], i8_max=[5, 3], f64_min=[0.0, 1.0, 2.0], f64_max=[1.0, 2.0, 3.0]
     )
-    assert len(calls) == 15 and value == min(f64[0] for _, f64, _, _ in calls)
-    for k, (i8, f64, tracked, released) in enumerate(calls):
-        assert tracked and [type(x) for x in i8 + f64] == [int] * 2 + [float] * 3
+    assert len(calls) == 15 and value == min(f64[0] for _, f64, _ in calls)
+    for k, (i8, f64, released) in enumerate(calls):
+        assert [type(x) for x in i8 + f64] == [int] * 2 + [float] * 3
         assert -5 <= i8[0] <= 5 and 0 <= i8[1] <= 3
         assert all(low <= x <= low + 1 for low, x in zip([0.0, 1.0, 2.0], f64))
         assert released == (2 * k if change is leave_marker else 0)
     assert point["f64"][0] == value and len(point["i8"]) == 2
+
+
+class Node:
+    pass
+
+
+@pytest.mark.parametrize("raises", [False, True])
+def test_lists_f_keeps_are_tracked_and_their_cycles_collected(raises):
+    # A list that served an earlier call reaches f untracked; one that f ties into a reference
+    # cycle, or keeps, must be tracked again, or the cycle would never be collected.
+    cycles, kept = [], []
+
+    def f(i8, f64):
+        node = Node()
+        node.items = f64
+        f64.append(node)
+        cycles.append(weakref.ref(node))
+        if len(cycles) % 2 == 0:
+            kept.append(i8)
+        if raises and len(cycles) == 7:
+            raise ValueError("stop")
+        return 0.0
+
+    search = lambda: swarmtuner.PSO(n_iters=3, n_particles=2).min(
+        f, i8_min=[0], i8_max=[9], f64_min=[0.0], f64_max=[1.0])
+    if raises:
+        with pytest.raises(BaseException) as excinfo:
+            search()
+        assert "failed to call f" in panic_message(excinfo)
+        del excinfo
+    else:
+        search()
+    gc.collect()
+    assert len(cycles) == (7 if raises else 8)
+    assert [ref() for ref in cycles] == [None] * len(cycles)
+    assert kept and all(gc.is_tracked(items) for items in kept)
 
 
 @pytest.mark.parametrize("replace", [False, True])

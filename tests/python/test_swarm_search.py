@@ -231,3 +231,20 @@ def test_an_infinite_coefficient_fails_the_exact_kinds_cleanly(kind, bounds, mes
     with pytest.raises(BaseException) as excinfo:
         run({kind: bounds}, dict(n_particles=3, n_iters=2, c1=INF))
     assert panic_message(excinfo) == message
+
+
+@pytest.mark.parametrize("n_iters", [1, 3])
+@pytest.mark.parametrize("kind, bounds, inertia, message", [
+    ("i", ([-10], [10]), INF, "f64 can not to BigInt"),
+    ("d", (["0"], ["1"]), 1e30, "Failed to convert to Decimal"),
+])
+def test_an_inertia_the_exact_kinds_cannot_take_fails_after_the_first_sweep(
+        kind, bounds, inertia, message, n_iters):
+    # The velocities are scaled after each sweep's evaluations, the last sweep's included, so a
+    # scaling that fails ends the search there, even when no sweep follows.
+    calls = []
+    with pytest.raises(BaseException) as excinfo:
+        swarmtuner.PSO(n_particles=3, n_iters=n_iters, inertia=inertia).min(
+            lambda **kw: calls.append(1) or 0, **{f"{kind}_min": bounds[0], f"{kind}_max": bounds[1]})
+    assert panic_message(excinfo) == message
+    assert len(calls) == 6

@@ -158,19 +158,20 @@ struct StepCase {
 };
 
 // Usually one length per kind shared by the four step vectors (the search's case); sometimes
-// one of them, or one limit list, differs.
-StepCase draw_case(Values& values) {
+// one of them, or one limit list, differs, unless `search_shape` asks for a search's lengths
+// throughout.
+StepCase draw_case(Values& values, bool search_shape = false) {
   StepCase c;
   XVec* const step_vectors[] = {&c.position, &c.velocity, &c.best_position, &c.global_best};
   XVec* const limit_vectors[] = {&c.lower, &c.upper, &c.velocity_min, &c.velocity_max};
   for_each_kind([&]<ElementKind K>(KindTag<K>) {
     const std::size_t n = values.below(3) == 0 ? 0 : values.below(6);
     for (XVec* v : step_vectors) {
-      const std::size_t length = values.below(8) == 0 ? values.below(6) : n;
+      const std::size_t length = !search_shape && values.below(8) == 0 ? values.below(6) : n;
       v->list<K>() = values.list<K>(length);
     }
     for (XVec* v : limit_vectors) {
-      const std::size_t length = values.below(8) == 0 ? values.below(6) : n;
+      const std::size_t length = !search_shape && values.below(8) == 0 ? values.below(6) : n;
       v->list<K>() = values.list<K>(length);
     }
   });
@@ -221,14 +222,19 @@ TEST(StepParticleTest, AgreesWithTheSequenceBitForBitIncludingItsFirstFailure) {
 
 // A search's step with the previous sweep's inertia carried into it, followed by the inertia
 // pass of the kinds it does not carry, against that pass over the whole velocity followed by
-// the step: the same values, and the same first failure (the carried kinds never fail).
+// the step: the same values, and the same first failure (the carried kinds never fail). The
+// velocity is first clamped, as the step before leaves it in a search, which is what lets the
+// big integers and decimals carry it too where their limits scale.
 TEST(StepParticleTest, CarriedInertiaEqualsTheInertiaPassBeforeTheStep) {
   Values values(20261209);
   StepScratch scratch;
   int compared = 0;
-  for (int trial = 0; trial < 3000; ++trial) {
-    const StepCase c = draw_case(values);
-    const ScaleFactor inertia(values.coefficient());
+  int big_ints_carried = 0;
+  int decimals_carried = 0;
+  for (int trial = 0; trial < 6000; ++trial) {
+    StepCase c = draw_case(values, trial % 2 == 0);
+    clamp_particle(c.position, c.velocity, c.lower, c.upper, c.velocity_min, c.velocity_max);
+    const ScaleFactor inertia(values.below(2) == 0 ? 0.7 : values.coefficient());
     const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
     const ScaleFactor c1(c.c1);
     const ScaleFactor c2(c.c2);
@@ -243,19 +249,24 @@ TEST(StepParticleTest, CarriedInertiaEqualsTheInertiaPassBeforeTheStep) {
 
     XVec position = c.position.clone();
     XVec velocity = c.velocity.clone();
-    const StepPlan plan = plan_step(position, velocity, c.best_position, c.global_best, limits);
+    StepPlan plan = plan_step(position, velocity, c.best_position, c.global_best, limits);
+    carry_exact_inertia(plan, inertia, limits);
     const std::string failure = failure_of([&] {
       scale_unfused_velocity(velocity, inertia, plan);
       step_particle(position, velocity, c.best_position, c.global_best, c1, c2, limits, plan,
                     scratch, &inertia);
     });
     ASSERT_EQ(failure, expected_failure) << "trial " << trial;
+    big_ints_carried += plan.big_int_inertia_carried && !position.list<ElementKind::I>().empty();
+    decimals_carried += plan.decimal_inertia_carried && !position.list<ElementKind::D>().empty();
     if (!failure.empty()) continue;
     ++compared;
     ASSERT_EQ(difference(position, expected_position), "") << "position, trial " << trial;
     ASSERT_EQ(difference(velocity, expected_velocity), "") << "velocity, trial " << trial;
   }
   EXPECT_GT(compared, 500);
+  EXPECT_GT(big_ints_carried, 300);
+  EXPECT_GT(decimals_carried, 300);
 }
 
 // Big integers at the edges of the forms the step holds them in: near the ends of a machine word
