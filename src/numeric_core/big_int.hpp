@@ -2,6 +2,7 @@
 // one, GMP's low-level layer on limbs of our own beyond that.
 #pragma once
 
+#include <cassert>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -94,6 +95,19 @@ class BigInt {
   std::optional<std::int64_t> to_i64() const noexcept {
     if (size_ == 0) return small_;
     return std::nullopt;
+  }
+  // Whether the value is a 64-bit integer, and that integer (only for such a value): to_i64
+  // in two parts, for loops that test several values before they read any.
+  bool is_word() const noexcept { return size_ == 0; }
+  std::int64_t word() const noexcept {
+    assert(size_ == 0);
+    return small_;
+  }
+  // Stores `value` into a value that is a 64-bit integer now (is_word()), which holds no
+  // storage: only the word is written.
+  void replace_word(std::int64_t value) noexcept {
+    assert(size_ == 0 && capacity_ == 0);
+    small_ = value;
   }
 
   // Decimal text, for tests and diagnostics: an optional "-" and at least one digit.

@@ -57,47 +57,59 @@ inline Status scaled_difference(BigInt& value, const BigInt& minuend, const BigI
 // intermediate: the usual case of a search within bounds of up to about 2^62. Each operation
 // is then the general path's own on words (a difference that fits a word converts to binary64
 // as the big integer does, and a product inside the word range truncates as assign_f64 does),
-// so the results are the same. False, with nothing stored, where a value or an intermediate is
+// so the results are the same. With CarryInertia the velocity is first scaled as assign_scaled
+// scales a word. The new position and velocity, or nullopt where a value or an intermediate is
 // no word (or a product is not finite); the other paths then take the element.
-// With CarryInertia the velocity is first scaled as assign_scaled scales a word (a product
-// outside the word range leaves the element to the other paths).
+struct WordStep {
+  std::int64_t x;
+  std::int64_t v;
+};
 template <bool CarryInertia>
-[[gnu::always_inline]] inline bool try_step_words(BigInt& x, BigInt& v, const BigInt& b,
-                                                  const BigInt& g, double c1, double c2,
-                                                  double inertia) noexcept {
-  const std::optional<std::int64_t> wx = x.to_i64();
-  std::optional<std::int64_t> wv = v.to_i64();
-  const std::optional<std::int64_t> wb = b.to_i64();
-  const std::optional<std::int64_t> wg = g.to_i64();
-  if (!wx || !wv || !wb || !wg) return false;
+[[gnu::always_inline]] inline std::optional<WordStep> step_words(std::int64_t x, std::int64_t v,
+                                                                 std::int64_t b, std::int64_t g,
+                                                                 double c1, double c2,
+                                                                 double inertia) noexcept {
   if constexpr (CarryInertia) {
-    const double scaled = static_cast<double>(*wv) * inertia;
-    if (!(scaled >= -0x1p63 && scaled < 0x1p63)) return false;
-    wv = static_cast<std::int64_t>(scaled);
+    const double scaled = static_cast<double>(v) * inertia;
+    if (!(scaled >= -0x1p63 && scaled < 0x1p63)) return std::nullopt;
+    v = static_cast<std::int64_t>(scaled);
   }
   std::int64_t social_difference;
   std::int64_t cognitive_difference;
-  if (__builtin_sub_overflow(*wg, *wx, &social_difference) ||
-      __builtin_sub_overflow(*wb, *wx, &cognitive_difference)) {
-    return false;
+  if (__builtin_sub_overflow(g, x, &social_difference) ||
+      __builtin_sub_overflow(b, x, &cognitive_difference)) {
+    return std::nullopt;
   }
   const double social = static_cast<double>(social_difference) * c1;
   const double cognitive = static_cast<double>(cognitive_difference) * c2;
   // The range test is false for NaN; inside it the truncation fits a word.
   if (!(social >= -0x1p63 && social < 0x1p63 && cognitive >= -0x1p63 && cognitive < 0x1p63)) {
-    return false;
+    return std::nullopt;
   }
   std::int64_t pull;
   std::int64_t new_v;
   std::int64_t new_x;
   if (__builtin_add_overflow(static_cast<std::int64_t>(social),
                              static_cast<std::int64_t>(cognitive), &pull) ||
-      __builtin_add_overflow(*wv, pull, &new_v) || __builtin_add_overflow(*wx, new_v, &new_x)) {
-    return false;
+      __builtin_add_overflow(v, pull, &new_v) || __builtin_add_overflow(x, new_v, &new_x)) {
+    return std::nullopt;
   }
-  x = BigInt(new_x);
-  v = BigInt(new_v);
-  return true;
+  return WordStep{new_x, new_v};
+}
+
+// clamp_exact_element on words.
+[[gnu::always_inline]] inline void clamp_words(WordStep& s, std::int64_t lower, std::int64_t upper,
+                                               std::int64_t velocity_min,
+                                               std::int64_t velocity_max) noexcept {
+  if (s.x < lower) {
+    s = {lower, 0};
+  } else if (s.x > upper) {
+    s = {upper, 0};
+  } else if (s.v < velocity_min) {
+    s.v = velocity_min;
+  } else if (s.v > velocity_max) {
+    s.v = velocity_max;
+  }
 }
 
 // The element's step in two's complement of W limbs, when its four values fit that form: the
@@ -154,13 +166,28 @@ void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double 
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
     BigInt& v = vs[j];
-    // Values that all fit a word take the word arithmetic, or, where an intermediate does
-    // not fit one, BigInt's own below, which is cheaper still than the fixed-width form.
-    const bool all_words = x.to_i64() && v.to_i64() && bs[j].to_i64() && gs[j].to_i64();
-    if (all_words
-            ? try_step_words<CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)
-            : try_step_fixed_width<2, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia) ||
-                  try_step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) {
+    // Values that all fit a word take the word arithmetic, and the clamp in words where the
+    // limits are words too, or, where an intermediate does not fit one, BigInt's own below,
+    // which is cheaper still than the fixed-width form.
+    if (x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word()) {
+      if (std::optional<WordStep> s = step_words<CarryInertia>(x.word(), v.word(), bs[j].word(),
+                                                               gs[j].word(), c1, c2, inertia)) {
+        const bool word_limits = j < clamped && lower[j].is_word() && upper[j].is_word() &&
+                                 velocity_min[j].is_word() && velocity_max[j].is_word();
+        if (word_limits) {
+          clamp_words(*s, lower[j].word(), upper[j].word(), velocity_min[j].word(),
+                      velocity_max[j].word());
+        }
+        // x and v are words, which hold no storage.
+        x.replace_word(s->x);
+        v.replace_word(s->v);
+        if (j < clamped && !word_limits) {
+          clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
+        }
+        continue;
+      }
+    } else if (try_step_fixed_width<2, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia) ||
+               try_step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) {
       if (j < clamped) {
         clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
       }
