@@ -61,17 +61,21 @@ inline void set_complex_value(PyObject* number, double real, double imag) noexce
 }
 
 // Whether rewrite_one_digit_long writes ints: before 3.14, into the int layouts of those
-// released, frozen versions; from 3.14 on, only the public API makes ints.
+// released, frozen versions; from 3.14 on, only the public API makes ints, and an int serves
+// again only where it already holds the value.
 inline constexpr bool ints_rewritable = PY_VERSION_HEX < 0x030E0000;
 
-// Writes `value` into an exact int that only the caller refers to (is_sole_reference), where
+// Makes an exact int that only the caller refers to (is_sole_reference) hold `value`, where
 // both the int and the value have one digit and the value is no small int (-5 to 256, of which
 // the interpreter keeps one object each): no code can then tell it from a new int of that
-// value. False, with nothing written, otherwise. The layouts are those finish_long writes.
+// value. Before 3.14 the value is written (the layouts are those finish_long writes); from
+// 3.14 on, only an int that already holds it qualifies. False, with nothing written, otherwise.
 inline bool rewrite_one_digit_long([[maybe_unused]] PyObject* integer,
                                    [[maybe_unused]] std::int64_t value) noexcept {
 #if PY_VERSION_HEX >= 0x030E0000
-  return false;
+  PyLongObject* const number = reinterpret_cast<PyLongObject*>(integer);
+  return PyLong_CheckExact(integer) && PyUnstable_Long_IsCompact(number) &&
+         PyUnstable_Long_CompactValue(number) == value;
 #else
   if (value >= -5 && value <= 256) return false;
   const std::uint64_t magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)

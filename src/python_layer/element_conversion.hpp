@@ -57,7 +57,6 @@ template <ElementKind K>
 inline bool rewrite_element_object(PyObject* object, const Element<K>& value) noexcept {
   using T = Element<K>;
   if constexpr (FixedWidthInt<T> || std::same_as<T, BigInt>) {
-    if constexpr (!cpython::ints_rewritable) return false;
     std::int64_t word;
     if constexpr (std::same_as<T, BigInt>) {
       const std::optional<std::int64_t> small = value.to_i64();

@@ -94,22 +94,29 @@ PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals) {
 
 void xvec_to_py_lists(const XVec& point, std::uint32_t kinds, PointLists& lists,
                       DecimalObjectCache& decimals, SpareLists* spares) {
+  if (spares != nullptr) spares->select_point(&point);
   for_each_kind_in(kinds, [&]<ElementKind K>(KindTag<K>) {
     const auto& components = point.list<K>();
-    PyRef spare = spares != nullptr ? spares->take(lists.count(), components.size()) : PyRef();
+    PyRef spare = spares != nullptr ? spares->take<K>(lists.count(), components.size()) : PyRef();
     const bool untracked = static_cast<bool>(spare);
     lists.append(kind_to_py_list<K>(components, decimals, std::move(spare)), untracked);
   });
 }
 
-PyRef SpareLists::take(std::size_t k, std::size_t size) noexcept {
-  PyRef list = std::move(lists_[k]);
+PyRef SpareLists::take(std::size_t k, std::size_t size, bool per_point, PyTypeObject* number_type) {
+  if (per_point && (per_point_ >> k & 1) == 0) {
+    if (by_point_.empty()) by_point_.resize((std::size_t{1} << slot_bits) * kind_count);
+    per_point_ |= std::uint32_t{1} << k;
+  }
+  number_types_[k] = number_type;
+  PyRef list = std::move(kept(k));
   if (list && static_cast<std::size_t>(PyList_GET_SIZE(list.get())) != size) list.reset();
   return list;
 }
 
 void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untracked) {
-  if (!cpython::is_sole_reference(list) || lists_[k]) {
+  PyRef& slot = kept(k);
+  if (!cpython::is_sole_reference(list) || slot) {
     track_if_shared(list, untracked);
     Py_DECREF(list);
     return;
@@ -120,14 +127,14 @@ void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untracked) 
   if (!untracked) PyObject_GC_UnTrack(list);
   PyListObject* const items = reinterpret_cast<PyListObject*>(list);
   const Py_ssize_t size = PyList_GET_SIZE(list);
-  lists_[k] = std::move(owned);
+  slot = std::move(owned);
+  const PyTypeObject* const number_type = number_types_[k];
   for (Py_ssize_t j = 0; j < size; ++j) {
-    // A number that only the list holds stays, for the next call to write its new value into
-    // (nothing else can reach it to see the change); anything else goes.
+    // A number of the kind's own type that only the list holds stays, for the next call to
+    // write its new value into (nothing else can reach it to see the change), or to hand out
+    // again where it already holds that value; anything else goes.
     PyObject* const item = items->ob_item[j];
-    if (item != nullptr && cpython::is_sole_reference(item) &&
-        (PyFloat_CheckExact(item) || PyComplex_CheckExact(item) ||
-         (cpython::ints_rewritable && PyLong_CheckExact(item)))) {
+    if (item != nullptr && Py_TYPE(item) == number_type && cpython::is_sole_reference(item)) {
       continue;
     }
     items->ob_item[j] = nullptr;

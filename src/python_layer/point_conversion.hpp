@@ -71,9 +71,43 @@ PyRef xvec_to_py_dict(const XVec& point, DecimalObjectCache& decimals);
 // outside, as an untracked container's items do.
 class SpareLists {
  public:
-  // The list kept for slot k (k-th kind of the point) if it has `size` slots; null otherwise.
-  // A list it returns is untracked.
-  PyRef take(std::size_t k, std::size_t size) noexcept;
+  // Whether kind K's lists are kept per point (select_point): the ints from 3.14 on, where the
+  // interpreter makes every int through its public API and a kept int serves again only when
+  // it already holds the new value. A point's own previous component often does (one at rest,
+  // or held at a bound); another point's hardly ever.
+  template <ElementKind K>
+  static constexpr bool keeps_per_point =
+      !cpython::ints_rewritable && (FixedWidthInt<Element<K>> || std::same_as<Element<K>, BigInt>);
+
+  // The point whose call of f comes next: the lists kept per point come from, and go back to,
+  // a slot its address picks, which holds what its previous call left unless another point
+  // used the slot since.
+  void select_point(const void* point) noexcept {
+    const auto address = reinterpret_cast<std::uintptr_t>(point);
+    current_ = static_cast<std::size_t>((address >> 4) * 0x9E3779B97F4A7C15u >> (64 - slot_bits));
+  }
+  // The exact type of kind K's objects that a kept list keeps (whose values can be written
+  // into them, or which may already hold the new value); null for decimals, which are not kept.
+  template <ElementKind K>
+  static PyTypeObject* kept_number_type() noexcept {
+    using T = Element<K>;
+    if constexpr (FixedWidthInt<T> || std::same_as<T, BigInt>) {
+      return &PyLong_Type;
+    } else if constexpr (std::floating_point<T>) {
+      return &PyFloat_Type;
+    } else if constexpr (ComplexElement<T>) {
+      return &PyComplex_Type;
+    } else {
+      return nullptr;
+    }
+  }
+
+  // The list kept for slot k (k-th kind of the point, kind K) if it has `size` slots; null
+  // otherwise. A list it returns is untracked.
+  template <ElementKind K>
+  PyRef take(std::size_t k, std::size_t size) {
+    return take(k, size, keeps_per_point<K>, kept_number_type<K>());
+  }
   // Keeps `list`, the slot k list of the call just made, if only the caller refers to it and
   // f left its length as it was made; otherwise releases it. `untracked` says whether it went
   // out untracked (a list take() returned). Releasing the items (f may have put objects of its
@@ -90,7 +124,20 @@ class SpareLists {
   }
 
  private:
+  static constexpr unsigned slot_bits = 8;  // 256 slots: few points of a usual swarm share one
+
+  PyRef take(std::size_t k, std::size_t size, bool per_point, PyTypeObject* number_type);
+
+  // Where slot k's list is kept for the current point.
+  PyRef& kept(std::size_t k) noexcept {
+    return (per_point_ >> k & 1) != 0 ? by_point_[current_ * kind_count + k] : lists_[k];
+  }
+
   std::array<PyRef, kind_count> lists_;
+  std::vector<PyRef> by_point_;  // kind_count per point slot, once a kind is kept per point
+  std::size_t current_ = 0;
+  std::uint32_t per_point_ = 0;  // bit k: slot k's lists are kept per point
+  std::array<PyTypeObject*, kind_count> number_types_{};  // slot k's kept_number_type
 };
 
 // The lists of a point without the dict, for a call of f with keyword names: one list per kind

@@ -1,6 +1,7 @@
 """The search's dynamics, checked against a plain-Python replay from the recorded starts."""
 import copy
 import math
+import pickle
 from decimal import Decimal
 
 import pytest
@@ -124,6 +125,33 @@ def test_every_point_after_the_starts_matches_the_replay(space, settings):
         same_point(got, want)
     assert value == best_value
     same_point(position, best_position)
+
+
+@pytest.mark.parametrize("settings", SETTINGS[:3], ids=lambda s: f"n{s['n_particles']}t{s['n_iters']}")
+@pytest.mark.parametrize("space", ["integers", "mixed"])
+def test_numbers_f_lets_go_of_carry_each_call_its_own_point(space, settings):
+    # Numbers only the search still holds serve the next calls again (written over, or handed
+    # out once more where they hold the new value): recorded as copies, so that f keeps none
+    # of them, every call must still be the replay's.
+    calls = []
+
+    def f(**kw):
+        calls.append(pickle.loads(pickle.dumps(kw)))
+        return sphere(**kw)
+
+    pso = swarmtuner.PSO(**settings)
+    bounds = {}
+    for kind, (lo, hi) in SPACES[space].items():
+        bounds[f"{kind}_min"], bounds[f"{kind}_max"] = lo, hi
+    value, position = pso.min(f, **bounds)
+    n = pso.n_particles
+    lower, upper = python_bounds(SPACES[space])
+    expected, (best_value, _) = replay(
+        sphere, calls[:n], lower, upper, pso.n_iters, pso.c1, pso.c2, pso.inertia, pso.max_v
+    )
+    for got, want in zip(calls[n:], expected, strict=True):
+        same_point(got, want)
+    assert value == best_value
 
 
 def test_maximising_replays_as_minimising_the_negation():
