@@ -103,15 +103,9 @@ void xvec_to_py_lists(const XVec& point, std::uint32_t kinds, PointLists& lists,
   });
 }
 
-PyRef SpareLists::take(std::size_t k, std::size_t size, bool per_point, PyTypeObject* number_type) {
-  if (per_point && (per_point_ >> k & 1) == 0) {
-    if (by_point_.empty()) by_point_.resize((std::size_t{1} << slot_bits) * kind_count);
-    per_point_ |= std::uint32_t{1} << k;
-  }
-  number_types_[k] = number_type;
-  PyRef list = std::move(kept(k));
-  if (list && static_cast<std::size_t>(PyList_GET_SIZE(list.get())) != size) list.reset();
-  return list;
+void SpareLists::keep_per_point(std::size_t k) {
+  if (by_point_.empty()) by_point_.resize((std::size_t{1} << slot_bits) * kind_count);
+  per_point_ |= std::uint32_t{1} << k;
 }
 
 void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untracked) {

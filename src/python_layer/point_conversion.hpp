@@ -103,10 +103,22 @@ class SpareLists {
   }
 
   // The list kept for slot k (k-th kind of the point, kind K) if it has `size` slots; null
-  // otherwise. A list it returns is untracked.
+  // otherwise. A list it returns is untracked. Inlined: it runs for every list of every call.
   template <ElementKind K>
-  PyRef take(std::size_t k, std::size_t size) {
-    return take(k, size, keeps_per_point<K>, kept_number_type<K>());
+  [[gnu::always_inline]] PyRef take(std::size_t k, std::size_t size) {
+    number_types_[k] = kept_number_type<K>();
+    PyRef* held = &lists_[k];
+    if constexpr (keeps_per_point<K>) {
+      if ((per_point_ >> k & 1) == 0) keep_per_point(k);
+      held = &by_point_[current_ * kind_count + k];
+    }
+    PyObject* const list = held->get();
+    if (list == nullptr) return PyRef();
+    if (static_cast<std::size_t>(PyList_GET_SIZE(list)) != size) [[unlikely]] {
+      held->reset();
+      return PyRef();
+    }
+    return std::move(*held);
   }
   // Keeps `list`, the slot k list of the call just made, if only the caller refers to it and
   // f left its length as it was made; otherwise releases it. `untracked` says whether it went
@@ -126,7 +138,8 @@ class SpareLists {
  private:
   static constexpr unsigned slot_bits = 8;  // 256 slots: few points of a usual swarm share one
 
-  PyRef take(std::size_t k, std::size_t size, bool per_point, PyTypeObject* number_type);
+  // Keeps slot k's lists per point from now on.
+  void keep_per_point(std::size_t k);
 
   // Where slot k's list is kept for the current point.
   PyRef& kept(std::size_t k) noexcept {
