@@ -280,15 +280,15 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       const auto cognitive = scratch.cognitive.list<I>();
       if (social.empty()) social.resize(1);
       if (cognitive.empty()) cognitive.resize(1);
-      move_big_ints_fused(move_lists<I>(position, velocity, best_position, global_best, limits),
-                          c1.value(), c2.value(),
-                          plan.big_int_inertia_carried ? carried_inertia : nullptr, social.front(),
-                          cognitive.front(), scratch.failed_big_ints);
+      move_big_ints_fused(
+          move_lists<I>(position, velocity, best_position, global_best, limits, plan), c1.value(),
+          c2.value(), plan.big_int_inertia_carried ? carried_inertia : nullptr, social.front(),
+          cognitive.front(), scratch.failed_big_ints);
     }
     if (plan.decimals) {
-      move_decimals_fused(move_lists<D>(position, velocity, best_position, global_best, limits), c1,
-                          c2, plan.decimal_inertia_carried ? carried_inertia : nullptr,
-                          scratch.failed_decimals);
+      move_decimals_fused(
+          move_lists<D>(position, velocity, best_position, global_best, limits, plan), c1, c2,
+          plan.decimal_inertia_carried ? carried_inertia : nullptr, scratch.failed_decimals);
     }
     if (!scratch.failed_big_ints.empty() || !scratch.failed_decimals.empty()) [[unlikely]] {
       throw_first_failure(scratch.failed_big_ints, scratch.failed_decimals, position, velocity,

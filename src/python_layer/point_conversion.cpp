@@ -108,34 +108,6 @@ void SpareLists::keep_per_point(std::size_t k) {
   per_point_ |= std::uint32_t{1} << k;
 }
 
-void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untracked) {
-  PyRef& slot = kept(k);
-  if (!cpython::is_sole_reference(list) || slot) {
-    track_if_shared(list, untracked);
-    Py_DECREF(list);
-    return;
-  }
-  PyRef owned = PyRef::steal(list);
-  // Untracked first (a list made for this call is tracked): while its items are released
-  // below, Python code may run, and the list, with empty slots, must not be found by it.
-  if (!untracked) PyObject_GC_UnTrack(list);
-  PyListObject* const items = reinterpret_cast<PyListObject*>(list);
-  const Py_ssize_t size = PyList_GET_SIZE(list);
-  slot = std::move(owned);
-  const PyTypeObject* const number_type = number_types_[k];
-  for (Py_ssize_t j = 0; j < size; ++j) {
-    // A number of the kind's own type that only the list holds stays, for the next call to
-    // write its new value into (nothing else can reach it to see the change), or to hand out
-    // again where it already holds that value; anything else goes.
-    PyObject* const item = items->ob_item[j];
-    if (item != nullptr && Py_TYPE(item) == number_type && cpython::is_sole_reference(item)) {
-      continue;
-    }
-    items->ob_item[j] = nullptr;
-    Py_XDECREF(item);
-  }
-}
-
 PyRef DecimalObjectCache::to_py(const Decimal& value) {
   if (slots_.empty()) slots_.resize(std::size_t{1} << slot_bits);
   // Multiplicative hashing of the 128 bits: the top bits of the product pick the slot.
