@@ -54,22 +54,25 @@ MoveLists<Element<K>> move_lists(XVec& position, XVec& velocity, const XVec& bes
       global_best.list<K>().size() == plan.length[k] && position.offset_of<K>() == plan.offset[k] &&
       best_position.offset_of<K>() == plan.offset[k] &&
       global_best.offset_of<K>() == plan.offset[k] && velocity.offset_of<K>() == plan.offset[k] &&
-      limits.lower.offset_of<K>() == plan.limit_offset[k][0] &&
-      limits.upper.offset_of<K>() == plan.limit_offset[k][1] &&
-      limits.velocity_min.offset_of<K>() == plan.limit_offset[k][2] &&
-      limits.velocity_max.offset_of<K>() == plan.limit_offset[k][3]);
+      limits.lower.list<K>().data() == plan.limit_lists[k][0] &&
+      limits.upper.list<K>().data() == plan.limit_lists[k][1] &&
+      limits.velocity_min.list<K>().data() == plan.limit_lists[k][2] &&
+      limits.velocity_max.list<K>().data() == plan.limit_lists[k][3]);
   const std::uint32_t at = plan.offset[k];
   const std::size_t n = plan.length[k];
-  const std::array<std::uint32_t, 4>& limit_at = plan.limit_offset[k];
-  const std::size_t clamped = plan.clamped[k];
+  const std::array<const void*, 4>& limit_lists = plan.limit_lists[k];
+  const auto limit = [&](std::size_t which) {
+    return std::span<const Element<K>>(static_cast<const Element<K>*>(limit_lists[which]),
+                                       plan.clamped[k]);
+  };
   return {{position.list_at<K>(at), n},
           {velocity.list_at<K>(at), n},
           {best_position.list_at<K>(at), n},
           {global_best.list_at<K>(at), n},
-          {limits.lower.list_at<K>(limit_at[0]), clamped},
-          {limits.upper.list_at<K>(limit_at[1]), clamped},
-          {limits.velocity_min.list_at<K>(limit_at[2]), clamped},
-          {limits.velocity_max.list_at<K>(limit_at[3]), clamped}};
+          limit(0),
+          limit(1),
+          limit(2),
+          limit(3)};
 }
 
 // The sequence itself, one operation at a time over every kind in Ks (in kind order) before
@@ -187,9 +190,9 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
       const std::size_t n = position.list<K>().size();
       plan.offset[k] = position.offset_of<K>();
       plan.length[k] = static_cast<std::uint32_t>(n);
-      plan.limit_offset[k] = {limits.lower.offset_of<K>(), limits.upper.offset_of<K>(),
-                              limits.velocity_min.offset_of<K>(),
-                              limits.velocity_max.offset_of<K>()};
+      plan.limit_lists[k] = {limits.lower.list<K>().data(), limits.upper.list<K>().data(),
+                             limits.velocity_min.list<K>().data(),
+                             limits.velocity_max.list<K>().data()};
       plan.clamped[k] = static_cast<std::uint32_t>(
           std::min({n, limits.lower.list<K>().size(), limits.upper.list<K>().size(),
                     limits.velocity_min.list<K>().size(), limits.velocity_max.list<K>().size()}));

@@ -49,7 +49,9 @@ struct StepPlan {
   bool placed = false;
   std::array<std::uint32_t, kind_count> offset{};  // in position, velocity and both bests
   std::array<std::uint32_t, kind_count> length{};
-  std::array<std::array<std::uint32_t, 4>, kind_count> limit_offset{};  // lower, upper, min, max
+  // Where each kind's lower, upper, velocity_min and velocity_max lists begin: the limits of a
+  // search keep their blocks throughout, so the steps read these instead of four layouts.
+  std::array<std::array<const void*, 4>, kind_count> limit_lists{};
   std::array<std::uint32_t, kind_count> clamped{};  // elements clamped as well as moved
 
   static bool has(std::uint32_t kinds, ElementKind kind) noexcept {
