@@ -147,7 +147,7 @@ template <std::size_t W, bool CarryInertia>
   return true;
 }
 
-template <bool CarryInertia>
+template <bool CarryInertia, bool LimitsAreWords>
 void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double inertia,
                    BigInt& social, BigInt& cognitive, std::vector<std::size_t>& failed) {
   // The lists' storage, read once: the stores into elements below could, as far as the
@@ -172,8 +172,10 @@ void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double 
     if (x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word()) {
       if (std::optional<WordStep> s = step_words<CarryInertia>(x.word(), v.word(), bs[j].word(),
                                                                gs[j].word(), c1, c2, inertia)) {
-        const bool word_limits = j < clamped && lower[j].is_word() && upper[j].is_word() &&
-                                 velocity_min[j].is_word() && velocity_max[j].is_word();
+        const bool word_limits =
+            j < clamped &&
+            (LimitsAreWords || (lower[j].is_word() && upper[j].is_word() &&
+                                velocity_min[j].is_word() && velocity_max[j].is_word()));
         if (word_limits) {
           clamp_words(*s, lower[j].word(), upper[j].word(), velocity_min[j].word(),
                       velocity_max[j].word());
@@ -259,12 +261,16 @@ void move_decimals(const MoveLists<Decimal>& lists, const ScaleFactor& c1, const
 }  // namespace
 
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
-                         const ScaleFactor* inertia, BigInt& social, BigInt& cognitive,
-                         std::vector<std::size_t>& failed) {
+                         const ScaleFactor* inertia, bool limits_are_words, BigInt& social,
+                         BigInt& cognitive, std::vector<std::size_t>& failed) {
   if (inertia != nullptr) {
-    move_big_ints<true>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+    if (limits_are_words) {
+      move_big_ints<true, true>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+    } else {
+      move_big_ints<true, false>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+    }
   } else {
-    move_big_ints<false>(lists, c1, c2, 0.0, social, cognitive, failed);
+    move_big_ints<false, false>(lists, c1, c2, 0.0, social, cognitive, failed);
   }
 }
 

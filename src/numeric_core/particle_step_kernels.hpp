@@ -122,9 +122,13 @@ template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
 //
 // The big integers' two pulls are built in `social` and `cognitive`, whose limbs are reused
 // from element to element and, when the caller keeps them, from step to step.
+//
+// `limits_are_words` promises that every bound and velocity limit in the lists is a 64-bit
+// integer (a caller that steps many times over the same limits learns it once), so that the
+// word step clamps without testing them.
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
-                         const ScaleFactor* inertia, BigInt& social, BigInt& cognitive,
-                         std::vector<std::size_t>& failed);
+                         const ScaleFactor* inertia, bool limits_are_words, BigInt& social,
+                         BigInt& cognitive, std::vector<std::size_t>& failed);
 void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
                          const ScaleFactor& c2, const ScaleFactor* inertia,
                          std::vector<std::size_t>& failed);

@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "numeric_core/failure.hpp"
@@ -197,6 +198,13 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
           std::min({n, limits.lower.list<K>().size(), limits.upper.list<K>().size(),
                     limits.velocity_min.list<K>().size(), limits.velocity_max.list<K>().size()}));
     });
+    const auto all_words = [&plan](std::span<const BigInt> limit) {
+      return std::all_of(limit.begin(), limit.begin() + plan.clamped[kind_index(ElementKind::I)],
+                         [](const BigInt& value) { return value.is_word(); });
+    };
+    plan.big_int_limits_are_words =
+        all_words(limits.lower.list<I>()) && all_words(limits.upper.list<I>()) &&
+        all_words(limits.velocity_min.list<I>()) && all_words(limits.velocity_max.list<I>());
   }
   return plan;
 }
@@ -285,8 +293,9 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       if (cognitive.empty()) cognitive.resize(1);
       move_big_ints_fused(
           move_lists<I>(position, velocity, best_position, global_best, limits, plan), c1.value(),
-          c2.value(), plan.big_int_inertia_carried ? carried_inertia : nullptr, social.front(),
-          cognitive.front(), scratch.failed_big_ints);
+          c2.value(), plan.big_int_inertia_carried ? carried_inertia : nullptr,
+          plan.placed && plan.big_int_limits_are_words, social.front(), cognitive.front(),
+          scratch.failed_big_ints);
     }
     if (plan.decimals) {
       move_decimals_fused(

@@ -65,6 +65,17 @@ inline void set_complex_value(PyObject* number, double real, double imag) noexce
 // again only where it already holds the value.
 inline constexpr bool ints_rewritable = PY_VERSION_HEX < 0x030E0000;
 
+// Whether a kept exact int may serve a later value (rewrite_one_digit_long,
+// rewrite_long_digits): before 3.14 any int, whose digits are written over; from 3.14 on only
+// an int of one digit, which serves again where it already holds the value.
+inline bool int_may_serve_again([[maybe_unused]] PyObject* integer) noexcept {
+#if PY_VERSION_HEX >= 0x030E0000
+  return PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(integer)) != 0;
+#else
+  return true;
+#endif
+}
+
 // Makes an exact int that only the caller refers to (is_sole_reference) hold `value`, where
 // both the int and the value have one digit and the value is no small int (-5 to 256, of which
 // the interpreter keeps one object each): no code can then tell it from a new int of that

@@ -174,7 +174,8 @@ inline void SpareLists::keep_or_release(std::size_t k, PyObject* list, bool untr
     // write its new value into (nothing else can reach it to see the change), or to hand out
     // again where it already holds that value; anything else goes.
     PyObject* const item = items->ob_item[j];
-    if (item != nullptr && Py_TYPE(item) == number_type && cpython::is_sole_reference(item)) {
+    if (item != nullptr && Py_TYPE(item) == number_type && cpython::is_sole_reference(item) &&
+        (number_type != &PyLong_Type || cpython::int_may_serve_again(item))) {
       continue;
     }
     items->ob_item[j] = nullptr;
