@@ -118,10 +118,11 @@ constexpr void for_each_kind(F&& f) {
 // walk that did more for the others would cost more than the step of one component.
 template <class F>
 [[gnu::always_inline]] constexpr void for_each_kind_in(std::uint32_t kinds, F&& f) {
-  [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+  const auto visit = [&]<std::size_t... I>(std::index_sequence<I...>)
+      __attribute__((always_inline)) {
     (((kinds >> I & 1) != 0 ? f(KindTag<static_cast<ElementKind>(I)>{}) : void()), ...);
-  }
-  (std::make_index_sequence<kind_count>{});
+  };
+  visit(std::make_index_sequence<kind_count>{});
 }
 
 }  // namespace swarmtuner
