@@ -1,6 +1,7 @@
 // The particle step's kernels for big integers and decimals, the kinds whose operations fail.
 #include "numeric_core/particle_step_kernels.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -69,9 +70,12 @@ template <bool CarryInertia>
                                                                  std::int64_t b, std::int64_t g,
                                                                  double c1, double c2,
                                                                  double inertia) noexcept {
+  // The range tests below leave out -2^63 itself, which fits a word: such a product goes to
+  // the general path, which gives the same result, and each test is one comparison. They are
+  // false for NaN; inside them the truncation fits a word.
   if constexpr (CarryInertia) {
     const double scaled = static_cast<double>(v) * inertia;
-    if (!(scaled >= -0x1p63 && scaled < 0x1p63)) return std::nullopt;
+    if (!(std::fabs(scaled) < 0x1p63)) return std::nullopt;
     v = static_cast<std::int64_t>(scaled);
   }
   std::int64_t social_difference;
@@ -82,10 +86,7 @@ template <bool CarryInertia>
   }
   const double social = static_cast<double>(social_difference) * c1;
   const double cognitive = static_cast<double>(cognitive_difference) * c2;
-  // The range test is false for NaN; inside it the truncation fits a word.
-  if (!(social >= -0x1p63 && social < 0x1p63 && cognitive >= -0x1p63 && cognitive < 0x1p63)) {
-    return std::nullopt;
-  }
+  if (!(std::fabs(social) < 0x1p63 && std::fabs(cognitive) < 0x1p63)) return std::nullopt;
   std::int64_t pull;
   std::int64_t new_v;
   std::int64_t new_x;
