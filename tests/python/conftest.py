@@ -1,6 +1,7 @@
 """Shared helpers for the Python tests of swarmtuner."""
 
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -28,6 +29,13 @@ settings.register_profile("soak", max_examples=5000, **_relaxed)
 settings.load_profile(os.environ.get("SWARMTUNER_HYPOTHESIS_PROFILE", "ci"))
 
 
+def _default_sigint():
+    # A shell starts a background command with SIGINT ignored, and an interpreter that starts
+    # so never installs its KeyboardInterrupt handler: the child gets the default disposition
+    # back, so that tests sending it SIGINT do not depend on how the test run was started.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def run_python(code, env=None):
     """Runs code in a fresh interpreter (for process-wide effects and standard error)."""
     return subprocess.run(
@@ -36,6 +44,7 @@ def run_python(code, env=None):
         text=True,
         timeout=120,
         env=env,
+        preexec_fn=_default_sigint,
     )
 
 
