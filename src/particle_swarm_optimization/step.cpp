@@ -294,7 +294,7 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       move_big_ints_fused(
           move_lists<I>(position, velocity, best_position, global_best, limits, plan), c1.value(),
           c2.value(), plan.big_int_inertia_carried ? carried_inertia : nullptr,
-          plan.placed && plan.big_int_limits_are_words, social.front(), cognitive.front(),
+          plan.big_int_limits_are_words, social.front(), cognitive.front(),
           scratch.failed_big_ints);
     }
     if (plan.decimals) {

@@ -43,7 +43,8 @@ struct StepPlan {
   // for the fused register kinds (carry_exact_inertia).
   bool big_int_inertia_carried = false;
   bool decimal_inertia_carried = false;
-  // Every big-integer bound and velocity limit is a 64-bit integer (learnt with the placement).
+  // Every big-integer bound and velocity limit is a 64-bit integer (learnt with the placement,
+  // so false where the plan is not placed).
   bool big_int_limits_are_words = false;
   // Where each register kind's lists lie in the blocks (XVec::offset_of), learnt when the four
   // moving vectors have the same lengths in every kind, as in a search: the fused kernels then
