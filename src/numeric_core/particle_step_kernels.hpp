@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric_core/element.hpp"
+#include "numeric_core/fixed_int.hpp"
 #include "numeric_core/list_ops.hpp"
 
 namespace swarmtuner {
@@ -129,6 +130,42 @@ template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
                          const ScaleFactor* inertia, bool limits_are_words, BigInt& social,
                          BigInt& cognitive, std::vector<std::size_t>& failed);
+
+// The form a search may keep its big integers in across sweeps: two's complement of four limbs,
+// which the step reads and writes directly, without the loads from and stores to BigInt's sign
+// and magnitude that cost more than its arithmetic. It holds values of up to
+// WideInt::load_bits bits, so a search qualifies when every bound and velocity limit does:
+// its clamped positions and velocities then do too.
+using WideInt = FixedInt<4>;
+
+// One component's bounds and velocity limits in the wide form.
+struct WideLimits {
+  WideInt lower;
+  WideInt upper;
+  WideInt velocity_min;
+  WideInt velocity_max;
+};
+
+// A particle's big integers in the wide form, one element per component of its BigInt lists.
+// x, best and global_best hold the values of the BigInt position and bests; v is the velocity
+// itself, and the BigInt velocity is written only when an element leaves the wide step (its
+// caller never reads it otherwise).
+struct WideMoveLists {
+  WideInt* x;
+  WideInt* v;
+  const WideInt* best;
+  const WideInt* global_best;
+  const WideLimits* limits;  // one per component: every component is clamped
+};
+
+// move_big_ints_fused for a particle whose big integers are also held in the wide form: the
+// same results, stored in both forms (the velocity in the wide form only). An element whose
+// pulls do not fit the wide form takes the BigInt path and is loaded back; one that fails is
+// left as it was in both forms, its BigInt velocity written, and noted in `failed`.
+void move_big_ints_wide(const MoveLists<BigInt>& lists, const WideMoveLists& wide, double c1,
+                        double c2, const ScaleFactor* inertia, BigInt& social, BigInt& cognitive,
+                        std::vector<std::size_t>& failed);
+
 void move_decimals_fused(const MoveLists<Decimal>& lists, const ScaleFactor& c1,
                          const ScaleFactor& c2, const ScaleFactor* inertia,
                          std::vector<std::size_t>& failed);

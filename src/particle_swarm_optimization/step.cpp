@@ -209,6 +209,73 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
   return plan;
 }
 
+WideBigInts::WideBigInts(const StepPlan& plan, const ParticleLimits& limits,
+                         std::size_t particles) {
+  constexpr ElementKind I = ElementKind::I;
+  constexpr std::size_t k = kind_index(I);
+  if (!plan.big_ints || !plan.exact_kinds_fused || !plan.placed || !plan.big_int_inertia_carried ||
+      plan.clamped[k] != plan.length[k] || plan.big_int_limits_are_words) {
+    return;
+  }
+  const std::size_t n = plan.length[k];
+  std::vector<WideLimits> wide_limits(n);
+  const auto lower = limits.lower.list<I>();
+  const auto upper = limits.upper.list<I>();
+  const auto velocity_min = limits.velocity_min.list<I>();
+  const auto velocity_max = limits.velocity_max.list<I>();
+  for (std::size_t j = 0; j < n; ++j) {
+    WideLimits& limit = wide_limits[j];
+    if (!limit.lower.assign(lower[j]) || !limit.upper.assign(upper[j]) ||
+        !limit.velocity_min.assign(velocity_min[j]) ||
+        !limit.velocity_max.assign(velocity_max[j])) {
+      return;
+    }
+  }
+  values_.resize((3 * particles + 1) * n);
+  length_ = n;
+  limits_ = std::move(wide_limits);
+}
+
+bool WideBigInts::load(std::span<const BigInt> from, WideInt* to) noexcept {
+  for (std::size_t j = 0; j < length_; ++j) {
+    if (!to[j].assign(from[j])) {
+      limits_.clear();
+      return false;
+    }
+  }
+  return true;
+}
+
+void WideBigInts::load_particle(std::size_t k, const XVec& position, const XVec& velocity,
+                                const XVec& best_position) {
+  constexpr ElementKind I = ElementKind::I;
+  if (!active()) return;
+  WideInt* const values = particle(k);
+  static_cast<void>(load(position.list<I>(), values) &&
+                    load(velocity.list<I>(), values + length_) &&
+                    load(best_position.list<I>(), values + 2 * length_));
+}
+
+void WideBigInts::load_global_best(const XVec& global_best) {
+  if (!active()) return;
+  static_cast<void>(load(global_best.list<ElementKind::I>(), values_.data() + values_.size() - length_));
+}
+
+void WideBigInts::best_is_position(std::size_t k) noexcept {
+  WideInt* const values = particle(k);
+  std::copy_n(values, length_, values + 2 * length_);
+}
+
+void WideBigInts::global_best_is_position(std::size_t k) noexcept {
+  std::copy_n(particle(k), length_, values_.data() + values_.size() - length_);
+}
+
+WideMoveLists WideBigInts::lists(std::size_t k) noexcept {
+  WideInt* const values = particle(k);
+  return {values, values + length_, values + 2 * length_, values_.data() + values_.size() - length_,
+          limits_.data()};
+}
+
 namespace {
 
 // Whether every velocity of kind K between its limits scales by `inertia` without failing
@@ -291,11 +358,16 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
       const auto cognitive = scratch.cognitive.list<I>();
       if (social.empty()) social.resize(1);
       if (cognitive.empty()) cognitive.resize(1);
-      move_big_ints_fused(
-          move_lists<I>(position, velocity, best_position, global_best, limits, plan), c1.value(),
-          c2.value(), plan.big_int_inertia_carried ? carried_inertia : nullptr,
-          plan.big_int_limits_are_words, social.front(), cognitive.front(),
-          scratch.failed_big_ints);
+      const MoveLists<BigInt> lists =
+          move_lists<I>(position, velocity, best_position, global_best, limits, plan);
+      const ScaleFactor* const inertia = plan.big_int_inertia_carried ? carried_inertia : nullptr;
+      if (scratch.wide != nullptr) {
+        move_big_ints_wide(lists, scratch.wide->lists(scratch.particle), c1.value(), c2.value(),
+                           inertia, social.front(), cognitive.front(), scratch.failed_big_ints);
+      } else {
+        move_big_ints_fused(lists, c1.value(), c2.value(), inertia, plan.big_int_limits_are_words,
+                            social.front(), cognitive.front(), scratch.failed_big_ints);
+      }
     }
     if (plan.decimals) {
       move_decimals_fused(

@@ -4,8 +4,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "numeric_core/particle_step_kernels.hpp"
 #include "numeric_core/x_vec.hpp"
 
 namespace swarmtuner {
@@ -18,6 +20,43 @@ struct ParticleLimits {
   const XVec& velocity_max;
 };
 
+struct StepPlan;
+
+// A search's big integers held in the wide form (WideInt) as well as in its particles' XVecs,
+// across its sweeps: each particle's position, velocity and best, the swarm's best and the
+// limits. The steps then read and write that form, and write each new position back to its
+// BigInt, which the objective reads; the BigInt velocities are left as they were (the wide
+// step writes one only when an element leaves the form, and nothing else in a search reads
+// them).
+class WideBigInts {
+ public:
+  // Active where the plan moves big integers by their fused kernel in placed lists, clamps
+  // every component and carries their inertia (so that no inertia pass reads the BigInt
+  // velocities), and every limit fits the wide form without all being words (the word step
+  // is cheaper still).
+  WideBigInts(const StepPlan& plan, const ParticleLimits& limits, std::size_t particles);
+
+  bool active() const noexcept { return !limits_.empty(); }
+  // Loads particle k's values, or the swarm's best. A value that does not fit the wide form
+  // deactivates it for the rest of the search.
+  void load_particle(std::size_t k, const XVec& position, const XVec& velocity,
+                     const XVec& best_position);
+  void load_global_best(const XVec& global_best);
+  // After the search set particle k's best, or the swarm's, to the particle's position.
+  void best_is_position(std::size_t k) noexcept;
+  void global_best_is_position(std::size_t k) noexcept;
+  // Particle k's lists for its step.
+  WideMoveLists lists(std::size_t k) noexcept;
+
+ private:
+  WideInt* particle(std::size_t k) noexcept { return values_.data() + 3 * k * length_; }
+  bool load(std::span<const BigInt> from, WideInt* to) noexcept;
+
+  std::size_t length_ = 0;           // big-integer components
+  std::vector<WideLimits> limits_;   // one per component; empty while inactive
+  std::vector<WideInt> values_;      // per particle: position, velocity, best; then the swarm's best
+};
+
 // The two pulls of a step are built here; the lists live across steps so that a step
 // allocates nothing once the first one has sized them. The fused big-integer and decimal
 // kernels note the elements that failed in the two index lists, which each step empties first.
@@ -26,6 +65,11 @@ struct StepScratch {
   XVec cognitive;
   std::vector<std::size_t> failed_big_ints;
   std::vector<std::size_t> failed_decimals;
+  // Where the search holds its big integers in the wide form too (an active WideBigInts), the
+  // steps move them in that form, as its particle `particle` (which the search sets before
+  // each step).
+  WideBigInts* wide = nullptr;
+  std::size_t particle = 0;
 };
 
 // How the steps of a search take each kind: which kinds the fused kernels move, which follow
@@ -113,6 +157,7 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
                    const ScaleFactor* carried_inertia);
+
 
 // velocity *= inertia for every kind of plan.unfused_velocity_kinds(), in kind order; nothing
 // when the plan fuses every kind that has components.

@@ -108,11 +108,20 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   StepPlan plan = plan_step(swarm.front().position, swarm.front().velocity,
                             swarm.front().best_position, global_best_position, limits);
   carry_exact_inertia(plan, inertia, limits);
+  // The big integers in the wide form too, where the plan and the limits allow it.
+  WideBigInts wide(plan, limits, swarm.size());
+  for (std::size_t k = 0; k < swarm.size(); ++k) {
+    wide.load_particle(k, swarm[k].position, swarm[k].velocity, swarm[k].best_position);
+  }
+  wide.load_global_best(global_best_position);
+  // Decided before the first step, for the whole search.
+  if (wide.active()) scratch.wide = &wide;
   const bool unfused_velocity = plan.unfused_velocity_kinds() != 0;
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     // The previous sweep's inertia for the kinds whose step scales it (none before the first).
     const ScaleFactor* const carried_inertia = iteration == 0 ? nullptr : &inertia;
-    for (Particle<Value>& p : swarm) {
+    for (std::size_t k = 0; Particle<Value>& p : swarm) {
+      scratch.particle = k++;
       // c1 pulls towards the swarm's best, c2 towards the particle's own best; the move uses
       // the unlimited velocity and only the carried velocity is limited.
       step_particle(p.position, p.velocity, p.best_position, global_best_position, c1, c2, limits,
@@ -126,9 +135,11 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
       // The particle's best is replaced before the swarm's; old values are released in that order.
       p.best_value = value;
       p.best_position.assign(p.position);
+      if (scratch.wide != nullptr) wide.best_is_position(scratch.particle);
       if (improves_swarm) {
         global_best_value = std::move(value);
         global_best_position.assign(p.position);
+        if (scratch.wide != nullptr) wide.global_best_is_position(scratch.particle);
       }
     }
     // Every velocity is scaled by the inertia after the sweep: here for the big integers and

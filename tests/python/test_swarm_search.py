@@ -61,6 +61,8 @@ SPACES = {
     "decimals": {"d": (["0.00", "-1", "-0.5"], ["10.00", "1", "0.25"])},
     # Big integers of a few limbs, and past 252 bits, where the step leaves its four-limb path.
     "big_integers": {"i": ([-(2**199), -(2**300), 0, -5], [2**199, 2**300, 2**252, 2**70])},
+    # Bounds that all fit the four-limb form the search then keeps its big integers in.
+    "wide_big_integers": {"i": ([-(2**199), -(2**250), 0, -(2**64)], [2**199, 2**250, 2**70, 5])},
     "mixed": {
         "i32": ([-50] * 4, [50] * 4),
         "f64": ([-1.0] * 4, [2.0] * 4),

@@ -269,6 +269,93 @@ TEST(StepParticleTest, CarriedInertiaEqualsTheInertiaPassBeforeTheStep) {
   EXPECT_GT(decimals_carried, 300);
 }
 
+// A search's big integers held in the wide form, stepped a few times with the inertia carried
+// and the bests moved to the position between steps, against the same steps in BigInts: the same
+// positions, velocities and first failure. Values of about 250 bits and large factors take
+// pulls out of the wide form, so elements leave it and come back.
+TEST(StepParticleTest, WideBigIntegersFollowTheBigIntStep) {
+  std::mt19937_64 rng(20261210);
+  const auto about_bits = [&rng](std::size_t around) {
+    const std::size_t bits = around - 12 + rng() % 14;
+    std::vector<std::uint32_t> words((bits + 31) / 32);
+    for (auto& word : words) word = static_cast<std::uint32_t>(rng());
+    if (bits % 32 != 0) words.back() &= (1u << (bits % 32)) - 1;
+    const BigInt value = BigInt::from_le_words(words);
+    return rng() % 2 == 0 ? value : -value;
+  };
+  static constexpr double factors[] = {0.7, 1.0, 2.0, -3.0, 1e-3, 0x1p-200, 1e30, 1e300, nan};
+  static constexpr double inertias[] = {0.7, 0.9, 1.5, 1e30};
+  constexpr std::size_t sizes[] = {70, 130, 200, 250};
+  StepScratch scratch;
+  int wide_cases = 0;
+  int failures = 0;
+  int steps = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const std::size_t n = 1 + rng() % 4;
+    const std::size_t bits = sizes[rng() % std::size(sizes)];
+    StepCase c;
+    for (XVec* v : {&c.position, &c.velocity, &c.best_position, &c.global_best, &c.lower, &c.upper,
+                    &c.velocity_min, &c.velocity_max}) {
+      for (std::size_t j = 0; j < n; ++j) v->list<I>().push_back(about_bits(bits));
+    }
+    clamp_particle(c.position, c.velocity, c.lower, c.upper, c.velocity_min, c.velocity_max);
+    const ParticleLimits limits{c.lower, c.upper, c.velocity_min, c.velocity_max};
+    const ScaleFactor c1(factors[rng() % std::size(factors)]);
+    const ScaleFactor c2(factors[rng() % std::size(factors)]);
+    const ScaleFactor inertia(inertias[rng() % std::size(inertias)]);
+    XVec expected_position = c.position.clone();
+    XVec expected_velocity = c.velocity.clone();
+    StepPlan plan = plan_step(expected_position, expected_velocity, c.best_position,
+                              c.global_best, limits);
+    carry_exact_inertia(plan, inertia, limits);
+    WideBigInts wide(plan, limits, 1);
+    XVec position = c.position.clone();
+    XVec velocity = c.velocity.clone();
+    wide.load_particle(0, position, velocity, c.best_position);
+    wide.load_global_best(c.global_best);
+    if (!wide.active()) continue;
+    ++wide_cases;
+    for (int step = 0; step < 4; ++step) {
+      const ScaleFactor* const carried = step == 0 ? nullptr : &inertia;
+      const std::string expected_failure = failure_of([&] {
+        step_particle(expected_position, expected_velocity, c.best_position, c.global_best, c1,
+                      c2, limits, plan, scratch, carried);
+      });
+      scratch.wide = &wide;
+      const std::string failure = failure_of([&] {
+        step_particle(position, velocity, c.best_position, c.global_best, c1, c2, limits, plan,
+                      scratch, carried);
+      });
+      scratch.wide = nullptr;
+      const WideMoveLists lists = wide.lists(0);
+      ASSERT_EQ(failure, expected_failure) << "trial " << trial << ", step " << step;
+      if (!failure.empty()) {
+        ++failures;
+        break;
+      }
+      ++steps;
+      ASSERT_EQ(difference(position, expected_position), "") << "trial " << trial;
+      for (std::size_t j = 0; j < n; ++j) {
+        BigInt wide_velocity;
+        lists.v[j].store(wide_velocity);
+        ASSERT_EQ(wide_velocity, expected_velocity.list<I>()[j]) << "trial " << trial;
+        ASSERT_EQ(lists.x[j], *WideInt::load(position.list<I>()[j])) << "trial " << trial;
+      }
+      // The bests move to the position, as a search moves them on an improvement.
+      if (step == 1) {
+        c.best_position.assign(position);
+        wide.best_is_position(0);
+      } else if (step == 2) {
+        c.global_best.assign(position);
+        wide.global_best_is_position(0);
+      }
+    }
+  }
+  EXPECT_GT(wide_cases, 1500);
+  EXPECT_GT(failures, 100);
+  EXPECT_GT(steps, 3000);
+}
+
 // Big integers at the edges of the forms the step holds them in: near the ends of a machine word
 // (where differences, products, velocity or position leave the word for limbs), of about 122
 // bits and of about 250 bits (where values and pulls leave the two- and four-limb working forms
