@@ -95,10 +95,6 @@ PyObject* finish_long(void* started, bool, std::size_t) noexcept {
 // own arithmetic fills the ints it makes: 3.10 and 3.11 keep the sign in ob_size, 3.12 and
 // 3.13 in the two bits under the digit count of lv_tag (0 positive, 1 zero, 2 negative).
 
-std::optional<DigitLayout> writable_digit_layout() noexcept {
-  return DigitLayout{PyLong_SHIFT, sizeof(digit)};
-}
-
 namespace detail {
 void* begin_long(bool, std::size_t count, void** digits) noexcept {
   PyLongObject* const made = _PyLong_New(static_cast<Py_ssize_t>(count));

@@ -188,7 +188,15 @@ struct DigitLayout {
 
 // The layout, where new ints can be made by writing their digits; nullopt where only the
 // byte exchange is open (a layout of PyLongWriter's that is not least significant first).
+#if PY_VERSION_HEX >= 0x030E0000
 std::optional<DigitLayout> writable_digit_layout() noexcept;
+#else
+// Before 3.14 it is the build's own, known when the module is compiled: every int written
+// asks, and the answer costs nothing.
+inline std::optional<DigitLayout> writable_digit_layout() noexcept {
+  return DigitLayout{PyLong_SHIFT, sizeof(digit)};
+}
+#endif
 
 namespace detail {
 // Starts an int of `count` digits (count > 0, where writable_digit_layout() has a layout) and
