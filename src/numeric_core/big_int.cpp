@@ -96,8 +96,7 @@ std::int64_t word_of(const Limb* limbs, std::size_t count, bool negative) noexce
 }
 
 std::size_t magnitude_bits(const Limb* limbs, std::size_t count) noexcept {
-  return count == 0 ? 0
-                    : 64 * (count - 1) + static_cast<std::size_t>(std::bit_width(limbs[count - 1]));
+  return count == 0 ? 0 : 64 * count - leading_zeros_of_nonzero(limbs[count - 1]);
 }
 
 constexpr Limb kTenPow19 = 10'000'000'000'000'000'000U;
@@ -333,7 +332,7 @@ double BigInt::large_to_f64() const noexcept {
   // A value in limbs is at least 2^63, so a single limb is all 64 of them; otherwise the top
   // limb's bits are completed from the limb below.
   const Limb top = limbs_[count - 1];
-  const auto shift = static_cast<unsigned>(std::countl_zero(top));
+  const unsigned shift = leading_zeros_of_nonzero(top);
   const Limb leading = shift == 0 ? top : (top << shift) | (limbs_[count - 2] >> (64 - shift));
   const std::size_t dropped = 64 * (count - 1) - shift;
   // Scaling by a power of two is exact, or overflows to infinity as it should. 2^dropped is a

@@ -15,6 +15,7 @@
 #endif
 
 #include "numeric_core/big_int.hpp"
+#include "numeric_core/element_kind.hpp"
 
 namespace swarmtuner {
 
@@ -65,7 +66,7 @@ class FixedInt {
   }
 
   // Stores the value into `value`, reusing its storage where it is large enough.
-  void store(BigInt& value) const {
+  [[gnu::always_inline]] void store(BigInt& value) const {
     FixedInt magnitude = *this;
     const bool negative = is_negative();
     if (negative) magnitude.negate();
@@ -92,9 +93,10 @@ class FixedInt {
     if (top == 0) {
       result = static_cast<double>(m[0]);
     } else {
-      // The leading limb's bits joined by those below them to make 64.
-      const auto shift = static_cast<unsigned>(64 - std::bit_width(m[top]));
-      const Limb leading = shift == 0 ? m[top] : (m[top] << shift) | (m[top - 1] >> (64 - shift));
+      // The leading limb's bits joined by those below them to make 64: the pair shifted as one
+      // 128-bit number, which needs no case for a leading limb that is already full.
+      const unsigned shift = leading_zeros_of_nonzero(m[top]);
+      const auto leading = static_cast<Limb>(((UInt128{m[top]} << 64 | m[top - 1]) << shift) >> 64);
       const std::size_t dropped = 64 * (top - 1) + (64 - shift);
       // leading has its top bit set. Halved, with the bit shifted out kept in the lowest bit,
       // it rounds to the same 53 bits (that bit only ever counts as part of the sticky bits
@@ -209,10 +211,12 @@ class FixedInt {
     const auto shift = static_cast<std::size_t>(exponent - 1075);
     const std::size_t whole = shift / 64;
     const auto part = static_cast<unsigned>(shift % 64);
+    // The shifted significand as one 128-bit number, which needs no case for part 0.
+    const UInt128 shifted = UInt128{significand} << part;
     limbs_ = {};
-    limbs_[whole] = significand << part;
+    limbs_[whole] = static_cast<Limb>(shifted);
     // The magnitude has fewer than 64 W - 2 bits, so a high part lands inside the limbs.
-    if (part != 0 && whole + 1 < W) limbs_[whole + 1] = significand >> (64 - part);
+    if (whole + 1 < W) limbs_[whole + 1] = static_cast<Limb>(shifted >> 64);
     if (value < 0) negate();
     return true;
   }

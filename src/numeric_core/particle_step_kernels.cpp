@@ -180,9 +180,9 @@ struct BigIntLists {
 // still the element's own (v scaled by the inertia where that is carried), where an operation
 // fails.
 template <bool CarryInertia, bool LimitsAreWords>
-[[gnu::always_inline]] inline bool move_big_int(const BigIntLists& lists, std::size_t j,
-                                                double c1, double c2, double inertia,
-                                                BigInt& social, BigInt& cognitive) {
+[[gnu::always_inline]] inline bool move_big_int(const BigIntLists& lists, std::size_t j, double c1,
+                                                double c2, double inertia, BigInt& social,
+                                                BigInt& cognitive) {
   BigInt& x = lists.x[j];
   BigInt& v = lists.v[j];
   const BigInt& b = lists.best[j];
@@ -195,12 +195,12 @@ template <bool CarryInertia, bool LimitsAreWords>
     if (std::optional<WordStep> s =
             step_words<CarryInertia>(x.word(), v.word(), b.word(), g.word(), c1, c2, inertia)) {
       const bool word_limits =
-          clamped && (LimitsAreWords ||
-                      (lists.lower[j].is_word() && lists.upper[j].is_word() &&
-                       lists.velocity_min[j].is_word() && lists.velocity_max[j].is_word()));
+          clamped &&
+          (LimitsAreWords || (lists.lower[j].is_word() && lists.upper[j].is_word() &&
+                              lists.velocity_min[j].is_word() && lists.velocity_max[j].is_word()));
       if (word_limits) {
-        clamp_words(*s, lists.lower[j].word(), lists.upper[j].word(),
-                    lists.velocity_min[j].word(), lists.velocity_max[j].word());
+        clamp_words(*s, lists.lower[j].word(), lists.upper[j].word(), lists.velocity_min[j].word(),
+                    lists.velocity_max[j].word());
       }
       // x and v are words, which hold no storage.
       x.replace_word(s->x);

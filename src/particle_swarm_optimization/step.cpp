@@ -258,7 +258,8 @@ void WideBigInts::load_particle(std::size_t k, const XVec& position, const XVec&
 
 void WideBigInts::load_global_best(const XVec& global_best) {
   if (!active()) return;
-  static_cast<void>(load(global_best.list<ElementKind::I>(), values_.data() + values_.size() - length_));
+  static_cast<void>(
+      load(global_best.list<ElementKind::I>(), values_.data() + values_.size() - length_));
 }
 
 void WideBigInts::best_is_position(std::size_t k) noexcept {

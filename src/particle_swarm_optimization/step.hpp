@@ -52,9 +52,9 @@ class WideBigInts {
   WideInt* particle(std::size_t k) noexcept { return values_.data() + 3 * k * length_; }
   bool load(std::span<const BigInt> from, WideInt* to) noexcept;
 
-  std::size_t length_ = 0;           // big-integer components
-  std::vector<WideLimits> limits_;   // one per component; empty while inactive
-  std::vector<WideInt> values_;      // per particle: position, velocity, best; then the swarm's best
+  std::size_t length_ = 0;          // big-integer components
+  std::vector<WideLimits> limits_;  // one per component; empty while inactive
+  std::vector<WideInt> values_;     // per particle: position, velocity, best; then the swarm's best
 };
 
 // The two pulls of a step are built here; the lists live across steps so that a step
@@ -157,7 +157,6 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
                    const XVec& global_best, const ScaleFactor& c1, const ScaleFactor& c2,
                    const ParticleLimits& limits, const StepPlan& plan, StepScratch& scratch,
                    const ScaleFactor* carried_inertia);
-
 
 // velocity *= inertia for every kind of plan.unfused_velocity_kinds(), in kind order; nothing
 // when the plan fuses every kind that has components.

@@ -120,7 +120,7 @@ SwarmResult<typename O::Value> swarm_search(const PsoSettings& settings, O& obje
   for (std::uint64_t iteration = 0; iteration < settings.n_iters; ++iteration) {
     // The previous sweep's inertia for the kinds whose step scales it (none before the first).
     const ScaleFactor* const carried_inertia = iteration == 0 ? nullptr : &inertia;
-    for (std::size_t k = 0; Particle<Value>& p : swarm) {
+    for (std::size_t k = 0; Particle<Value> & p : swarm) {
       scratch.particle = k++;
       // c1 pulls towards the swarm's best, c2 towards the particle's own best; the move uses
       // the unlimited velocity and only the carried velocity is limited.

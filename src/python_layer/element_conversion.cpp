@@ -222,7 +222,7 @@ void write_few_digits(std::span<const BigInt::Limb> limbs, Digit* digits,
 }
 
 std::size_t digit_count(std::span<const BigInt::Limb> limbs, unsigned digit_bits) noexcept {
-  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  const std::size_t bits = 64 * limbs.size() - leading_zeros_of_nonzero(limbs.back());
   return (bits + digit_bits - 1) / digit_bits;
 }
 
@@ -298,7 +298,7 @@ PyObject* new_big_int(const BigInt& value) {
   if constexpr (std::endian::native == std::endian::big) {
     for (std::uint64_t& word : words.first(count)) word = __builtin_bswap64(word);
   }
-  const std::size_t bits = 64 * (limbs.size() - 1) + std::bit_width(limbs.back());
+  const std::size_t bits = 64 * limbs.size() - leading_zeros_of_nonzero(limbs.back());
   return new_int_from_signed_le_bytes(reinterpret_cast<const unsigned char*>(words.data()),
                                       bits / 8 + 1);
 }

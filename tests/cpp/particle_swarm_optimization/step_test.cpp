@@ -305,8 +305,8 @@ TEST(StepParticleTest, WideBigIntegersFollowTheBigIntStep) {
     const ScaleFactor inertia(inertias[rng() % std::size(inertias)]);
     XVec expected_position = c.position.clone();
     XVec expected_velocity = c.velocity.clone();
-    StepPlan plan = plan_step(expected_position, expected_velocity, c.best_position,
-                              c.global_best, limits);
+    StepPlan plan =
+        plan_step(expected_position, expected_velocity, c.best_position, c.global_best, limits);
     carry_exact_inertia(plan, inertia, limits);
     WideBigInts wide(plan, limits, 1);
     XVec position = c.position.clone();
@@ -318,8 +318,8 @@ TEST(StepParticleTest, WideBigIntegersFollowTheBigIntStep) {
     for (int step = 0; step < 4; ++step) {
       const ScaleFactor* const carried = step == 0 ? nullptr : &inertia;
       const std::string expected_failure = failure_of([&] {
-        step_particle(expected_position, expected_velocity, c.best_position, c.global_best, c1,
-                      c2, limits, plan, scratch, carried);
+        step_particle(expected_position, expected_velocity, c.best_position, c.global_best, c1, c2,
+                      limits, plan, scratch, carried);
       });
       scratch.wide = &wide;
       const std::string failure = failure_of([&] {
