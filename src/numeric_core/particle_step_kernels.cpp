@@ -149,105 +149,72 @@ template <std::size_t W, bool CarryInertia>
   return true;
 }
 
-// The lists' storage, read once: the stores into elements could, as far as the compiler knows,
-// change a vector's own pointers, which it would otherwise load again for every access.
-struct BigIntLists {
-  explicit BigIntLists(const MoveLists<BigInt>& lists) noexcept
-      : x(lists.x.data()),
-        v(lists.v.data()),
-        best(lists.best.data()),
-        global_best(lists.global_best.data()),
-        lower(lists.lower.data()),
-        upper(lists.upper.data()),
-        velocity_min(lists.velocity_min.data()),
-        velocity_max(lists.velocity_max.data()),
-        size(lists.x.size()),
-        clamped(lists.clamped()) {}
-
-  BigInt* x;
-  BigInt* v;
-  const BigInt* best;
-  const BigInt* global_best;
-  const BigInt* lower;
-  const BigInt* upper;
-  const BigInt* velocity_min;
-  const BigInt* velocity_max;
-  std::size_t size;
-  std::size_t clamped;
-};
-
-// Element j's move in BigInts, in the cheapest form its values allow; false, with x and v
-// still the element's own (v scaled by the inertia where that is carried), where an operation
-// fails.
 template <bool CarryInertia, bool LimitsAreWords>
-[[gnu::always_inline]] inline bool move_big_int(const BigIntLists& lists, std::size_t j, double c1,
-                                                double c2, double inertia, BigInt& social,
-                                                BigInt& cognitive) {
-  BigInt& x = lists.x[j];
-  BigInt& v = lists.v[j];
-  const BigInt& b = lists.best[j];
-  const BigInt& g = lists.global_best[j];
-  const bool clamped = j < lists.clamped;
-  // Values that all fit a word take the word arithmetic, and the clamp in words where the
-  // limits are words too, or, where an intermediate does not fit one, BigInt's own below,
-  // which is cheaper still than the fixed-width form.
-  if (x.is_word() && v.is_word() && b.is_word() && g.is_word()) {
-    if (std::optional<WordStep> s =
-            step_words<CarryInertia>(x.word(), v.word(), b.word(), g.word(), c1, c2, inertia)) {
-      const bool word_limits =
-          clamped &&
-          (LimitsAreWords || (lists.lower[j].is_word() && lists.upper[j].is_word() &&
-                              lists.velocity_min[j].is_word() && lists.velocity_max[j].is_word()));
-      if (word_limits) {
-        clamp_words(*s, lists.lower[j].word(), lists.upper[j].word(), lists.velocity_min[j].word(),
-                    lists.velocity_max[j].word());
-      }
-      // x and v are words, which hold no storage.
-      x.replace_word(s->x);
-      v.replace_word(s->v);
-      if (clamped && !word_limits) {
-        clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                            lists.velocity_max[j]);
-      }
-      return true;
-    }
-  } else if (try_step_fixed_width<2, CarryInertia>(x, v, b, g, c1, c2, inertia) ||
-             try_step_fixed_width<4, CarryInertia>(x, v, b, g, c1, c2, inertia)) {
-    if (clamped) {
-      clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                          lists.velocity_max[j]);
-    }
-    return true;
-  }
-  // The scalings that fail write nothing but the pull: x and v are still the element's own
-  // (v scaled by the inertia where that is carried).
-  if constexpr (CarryInertia) {
-    if (scale_assign_element(v, inertia) != Status::ok) [[unlikely]] {
-      return false;
-    }
-  }
-  if (scaled_difference(social, g, x, c1) != Status::ok ||
-      scaled_difference(cognitive, b, x, c2) != Status::ok) [[unlikely]] {
-    return false;
-  }
-  social += cognitive;
-  v += social;
-  x += v;
-  if (clamped) {
-    clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
-                        lists.velocity_max[j]);
-  }
-  return true;
-}
-
-template <bool CarryInertia, bool LimitsAreWords>
-void move_big_ints(const MoveLists<BigInt>& move_lists, double c1, double c2, double inertia,
+void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double inertia,
                    BigInt& social, BigInt& cognitive, std::vector<std::size_t>& failed) {
-  const BigIntLists lists(move_lists);
-  for (std::size_t j = 0; j < lists.size; ++j) {
-    if (!move_big_int<CarryInertia, LimitsAreWords>(lists, j, c1, c2, inertia, social, cognitive))
-        [[unlikely]] {
+  // The lists' storage, read once: the stores into elements below could, as far as the
+  // compiler knows, change a vector's own pointers, which it would otherwise load again for
+  // every access.
+  BigInt* const xs = lists.x.data();
+  BigInt* const vs = lists.v.data();
+  const BigInt* const bs = lists.best.data();
+  const BigInt* const gs = lists.global_best.data();
+  const BigInt* const lower = lists.lower.data();
+  const BigInt* const upper = lists.upper.data();
+  const BigInt* const velocity_min = lists.velocity_min.data();
+  const BigInt* const velocity_max = lists.velocity_max.data();
+  const std::size_t n = lists.x.size();
+  const std::size_t clamped = lists.clamped();
+  for (std::size_t j = 0; j < n; ++j) {
+    BigInt& x = xs[j];
+    BigInt& v = vs[j];
+    // Values that all fit a word take the word arithmetic, and the clamp in words where the
+    // limits are words too, or, where an intermediate does not fit one, BigInt's own below,
+    // which is cheaper still than the fixed-width form.
+    if (x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word()) {
+      if (std::optional<WordStep> s = step_words<CarryInertia>(x.word(), v.word(), bs[j].word(),
+                                                               gs[j].word(), c1, c2, inertia)) {
+        const bool word_limits =
+            j < clamped &&
+            (LimitsAreWords || (lower[j].is_word() && upper[j].is_word() &&
+                                velocity_min[j].is_word() && velocity_max[j].is_word()));
+        if (word_limits) {
+          clamp_words(*s, lower[j].word(), upper[j].word(), velocity_min[j].word(),
+                      velocity_max[j].word());
+        }
+        // x and v are words, which hold no storage.
+        x.replace_word(s->x);
+        v.replace_word(s->v);
+        if (j < clamped && !word_limits) {
+          clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
+        }
+        continue;
+      }
+    } else if (try_step_fixed_width<2, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia) ||
+               try_step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) {
+      if (j < clamped) {
+        clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
+      }
+      continue;
+    }
+    // The scalings that fail write nothing but the pull: x and v are still the element's own
+    // (v scaled by the inertia where that is carried).
+    if constexpr (CarryInertia) {
+      if (scale_assign_element(v, inertia) != Status::ok) [[unlikely]] {
+        failed.push_back(j);
+        continue;
+      }
+    }
+    if (scaled_difference(social, gs[j], x, c1) != Status::ok ||
+        scaled_difference(cognitive, bs[j], x, c2) != Status::ok) [[unlikely]] {
       failed.push_back(j);
+      continue;
+    }
+    social += cognitive;
+    v += social;
+    x += v;
+    if (j < clamped) {
+      clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
     }
   }
 }
@@ -293,35 +260,41 @@ template <bool CarryInertia>
 }
 
 template <bool CarryInertia>
-void move_big_ints_wide(const MoveLists<BigInt>& move_lists, const WideMoveLists& wide, double c1,
+void move_big_ints_wide(const MoveLists<BigInt>& lists, const WideMoveLists& wide, double c1,
                         double c2, double inertia, BigInt& social, BigInt& cognitive,
                         std::vector<std::size_t>& failed) {
-  const BigIntLists lists(move_lists);
+  BigInt* const big_xs = lists.x.data();
   WideInt* const xs = wide.x;
   WideInt* const vs = wide.v;
   const WideInt* const bs = wide.best;
   const WideInt* const gs = wide.global_best;
   const WideLimits* const limits = wide.limits;
-  for (std::size_t j = 0; j < lists.size; ++j) {
+  const std::size_t n = lists.x.size();
+  for (std::size_t j = 0; j < n; ++j) {
     WideInt x = xs[j];
     WideInt v = vs[j];
     if (step_wide<CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) [[likely]] {
       clamp_wide(x, v, limits[j]);
       xs[j] = x;
       vs[j] = v;
-      x.store(lists.x[j]);
+      x.store(big_xs[j]);
       continue;
     }
-    // The element leaves the wide form for this step: BigInt's path takes its own velocity,
-    // and where it succeeds the new position and velocity, clamped between limits that fit
-    // the wide form, fit it too.
+    // The element leaves the wide form for this step: the BigInt kernel moves it alone, from
+    // its own velocity, and where that succeeds the new position and velocity, clamped
+    // between limits that fit the wide form, fit it too.
     vs[j].store(lists.v[j]);
-    if (!move_big_int<CarryInertia, false>(lists, j, c1, c2, inertia, social, cognitive))
-        [[unlikely]] {
-      failed.push_back(j);
+    const auto one = [j](auto list) { return list.subspan(j, 1); };
+    const MoveLists<BigInt> element{
+        one(lists.x),     one(lists.v),     one(lists.best),         one(lists.global_best),
+        one(lists.lower), one(lists.upper), one(lists.velocity_min), one(lists.velocity_max)};
+    const std::size_t failures = failed.size();
+    move_big_ints<CarryInertia, false>(element, c1, c2, inertia, social, cognitive, failed);
+    if (failed.size() != failures) [[unlikely]] {
+      failed.back() = j;
       continue;
     }
-    const bool fit = xs[j].assign(lists.x[j]) && vs[j].assign(lists.v[j]);
+    const bool fit = xs[j].assign(big_xs[j]) && vs[j].assign(lists.v[j]);
     assert(fit);
     static_cast<void>(fit);
   }
