@@ -151,7 +151,8 @@ template <std::size_t W, bool CarryInertia>
 
 template <bool CarryInertia, bool LimitsAreWords>
 void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double inertia,
-                   BigInt& social, BigInt& cognitive, std::vector<std::size_t>& failed) {
+                   const WordLimits* word_limits, BigInt& social, BigInt& cognitive,
+                   std::vector<std::size_t>& failed) {
   // The lists' storage, read once: the stores into elements below could, as far as the
   // compiler knows, change a vector's own pointers, which it would otherwise load again for
   // every access.
@@ -174,18 +175,23 @@ void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double 
     if (x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word()) {
       if (std::optional<WordStep> s = step_words<CarryInertia>(x.word(), v.word(), bs[j].word(),
                                                                gs[j].word(), c1, c2, inertia)) {
-        const bool word_limits =
-            j < clamped &&
-            (LimitsAreWords || (lower[j].is_word() && upper[j].is_word() &&
-                                velocity_min[j].is_word() && velocity_max[j].is_word()));
-        if (word_limits) {
+        bool clamped_in_words = false;
+        if constexpr (LimitsAreWords) {
+          if (j < clamped) {
+            const WordLimits& limit = word_limits[j];
+            clamp_words(*s, limit.lower, limit.upper, limit.velocity_min, limit.velocity_max);
+            clamped_in_words = true;
+          }
+        } else if (j < clamped && lower[j].is_word() && upper[j].is_word() &&
+                   velocity_min[j].is_word() && velocity_max[j].is_word()) {
           clamp_words(*s, lower[j].word(), upper[j].word(), velocity_min[j].word(),
                       velocity_max[j].word());
+          clamped_in_words = true;
         }
         // x and v are words, which hold no storage.
         x.replace_word(s->x);
         v.replace_word(s->v);
-        if (j < clamped && !word_limits) {
+        if (j < clamped && !clamped_in_words) {
           clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
         }
         continue;
@@ -289,7 +295,8 @@ void move_big_ints_wide(const MoveLists<BigInt>& lists, const WideMoveLists& wid
         one(lists.x),     one(lists.v),     one(lists.best),         one(lists.global_best),
         one(lists.lower), one(lists.upper), one(lists.velocity_min), one(lists.velocity_max)};
     const std::size_t failures = failed.size();
-    move_big_ints<CarryInertia, false>(element, c1, c2, inertia, social, cognitive, failed);
+    move_big_ints<CarryInertia, false>(element, c1, c2, inertia, nullptr, social, cognitive,
+                                       failed);
     if (failed.size() != failures) [[unlikely]] {
       failed.back() = j;
       continue;
@@ -344,16 +351,18 @@ void move_decimals(const MoveLists<Decimal>& lists, const ScaleFactor& c1, const
 }  // namespace
 
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
-                         const ScaleFactor* inertia, bool limits_are_words, BigInt& social,
+                         const ScaleFactor* inertia, const WordLimits* word_limits, BigInt& social,
                          BigInt& cognitive, std::vector<std::size_t>& failed) {
   if (inertia != nullptr) {
-    if (limits_are_words) {
-      move_big_ints<true, true>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+    if (word_limits != nullptr) {
+      move_big_ints<true, true>(lists, c1, c2, inertia->value(), word_limits, social, cognitive,
+                                failed);
     } else {
-      move_big_ints<true, false>(lists, c1, c2, inertia->value(), social, cognitive, failed);
+      move_big_ints<true, false>(lists, c1, c2, inertia->value(), nullptr, social, cognitive,
+                                 failed);
     }
   } else {
-    move_big_ints<false, false>(lists, c1, c2, 0.0, social, cognitive, failed);
+    move_big_ints<false, false>(lists, c1, c2, 0.0, nullptr, social, cognitive, failed);
   }
 }
 

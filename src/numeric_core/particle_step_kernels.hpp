@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -124,11 +125,18 @@ template <bool CarryInertia, FixedSizeNumber T, class F = ScaleFloatOf<T>>
 // The big integers' two pulls are built in `social` and `cognitive`, whose limbs are reused
 // from element to element and, when the caller keeps them, from step to step.
 //
-// `limits_are_words` promises that every bound and velocity limit in the lists is a 64-bit
-// integer (a caller that steps many times over the same limits learns it once), so that the
-// word step clamps without testing them.
+// `word_limits`, where every bound and velocity limit in the lists is a 64-bit integer (a
+// caller that steps many times over the same limits learns it once), holds them as words, one
+// WordLimits per clamped component: the word step then clamps without testing or reading the
+// BigInts, and its loop keeps one pointer for the limits where it would keep four.
+struct WordLimits {
+  std::int64_t lower;
+  std::int64_t upper;
+  std::int64_t velocity_min;
+  std::int64_t velocity_max;
+};
 void move_big_ints_fused(const MoveLists<BigInt>& lists, double c1, double c2,
-                         const ScaleFactor* inertia, bool limits_are_words, BigInt& social,
+                         const ScaleFactor* inertia, const WordLimits* word_limits, BigInt& social,
                          BigInt& cognitive, std::vector<std::size_t>& failed);
 
 // The form a search may keep its big integers in across sweeps: two's complement of four limbs,

@@ -198,13 +198,23 @@ StepPlan plan_step(const XVec& position, const XVec& velocity, const XVec& best_
           std::min({n, limits.lower.list<K>().size(), limits.upper.list<K>().size(),
                     limits.velocity_min.list<K>().size(), limits.velocity_max.list<K>().size()}));
     });
-    const auto all_words = [&plan](std::span<const BigInt> limit) {
-      return std::all_of(limit.begin(), limit.begin() + plan.clamped[kind_index(ElementKind::I)],
+    const std::size_t clamped = plan.clamped[kind_index(I)];
+    const auto all_words = [clamped](std::span<const BigInt> limit) {
+      return std::all_of(limit.begin(), limit.begin() + static_cast<std::ptrdiff_t>(clamped),
                          [](const BigInt& value) { return value.is_word(); });
     };
-    plan.big_int_limits_are_words =
-        all_words(limits.lower.list<I>()) && all_words(limits.upper.list<I>()) &&
-        all_words(limits.velocity_min.list<I>()) && all_words(limits.velocity_max.list<I>());
+    const auto lower = limits.lower.list<I>();
+    const auto upper = limits.upper.list<I>();
+    const auto velocity_min = limits.velocity_min.list<I>();
+    const auto velocity_max = limits.velocity_max.list<I>();
+    if (all_words(lower) && all_words(upper) && all_words(velocity_min) &&
+        all_words(velocity_max)) {
+      plan.big_int_word_limits.resize(clamped);
+      for (std::size_t j = 0; j < clamped; ++j) {
+        plan.big_int_word_limits[j] = {lower[j].word(), upper[j].word(), velocity_min[j].word(),
+                                       velocity_max[j].word()};
+      }
+    }
   }
   return plan;
 }
@@ -214,7 +224,7 @@ WideBigInts::WideBigInts(const StepPlan& plan, const ParticleLimits& limits,
   constexpr ElementKind I = ElementKind::I;
   constexpr std::size_t k = kind_index(I);
   if (!plan.big_ints || !plan.exact_kinds_fused || !plan.placed || !plan.big_int_inertia_carried ||
-      plan.clamped[k] != plan.length[k] || plan.big_int_limits_are_words) {
+      plan.clamped[k] != plan.length[k] || !plan.big_int_word_limits.empty()) {
     return;
   }
   const std::size_t n = plan.length[k];
@@ -366,8 +376,10 @@ void step_particle(XVec& position, XVec& velocity, const XVec& best_position,
         move_big_ints_wide(lists, scratch.wide->lists(scratch.particle), c1.value(), c2.value(),
                            inertia, social.front(), cognitive.front(), scratch.failed_big_ints);
       } else {
-        move_big_ints_fused(lists, c1.value(), c2.value(), inertia, plan.big_int_limits_are_words,
-                            social.front(), cognitive.front(), scratch.failed_big_ints);
+        move_big_ints_fused(
+            lists, c1.value(), c2.value(), inertia,
+            plan.big_int_word_limits.empty() ? nullptr : plan.big_int_word_limits.data(),
+            social.front(), cognitive.front(), scratch.failed_big_ints);
       }
     }
     if (plan.decimals) {

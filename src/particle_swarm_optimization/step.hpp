@@ -87,9 +87,10 @@ struct StepPlan {
   // for the fused register kinds (carry_exact_inertia).
   bool big_int_inertia_carried = false;
   bool decimal_inertia_carried = false;
-  // Every big-integer bound and velocity limit is a 64-bit integer (learnt with the placement,
-  // so false where the plan is not placed).
-  bool big_int_limits_are_words = false;
+  // Every clamped big-integer component's bounds and velocity limits, as words, where all of
+  // them are 64-bit integers (learnt with the placement, so empty where the plan is not placed,
+  // and where no component is clamped).
+  std::vector<WordLimits> big_int_word_limits;
   // Where each register kind's lists lie in the blocks (XVec::offset_of), learnt when the four
   // moving vectors have the same lengths in every kind, as in a search: the fused kernels then
   // reach their lists without reading eight vectors' layouts at every step.
