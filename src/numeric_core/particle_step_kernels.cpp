@@ -149,30 +149,70 @@ template <std::size_t W, bool CarryInertia>
   return true;
 }
 
+// Element j's move where its values are not all words, or where they are (`words`) but an
+// intermediate of the word step is not: in two or four limbs where the values fit them (and
+// are not all words: such an intermediate fits no form but BigInt's, which is also cheaper
+// than the fixed-width ones for them), otherwise in BigInts. False where an operation fails,
+// with x and v still the element's own (v scaled by the inertia where that is carried). Out of
+// line, so that the word step's loop keeps its few values in registers.
+template <bool CarryInertia>
+[[gnu::noinline]] bool move_big_int_in_limbs(const MoveLists<BigInt>& lists, std::size_t j,
+                                             bool words, double c1, double c2, double inertia,
+                                             BigInt& social, BigInt& cognitive) {
+  BigInt& x = lists.x[j];
+  BigInt& v = lists.v[j];
+  const BigInt& b = lists.best[j];
+  const BigInt& g = lists.global_best[j];
+  const auto clamp = [&] {
+    if (j < lists.clamped()) {
+      clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
+                          lists.velocity_max[j]);
+    }
+  };
+  if (!words && (try_step_fixed_width<2, CarryInertia>(x, v, b, g, c1, c2, inertia) ||
+                 try_step_fixed_width<4, CarryInertia>(x, v, b, g, c1, c2, inertia))) {
+    clamp();
+    return true;
+  }
+  // The scalings that fail write nothing but the pull: x and v are still the element's own
+  // (v scaled by the inertia where that is carried).
+  if constexpr (CarryInertia) {
+    if (scale_assign_element(v, inertia) != Status::ok) [[unlikely]] {
+      return false;
+    }
+  }
+  if (scaled_difference(social, g, x, c1) != Status::ok ||
+      scaled_difference(cognitive, b, x, c2) != Status::ok) [[unlikely]] {
+    return false;
+  }
+  social += cognitive;
+  v += social;
+  x += v;
+  clamp();
+  return true;
+}
+
 template <bool CarryInertia, bool LimitsAreWords>
 void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double inertia,
                    const WordLimits* word_limits, BigInt& social, BigInt& cognitive,
                    std::vector<std::size_t>& failed) {
-  // The lists' storage, read once: the stores into elements below could, as far as the
+  // The moving lists' storage, read once: the stores into elements below could, as far as the
   // compiler knows, change a vector's own pointers, which it would otherwise load again for
-  // every access.
+  // every access. The BigInt limits are read through `lists` instead, off the word step's
+  // path: held in locals, each would be one more pointer the loop advances.
   BigInt* const xs = lists.x.data();
   BigInt* const vs = lists.v.data();
   const BigInt* const bs = lists.best.data();
   const BigInt* const gs = lists.global_best.data();
-  const BigInt* const lower = lists.lower.data();
-  const BigInt* const upper = lists.upper.data();
-  const BigInt* const velocity_min = lists.velocity_min.data();
-  const BigInt* const velocity_max = lists.velocity_max.data();
   const std::size_t n = lists.x.size();
   const std::size_t clamped = lists.clamped();
   for (std::size_t j = 0; j < n; ++j) {
     BigInt& x = xs[j];
     BigInt& v = vs[j];
     // Values that all fit a word take the word arithmetic, and the clamp in words where the
-    // limits are words too, or, where an intermediate does not fit one, BigInt's own below,
-    // which is cheaper still than the fixed-width form.
-    if (x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word()) {
+    // limits are words too.
+    const bool words = x.is_word() && v.is_word() && bs[j].is_word() && gs[j].is_word();
+    if (words) {
       if (std::optional<WordStep> s = step_words<CarryInertia>(x.word(), v.word(), bs[j].word(),
                                                                gs[j].word(), c1, c2, inertia)) {
         bool clamped_in_words = false;
@@ -182,45 +222,25 @@ void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double 
             clamp_words(*s, limit.lower, limit.upper, limit.velocity_min, limit.velocity_max);
             clamped_in_words = true;
           }
-        } else if (j < clamped && lower[j].is_word() && upper[j].is_word() &&
-                   velocity_min[j].is_word() && velocity_max[j].is_word()) {
-          clamp_words(*s, lower[j].word(), upper[j].word(), velocity_min[j].word(),
-                      velocity_max[j].word());
+        } else if (j < clamped && lists.lower[j].is_word() && lists.upper[j].is_word() &&
+                   lists.velocity_min[j].is_word() && lists.velocity_max[j].is_word()) {
+          clamp_words(*s, lists.lower[j].word(), lists.upper[j].word(),
+                      lists.velocity_min[j].word(), lists.velocity_max[j].word());
           clamped_in_words = true;
         }
         // x and v are words, which hold no storage.
         x.replace_word(s->x);
         v.replace_word(s->v);
         if (j < clamped && !clamped_in_words) {
-          clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
+          clamp_exact_element(x, v, lists.lower[j], lists.upper[j], lists.velocity_min[j],
+                              lists.velocity_max[j]);
         }
         continue;
       }
-    } else if (try_step_fixed_width<2, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia) ||
-               try_step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) {
-      if (j < clamped) {
-        clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
-      }
-      continue;
     }
-    // The scalings that fail write nothing but the pull: x and v are still the element's own
-    // (v scaled by the inertia where that is carried).
-    if constexpr (CarryInertia) {
-      if (scale_assign_element(v, inertia) != Status::ok) [[unlikely]] {
-        failed.push_back(j);
-        continue;
-      }
-    }
-    if (scaled_difference(social, gs[j], x, c1) != Status::ok ||
-        scaled_difference(cognitive, bs[j], x, c2) != Status::ok) [[unlikely]] {
+    if (!move_big_int_in_limbs<CarryInertia>(lists, j, words, c1, c2, inertia, social, cognitive))
+        [[unlikely]] {
       failed.push_back(j);
-      continue;
-    }
-    social += cognitive;
-    v += social;
-    x += v;
-    if (j < clamped) {
-      clamp_exact_element(x, v, lower[j], upper[j], velocity_min[j], velocity_max[j]);
     }
   }
 }
