@@ -114,38 +114,52 @@ template <bool CarryInertia>
   }
 }
 
-// The element's step in two's complement of W limbs, when its four values fit that form: the
-// values of a search within bounds of up to about 2^(64 W - 6) do. The loads leave three bits
-// of headroom and the pulls one bit less, so with every magnitude below 2^m (m = load_bits)
-// and the pulls below 2^(m+1), the new velocity stays below 5 * 2^m and the new position below
-// 6 * 2^m, inside the signed range of 2^(m+3). False, with nothing stored, where a value or a
-// pull does not fit (or a pull is not finite): the fast path does not apply, and a wider form
-// or the general path then takes the element. With CarryInertia the velocity is first scaled
-// as assign_scaled scales it (to_f64 and the truncation are BigInt's), into at most one bit
-// more than a load, like a pull: the sums then stay below 7 * 2^m.
+// The element's step in two's complement of W limbs, into x and v; false, with nothing
+// written, where the scaled velocity or a pull does not fit the form (or is not finite). The
+// values of a search within bounds of up to about 2^(64 W - 6) fit it. The loads leave three
+// bits of headroom and the pulls one bit less, so with every magnitude below 2^m
+// (m = load_bits) and the pulls below 2^(m+1), the new velocity stays below 5 * 2^m and the new
+// position below 6 * 2^m, inside the signed range of 2^(m+3). With CarryInertia the velocity
+// is first scaled as assign_scaled scales it (to_f64 and the truncation are BigInt's), into at
+// most one bit more than a load, like a pull: the sums then stay below 7 * 2^m.
+template <std::size_t W, bool CarryInertia>
+[[gnu::always_inline]] inline bool step_fixed_width(FixedInt<W>& x, FixedInt<W>& v,
+                                                    const FixedInt<W>& b, const FixedInt<W>& g,
+                                                    double c1, double c2, double inertia) noexcept {
+  FixedInt<W> new_v = v;
+  if constexpr (CarryInertia) {
+    if (!new_v.assign_truncated(new_v.to_f64() * inertia)) return false;
+  }
+  FixedInt<W> social;
+  FixedInt<W> cognitive;
+  // The products are those of scaled_difference, of the same exact differences.
+  if (!social.assign_truncated((g - x).to_f64() * c1) ||
+      !cognitive.assign_truncated((b - x).to_f64() * c2)) {
+    return false;
+  }
+  new_v = new_v + (social + cognitive);
+  x = x + new_v;
+  v = new_v;
+  return true;
+}
+
+// step_fixed_width for BigInts whose four values fit W limbs, loaded and stored back; false,
+// with nothing stored, where a value or a pull does not fit: a wider form or the general path
+// then takes the element.
 template <std::size_t W, bool CarryInertia>
 [[gnu::always_inline]] inline bool try_step_fixed_width(BigInt& x, BigInt& v, const BigInt& b,
                                                         const BigInt& g, double c1, double c2,
                                                         double inertia) {
-  using StepInt = FixedInt<W>;
-  StepInt fx;
-  StepInt fv;
-  StepInt fb;
-  StepInt fg;
-  if (!fx.assign(x) || !fv.assign(v) || !fb.assign(b) || !fg.assign(g)) return false;
-  if constexpr (CarryInertia) {
-    if (!fv.assign_truncated(fv.to_f64() * inertia)) return false;
-  }
-  StepInt social;
-  StepInt cognitive;
-  // The products are those of scaled_difference, of the same exact differences.
-  if (!social.assign_truncated((fg - fx).to_f64() * c1) ||
-      !cognitive.assign_truncated((fb - fx).to_f64() * c2)) {
+  FixedInt<W> fx;
+  FixedInt<W> fv;
+  FixedInt<W> fb;
+  FixedInt<W> fg;
+  if (!fx.assign(x) || !fv.assign(v) || !fb.assign(b) || !fg.assign(g) ||
+      !step_fixed_width<W, CarryInertia>(fx, fv, fb, fg, c1, c2, inertia)) {
     return false;
   }
-  const StepInt new_v = fv + (social + cognitive);
-  (fx + new_v).store(x);
-  new_v.store(v);
+  fx.store(x);
+  fv.store(v);
   return true;
 }
 
@@ -261,30 +275,6 @@ void move_big_ints(const MoveLists<BigInt>& lists, double c1, double c2, double 
   }
 }
 
-// The move of an element in the wide form, as try_step_fixed_width computes it, into x and v;
-// false, with nothing written, where the scaled velocity or a pull does not fit the form (or is
-// not finite). With every value within WideInt::load_bits bits, the sums cannot wrap (the
-// headroom try_step_fixed_width relies on).
-template <bool CarryInertia>
-[[gnu::always_inline]] inline bool step_wide(WideInt& x, WideInt& v, const WideInt& b,
-                                             const WideInt& g, double c1, double c2,
-                                             double inertia) noexcept {
-  WideInt new_v = v;
-  if constexpr (CarryInertia) {
-    if (!new_v.assign_truncated(new_v.to_f64() * inertia)) return false;
-  }
-  WideInt social;
-  WideInt cognitive;
-  if (!social.assign_truncated((g - x).to_f64() * c1) ||
-      !cognitive.assign_truncated((b - x).to_f64() * c2)) {
-    return false;
-  }
-  new_v = new_v + (social + cognitive);
-  x = x + new_v;
-  v = new_v;
-  return true;
-}
-
 template <bool CarryInertia>
 void move_big_ints_wide(const MoveLists<BigInt>& lists, const WideMoveLists& wide, double c1,
                         double c2, double inertia, BigInt& social, BigInt& cognitive,
@@ -299,7 +289,7 @@ void move_big_ints_wide(const MoveLists<BigInt>& lists, const WideMoveLists& wid
   for (std::size_t j = 0; j < n; ++j) {
     WideInt x = xs[j];
     WideInt v = vs[j];
-    if (step_wide<CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) [[likely]] {
+    if (step_fixed_width<4, CarryInertia>(x, v, bs[j], gs[j], c1, c2, inertia)) [[likely]] {
       clamp_wide(x, v, limits[j]);
       xs[j] = x;
       vs[j] = v;
