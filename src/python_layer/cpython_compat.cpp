@@ -71,22 +71,17 @@ Py_ssize_t long_signed_byte_size(PyObject* integer) {
 }
 
 #if PY_VERSION_HEX >= 0x030E0000
-// PyLongWriter: the public way to write an int's digits.
-
-std::optional<DigitLayout> writable_digit_layout() noexcept {
+namespace {
+std::optional<DigitLayout> read_native_digit_layout() noexcept {
   const PyLongLayout* const layout = PyLong_GetNativeLayout();
   if (layout->digits_order != -1) return std::nullopt;
   return DigitLayout{layout->bits_per_digit, layout->digit_size};
 }
+}  // namespace
 
-namespace detail {
-void* begin_long(bool negative, std::size_t count, void** digits) noexcept {
-  return PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), digits);
-}
-PyObject* finish_long(void* started, bool, std::size_t) noexcept {
-  return PyLongWriter_Finish(static_cast<PyLongWriter*>(started));
-}
-}  // namespace detail
+// PyLong_GetNativeLayout only hands out the interpreter's constant description, so it can be
+// asked while the module's library is loaded, before its initialisation runs.
+const std::optional<DigitLayout> detail::native_digit_layout = read_native_digit_layout();
 
 #else
 // Before 3.14 the public ways in are the byte exchanges, which Python reads one byte at a

@@ -189,7 +189,14 @@ struct DigitLayout {
 // The layout, where new ints can be made by writing their digits; nullopt where only the
 // byte exchange is open (a layout of PyLongWriter's that is not least significant first).
 #if PY_VERSION_HEX >= 0x030E0000
-std::optional<DigitLayout> writable_digit_layout() noexcept;
+namespace detail {
+// The interpreter's answer, read once when the module is loaded (the import): it describes
+// the ints of the whole process, and asking for it costs a call per int written.
+extern const std::optional<DigitLayout> native_digit_layout;
+}  // namespace detail
+inline std::optional<DigitLayout> writable_digit_layout() noexcept {
+  return detail::native_digit_layout;
+}
 #else
 // Before 3.14 it is the build's own, known when the module is compiled: every int written
 // asks, and the answer costs nothing.
@@ -201,9 +208,20 @@ inline std::optional<DigitLayout> writable_digit_layout() noexcept {
 namespace detail {
 // Starts an int of `count` digits (count > 0, where writable_digit_layout() has a layout) and
 // points `digits` at them; null with an exception set when it cannot be made.
+// finish_long: the int begun, with every digit written: a new reference, or null with an
+// exception set.
+#if PY_VERSION_HEX >= 0x030E0000
+// PyLongWriter: the public way to write an int's digits, called straight from the writer.
+inline void* begin_long(bool negative, std::size_t count, void** digits) noexcept {
+  return PyLongWriter_Create(negative ? 1 : 0, static_cast<Py_ssize_t>(count), digits);
+}
+inline PyObject* finish_long(void* started, bool, std::size_t) noexcept {
+  return PyLongWriter_Finish(static_cast<PyLongWriter*>(started));
+}
+#else
 void* begin_long(bool negative, std::size_t count, void** digits) noexcept;
-// The int begun, with every digit written: a new reference, or null with an exception set.
 PyObject* finish_long(void* started, bool negative, std::size_t count) noexcept;
+#endif
 }  // namespace detail
 
 // A new int made from its magnitude's digits, which `write(void* digits)` writes, exactly
