@@ -87,17 +87,27 @@ class FixedInt {
     const bool negative = is_negative();
     if (negative) magnitude.negate();
     const Limb* const m = magnitude.limbs_.data();
-    std::size_t top = W - 1;
-    while (top > 0 && m[top] == 0) --top;
+    // The leading limb and the one below it, chosen with each index a constant (the loop
+    // unrolls into conditional moves), so that the limbs stay in registers.
+    Limb top = m[1];
+    Limb below = m[0];
+    std::size_t lower_bits = 0;
+    for (std::size_t k = 2; k < W; ++k) {
+      if (m[k] != 0) {
+        top = m[k];
+        below = m[k - 1];
+        lower_bits = 64 * (k - 1);
+      }
+    }
     double result;
     if (top == 0) {
       result = static_cast<double>(m[0]);
     } else {
       // The leading limb's bits joined by those below them to make 64: the pair shifted as one
       // 128-bit number, which needs no case for a leading limb that is already full.
-      const unsigned shift = leading_zeros_of_nonzero(m[top]);
-      const auto leading = static_cast<Limb>(((UInt128{m[top]} << 64 | m[top - 1]) << shift) >> 64);
-      const std::size_t dropped = 64 * (top - 1) + (64 - shift);
+      const unsigned shift = leading_zeros_of_nonzero(top);
+      const auto leading = static_cast<Limb>(((UInt128{top} << 64 | below) << shift) >> 64);
+      const std::size_t dropped = lower_bits + (64 - shift);
       // leading has its top bit set. Halved, with the bit shifted out kept in the lowest bit,
       // it rounds to the same 53 bits (that bit only ever counts as part of the sticky bits
       // under the rounding bit) and converts as a signed word, without the unsigned
@@ -213,10 +223,13 @@ class FixedInt {
     const auto part = static_cast<unsigned>(shift % 64);
     // The shifted significand as one 128-bit number, which needs no case for part 0.
     const UInt128 shifted = UInt128{significand} << part;
-    limbs_ = {};
-    limbs_[whole] = static_cast<Limb>(shifted);
-    // The magnitude has fewer than 64 W - 2 bits, so a high part lands inside the limbs.
-    if (whole + 1 < W) limbs_[whole + 1] = static_cast<Limb>(shifted >> 64);
+    // Each limb chosen with its index a constant, so that the limbs stay in registers. The
+    // magnitude has fewer than 64 W - 2 bits, so a high part lands inside the limbs.
+    const auto low = static_cast<Limb>(shifted);
+    const auto high = static_cast<Limb>(shifted >> 64);
+    for (std::size_t k = 0; k < W; ++k) {
+      limbs_[k] = k == whole ? low : k == whole + 1 ? high : 0;
+    }
     if (value < 0) negate();
     return true;
   }
