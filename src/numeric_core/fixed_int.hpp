@@ -103,10 +103,10 @@ class FixedInt {
     if (top == 0) {
       result = static_cast<double>(m[0]);
     } else {
-      // The leading limb's bits joined by those below them to make 64: the pair shifted as one
-      // 128-bit number, which needs no case for a leading limb that is already full.
+      // The leading limb's bits joined by those below them to make 64, with no case for a
+      // leading limb that is already full (a shift of zero).
       const unsigned shift = leading_zeros_of_nonzero(top);
-      const auto leading = static_cast<Limb>(((UInt128{top} << 64 | below) << shift) >> 64);
+      const Limb leading = shift_left_into(top, below, shift);
       const std::size_t dropped = lower_bits + (64 - shift);
       // leading has its top bit set. Halved, with the bit shifted out kept in the lowest bit,
       // it rounds to the same 53 bits (that bit only ever counts as part of the sticky bits
@@ -160,6 +160,18 @@ class FixedInt {
   bool is_negative() const noexcept { return limbs_[W - 1] >> 63 != 0; }
 
  private:
+  // The high limb of the 128-bit number high:low shifted left by `shift` (below 64): the bits
+  // of `high` followed by the leading bits of `low`. On x86-64 one shld; the compilers' 128-bit
+  // shift also handles shifts of 64 and more, with a test and two conditional moves.
+  static Limb shift_left_into(Limb high, Limb low, unsigned shift) noexcept {
+#if defined(__x86_64__)
+    __asm__("shldq %%cl, %[low], %[high]" : [high] "+r"(high) : [low] "r"(low), "c"(shift) : "cc");
+    return high;
+#else
+    return static_cast<Limb>(((UInt128{high} << 64 | low) << shift) >> 64);
+#endif
+  }
+
   // One limb of a sum, a + b + carry, into `sum`; the carry out. On x86-64 the compilers make a
   // loop of these one add-with-carry chain only from the intrinsic (the portable form costs
   // about a hundred more instructions per element of a big-integer step).
@@ -221,12 +233,10 @@ class FixedInt {
     const auto shift = static_cast<std::size_t>(exponent - 1075);
     const std::size_t whole = shift / 64;
     const auto part = static_cast<unsigned>(shift % 64);
-    // The shifted significand as one 128-bit number, which needs no case for part 0.
-    const UInt128 shifted = UInt128{significand} << part;
     // Each limb chosen with its index a constant, so that the limbs stay in registers. The
     // magnitude has fewer than 64 W - 2 bits, so a high part lands inside the limbs.
-    const auto low = static_cast<Limb>(shifted);
-    const auto high = static_cast<Limb>(shifted >> 64);
+    const Limb low = significand << part;
+    const Limb high = shift_left_into(0, significand, part);
     for (std::size_t k = 0; k < W; ++k) {
       limbs_[k] = k == whole ? low : k == whole + 1 ? high : 0;
     }
