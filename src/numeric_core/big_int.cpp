@@ -333,7 +333,8 @@ double BigInt::large_to_f64() const noexcept {
   // limb's bits are completed from the limb below.
   const Limb top = limbs_[count - 1];
   const unsigned shift = leading_zeros_of_nonzero(top);
-  const Limb leading = shift == 0 ? top : (top << shift) | (limbs_[count - 2] >> (64 - shift));
+  const Limb below = count > 1 ? limbs_[count - 2] : 0;
+  const Limb leading = shift_left_into(top, below, shift);
   const std::size_t dropped = 64 * (count - 1) - shift;
   // Scaling by a power of two is exact, or overflows to infinity as it should. 2^dropped is a
   // normal double up to 2^1023; past that the value (at least 2^63 times it) is infinite anyway.

@@ -25,6 +25,22 @@ inline unsigned leading_zeros_of_nonzero(std::uint64_t limb) noexcept {
   return static_cast<unsigned>(__builtin_clzll(limb));
 }
 
+// The high limb of the 128-bit number high:low shifted left by `shift` (below 64): the bits of
+// `high` followed by the leading bits of `low`, with no case for a shift of zero. On x86-64 one
+// shld; the compilers' 128-bit shift also handles shifts of 64 and more, with a test and two
+// conditional moves.
+inline std::uint64_t shift_left_into(std::uint64_t high, std::uint64_t low,
+                                     unsigned shift) noexcept {
+  assert(shift < 64);
+#if defined(__x86_64__)
+  __asm__("shldq %%cl, %[low], %[high]" : [high] "+r"(high) : [low] "r"(low), "c"(shift) : "cc");
+  return high;
+#else
+  __extension__ typedef unsigned __int128 Pair;
+  return static_cast<std::uint64_t>(((Pair{high} << 64 | low) << shift) >> 64);
+#endif
+}
+
 // Every operation either completes or, when it needs memory that cannot be had, throws
 // std::bad_alloc and leaves its operands as they were. Nothing here allocates through GMP
 // (which would abort the process instead of failing).

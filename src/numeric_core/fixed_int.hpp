@@ -160,18 +160,6 @@ class FixedInt {
   bool is_negative() const noexcept { return limbs_[W - 1] >> 63 != 0; }
 
  private:
-  // The high limb of the 128-bit number high:low shifted left by `shift` (below 64): the bits
-  // of `high` followed by the leading bits of `low`. On x86-64 one shld; the compilers' 128-bit
-  // shift also handles shifts of 64 and more, with a test and two conditional moves.
-  static Limb shift_left_into(Limb high, Limb low, unsigned shift) noexcept {
-#if defined(__x86_64__)
-    __asm__("shldq %%cl, %[low], %[high]" : [high] "+r"(high) : [low] "r"(low), "c"(shift) : "cc");
-    return high;
-#else
-    return static_cast<Limb>(((UInt128{high} << 64 | low) << shift) >> 64);
-#endif
-  }
-
   // One limb of a sum, a + b + carry, into `sum`; the carry out. On x86-64 the compilers make a
   // loop of these one add-with-carry chain only from the intrinsic (the portable form costs
   // about a hundred more instructions per element of a big-integer step).
