@@ -144,38 +144,6 @@ TYPED_TEST(FixedIntTest, AssignTruncatedMatchesFromF64WithinOneBitMoreThanLoads)
   }
 }
 
-// Magnitudes whose leading bit sits at every place next to a limb boundary, where the leading
-// limb and the one below it are chosen and where a truncated product's two limbs land: to_f64
-// and assign_truncated follow BigInt's to_f64 and from_f64 in both signs.
-TYPED_TEST(FixedIntTest, ConversionsFollowBigIntAtEveryLimbBoundary) {
-  using F = TypeParam;
-  for (std::size_t bit = 1; bit <= F::load_bits; ++bit) {
-    if (bit % 64 > 2 && bit % 64 < 62) continue;
-    // A full leading limb above low bits that round up, and a lone bit.
-    const BigInt power = *BigInt::from_f64(std::ldexp(1.0, static_cast<int>(bit - 1)));
-    for (const BigInt& magnitude : {power, power + power - BigInt(1), power + BigInt(0x401)}) {
-      for (const BigInt& value : {magnitude, -magnitude}) {
-        const double expected = value.to_f64();
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(F::load(value)->to_f64()),
-                  std::bit_cast<std::uint64_t>(expected))
-            << value.to_string();
-        F fixed;
-        ASSERT_TRUE(fixed.assign_truncated(expected)) << value.to_string();
-        ASSERT_EQ(stored(fixed), *BigInt::from_f64(expected)) << value.to_string();
-      }
-    }
-  }
-}
-
-TEST(ShiftLeftIntoTest, JoinsTheHighLimbWithTheLeadingBitsOfTheLow) {
-  const std::uint64_t high = 0x8000'0000'0000'0003;
-  const std::uint64_t low = 0xC000'0000'0000'0001;
-  for (const unsigned shift : {0u, 1u, 2u, 63u}) {
-    const std::uint64_t expected = shift == 0 ? high : (high << shift) | (low >> (64 - shift));
-    EXPECT_EQ(shift_left_into(high, low, shift), expected) << shift;
-  }
-}
-
 // Storing reuses the limbs a value already holds, and gives a word back its word form.
 TEST(FixedIntStoreTest, ReusesStorageAndKeepsTheCanonicalForm) {
   BigInt target = BigInt::from_string("-" + std::string(70, '9'));
