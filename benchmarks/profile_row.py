@@ -1,9 +1,9 @@
 """One search of a bench_floor.py row, for a profiler to break down.
 
-bench_floor.py reports a row's totals; this runs the same search (the row's f and bounds,
-30 particles, 200 sweeps, c1 0.7, c2 1.0) so that callgrind can say where its instructions go.
-Collecting only inside PSO.min leaves out start-up, so a count divided by the 6,030 evaluations
-is the search's cost per evaluation:
+bench_floor.py reports a row's totals; this runs the same search (the row's f and bounds, and
+bench_floor's settings: 30 particles, 200 sweeps, c1 0.7, c2 1.0) so that callgrind can say where
+its instructions go. Collecting only inside PSO.min leaves out start-up, so a count divided by
+the 6,030 evaluations is the search's cost per evaluation:
 
     cmake -S . -B build/prof -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g \\
         -DPython_EXECUTABLE=.venv/bin/python && cmake --build build/prof -j2
@@ -45,7 +45,8 @@ def main() -> None:
     f = bench_floor.trivial_objective(row)
     bounds = bench_floor.search_bounds(row)
     for _ in range(args.searches):
-        swarmtuner.PSO(n_iters=200, n_particles=30, c1=0.7, c2=1.0).min(f, **bounds)
+        swarmtuner.PSO(n_iters=bench_floor.N_ITERS, n_particles=bench_floor.N_PARTICLES,
+                       **bench_floor.SETTINGS).min(f, **bounds)
 
 
 if __name__ == "__main__":
